@@ -1,0 +1,10 @@
+# Warning flags shared by every target of the project.
+add_library(kestro_warnings INTERFACE)
+if(MSVC)
+  target_compile_options(kestro_warnings INTERFACE /W4)
+else()
+  target_compile_options(kestro_warnings INTERFACE -Wall -Wextra -Wpedantic)
+  if(KESTRO_WARNINGS_AS_ERRORS)
+    target_compile_options(kestro_warnings INTERFACE -Werror)
+  endif()
+endif()

@@ -1,0 +1,46 @@
+#pragma once
+// The link between the upgrade procedure and whatever carries its bytes: the real serial engine
+// (serial/CSerialPort) or a virtual link to the simulated radio (radio/VirtualLink).
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace kestro {
+
+// Receives what a port engine reports. OnSerialRxChar is called once per received byte, in
+// arrival order, synchronously: the engine waits until it returns (the analogue of the window
+// message WM_SERIAL_RXCHAR, with the port number as its second parameter).
+class IPortOwner {
+public:
+    virtual ~IPortOwner() = default;
+    virtual void OnSerialRxChar(std::uint8_t byte, int portNumber) = 0;
+    // A port failure worth telling the user about (for example the cable was pulled).
+    // `text` is complete and readable; `portNumber` names the port.
+    virtual void OnPortError(const std::string& text, int portNumber) = 0;
+};
+
+// The send hand-off: the requester places a frame and signals; the engine's thread sends it at
+// its next wake-up. The requester learns nothing of the outcome; it waits for the reply instead.
+class ISendHandoff {
+public:
+    virtual ~ISendHandoff() = default;
+    // Copies `length` bytes (1..256) into the send buffer, then sets the send flag and event.
+    virtual void HandOff(const std::uint8_t* bytes, std::size_t length) = 0;
+};
+
+class IPortEngine : public ISendHandoff {
+public:
+    // portNumber 0: find the cable's port automatically. Returns success.
+    virtual bool OpenPort(IPortOwner* owner, int portNumber) = 0;
+    // Returns whether a port thread was created.
+    virtual bool StartPortThread() = 0;
+    // Stops the port thread (a handshake) and closes the port. Safe to call twice.
+    virtual void ClosePort() = 0;
+    // The number of the port really opened (after any fall-back).
+    virtual int PortNumber() const = 0;
+    // A plain-language reason for the last failed OpenPort ("permission denied: ..."), or empty.
+    virtual std::string LastOpenError() const { return {}; }
+};
+
+}  // namespace kestro
