@@ -1,0 +1,44 @@
+#pragma once
+// The command table: for every request its frame, expected reply, retry discipline, time-outs,
+// attempts and pauses. Frame builders and transactions both read it, so each number lives in
+// exactly one cell.
+
+#include <array>
+#include <cstdint>
+
+#include "protocol/Frame.h"
+
+namespace kestro {
+
+// A: counted attempts with growing time-outs. B: resend while silent, any reply ends it.
+// C: resend while silent, then up to two NAKs retried.
+enum class Discipline { A, B, C };
+
+struct CommandSpec {
+    RequestId id;
+    const char* name;
+    std::uint8_t group;
+    std::uint8_t opcode;
+    std::uint8_t frameLength;
+    int reply;              // expected reply code
+    Discipline discipline;
+    int attempts;           // A: N; B and C: the most requests sent while the radio stays silent
+    int firstTimeout;       // T, ms
+    int step;               // S, ms: added after an attempt that was not a NAK
+    int nakStep;            // S', ms: added after a NAK (A only)
+    int pauseBeforeWait;    // P1, ms, between handing over the request and the wait
+    int pauseAfterNak;      // P2, ms
+    int pauseAfterSuccess;  // P3, ms
+    bool clearCodeOnly;     // on success only m_replyCode is cleared; the event stays as it is
+};
+
+// Indexed by RequestId.
+extern const std::array<CommandSpec, REQ_COUNT> kCommandTable;
+
+inline const CommandSpec& CommandOf(RequestId id) { return kCommandTable[static_cast<int>(id)]; }
+
+// Builds the request frame of a command. `address` is used by REQ_CP_READ and REQ_CP_WRITE,
+// `value` by REQ_CP_WRITE. REQ_WRITE_RECORD and REQ_BOOT_SWAP have builders of their own.
+Frame BuildRequest(RequestId id, std::uint16_t address = 0, std::uint8_t value = 0);
+
+}  // namespace kestro
