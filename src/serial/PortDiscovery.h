@@ -1,0 +1,35 @@
+#pragma once
+// Which serial ports are present and on which one the programming cable sits. Both read the
+// kernel's device tree under a sysfs root that tests replace with a fake tree.
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace kestro {
+
+inline constexpr unsigned kCableVendorId = 0x10C4;
+inline constexpr unsigned kCableProductId = 0xEA60;
+inline constexpr const char* kSysfsRootVariable = "KESTRO_SYSFS_ROOT";
+
+struct PortEntry {
+    int number = 0;
+    std::string name;    // "COM33"
+    std::string device;  // "/dev/ttyUSB0"
+    std::string label;   // "COM33 (/dev/ttyUSB0)"
+};
+
+// KESTRO_SYSFS_ROOT when set and not empty, else "/sys".
+std::filesystem::path DefaultSysfsRoot();
+
+// The present ports, ordered by number: every tty under <root>/class/tty that is backed by a
+// device and has a number by the fixed rule (unless a mapping took that number), plus every
+// mapped device that exists. One device may appear under two numbers; both are kept.
+std::vector<PortEntry> ListPresentPorts(const std::filesystem::path& sysfsRoot = "/sys");
+
+// The port of the USB bridge 10C4:EA60 whose serial string equals `instanceId` (interface 0 when
+// the device has several interfaces): n >= 1 when found, 0 when found but its tty has no port
+// number, -1 when no such bridge is present.
+int FindUsbPortNumberIn(const std::filesystem::path& sysfsRoot, const char* instanceId);
+
+}  // namespace kestro
