@@ -1,0 +1,68 @@
+#include "log/UpgradeLog.h"
+
+#include <cstdio>
+#include <fstream>
+#include <system_error>
+
+namespace kestro {
+
+std::tm CUpgradeLog::DefaultLocalTime() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#if defined(_WIN32)
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    return local;
+}
+
+std::string CUpgradeLog::FormatTimestamp(const std::tm& when) {
+    char buffer[64];
+    const std::size_t n = std::strftime(buffer, sizeof buffer, "%Y/%m/%d, %H:%M:%S,", &when);
+    return std::string(buffer, n);
+}
+
+bool CUpgradeLog::WriteHeaderIfMissing() {
+    std::error_code ec;
+    if (std::filesystem::exists(m_logPath, ec)) return true;
+    const auto folder = m_logPath.parent_path();
+    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    return AppendLogLine(kLogHeader, "");
+}
+
+bool CUpgradeLog::AppendLogLine(const std::string& fields, const std::string& result) {
+    std::string line;
+    if (!result.empty()) line = FormatTimestamp(m_localTime());
+    line += fields;
+    line += result;
+    line += "\r\n";
+
+    // Binary append: the CR LF is written as it stands on every platform.
+    std::ofstream out(m_logPath, std::ios::binary | std::ios::app);
+    if (!out.is_open()) return false;
+    out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    return true;
+}
+
+std::string LogField(const std::string& deviceText) {
+    std::string out;
+    out.reserve(deviceText.size() + 4);
+    if (!deviceText.empty()) {
+        const char first = deviceText.front();
+        if (first == '=' || first == '+' || first == '-' || first == '@') out += '\'';
+    }
+    for (const char c : deviceText) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || c == ',') {
+            char code[8];
+            std::snprintf(code, sizeof code, "<%02X>", byte);
+            out += code;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace kestro

@@ -1,0 +1,44 @@
+#pragma once
+// The comma-separated upgrade log: a header line, then one dated line per logged run. The file
+// only grows; it is opened and closed for every line, so nothing stays open between runs.
+
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace kestro {
+
+inline constexpr const char* kLogHeader = " Date, Time, Serial Number, Pre FW Ver, CP, FW";
+
+class CUpgradeLog {
+public:
+    void SetPath(std::filesystem::path path) { m_logPath = std::move(path); }
+    const std::filesystem::path& Path() const { return m_logPath; }
+
+    // Writes the header when no file exists yet. Creates a missing log folder first.
+    // Returns false when the file could not be created or opened.
+    bool WriteHeaderIfMissing();
+
+    // With a result: "<date>, <time>,<fields><result>\r\n"; without: "<fields>\r\n".
+    // Returns false when the file could not be opened (the line is then lost).
+    bool AppendLogLine(const std::string& fields, const std::string& result);
+
+    // The local time used for the date and time columns; replaceable for tests.
+    std::function<std::tm()> m_localTime = DefaultLocalTime;
+
+    static std::tm DefaultLocalTime();
+    // "%Y/%m/%d, %H:%M:%S,"
+    static std::string FormatTimestamp(const std::tm& when);
+
+private:
+    std::filesystem::path m_logPath;
+};
+
+// A device text as it goes into a log column: NUL, CR, LF, comma and other control bytes are
+// written as "<XX>" (two hexadecimal digits), so that every record stays one line with its
+// columns; a text that starts with =, +, - or @ gets a leading apostrophe, so that a
+// spreadsheet does not run it as a formula. Printable text is unchanged.
+std::string LogField(const std::string& deviceText);
+
+}  // namespace kestro

@@ -1,0 +1,122 @@
+#include "upgrade/UpgradeHub.h"
+
+#include <system_error>
+
+#include "platform/Paths.h"
+#include "platform/RealClock.h"
+#include "upgrade/PortSetting.h"
+#include "upgrade/Texts.h"
+
+namespace kestro {
+
+CUpgradeHub::CUpgradeHub(IReporter& reporter, ISettings& settings, Options options)
+    : m_request(m_link, options.clock != nullptr ? *options.clock : RealClock::Instance()),
+      m_reporter(reporter),
+      m_settings(settings),
+      m_options(std::move(options)),
+      m_clock(m_options.clock != nullptr ? m_options.clock : &RealClock::Instance()),
+      m_engine(m_options.engine != nullptr ? m_options.engine : &m_port),
+      m_receiver(m_link) {
+    m_request.SetPort(m_engine);
+    m_request.SetCancelEvent(&m_stopEvent);
+}
+
+CUpgradeHub::~CUpgradeHub() {
+    RequestStop();
+    JoinWorker();
+    m_engine->ClosePort();
+}
+
+void CUpgradeHub::OnInitialUpdate() {
+    m_log.SetPath(m_options.logPath.empty() ? DefaultLogPath() : m_options.logPath);
+    if (!m_log.WriteHeaderIfMissing()) {
+        m_reporter.MessageBox(texts::kLogOpenFailed, TitleKind::Application, Icon::Warning);
+    }
+}
+
+StartResult CUpgradeHub::OnUpgrade() {
+    // One run at a time. A worker that has cleared m_upgradeRunning may still be closing its
+    // port; it is released here only once it has finished, so this thread never waits on it.
+    if (m_upgradeRunning.load() != 0 || !m_workerFinished.load()) return StartResult::Busy;
+    JoinWorker();
+    if (m_log.Path().empty()) {
+        m_log.SetPath(m_options.logPath.empty() ? DefaultLogPath() : m_options.logPath);
+    }
+
+    m_link.m_codeplugAddress.store(0);
+
+    const StatusTextSink status = [this](const std::string& text) { SetStatus(text); };
+    if (m_options.firmwarePath.empty()) {
+        m_loader.LoadFirmwareFile(m_commFile, status);
+    } else {
+        m_loader.LoadFirmwareFile(m_options.firmwarePath, m_commFile, status);
+    }
+    m_firmwareLoadFailed = m_loader.m_firmwareLoadFailed;
+    if (m_firmwareLoadFailed != 0) return StartResult::LoadFailed;
+
+    // A fresh reply event for this run; the previous run's is released with it.
+    m_link.m_hReplyEvent = std::make_unique<ManualResetEvent>();
+    m_stopEvent.Reset();
+
+    const int portNumber = PortNumberFromSettings(m_settings, &m_portSetting);
+    IPortOwner* owner = m_options.portOwner != nullptr ? m_options.portOwner : this;
+    if (!m_engine->OpenPort(owner, portNumber)) {
+        SetStatus(texts::kCheckConnection);
+        m_reporter.MessageBox(texts::kNoDeviceDetected, TitleKind::Kit, Icon::Information);
+        return StartResult::PortFailed;
+    }
+    if (!m_engine->StartPortThread()) return StartResult::NoPortThread;
+
+    m_upgradeRunning.store(1);
+    m_workerFinished.store(false);
+    if (m_options.runWorkerInline) {
+        m_link.m_hReplyEvent->Set();  // the start gate
+        UpgradeWorker(*this);
+        return StartResult::Started;
+    }
+    try {
+        m_workerThread = std::thread([this] { UpgradeWorker(*this); });
+    } catch (const std::system_error&) {
+        // Nothing runs, so nothing would ever clear the flag and re-enable the command.
+        m_upgradeRunning.store(0);
+        m_workerFinished.store(true);
+        m_engine->ClosePort();
+        m_reporter.MessageBox(texts::kUnableToTxThread, TitleKind::Application, Icon::Information);
+        return StartResult::NoWorker;
+    }
+    m_link.m_hReplyEvent->Set();  // the start gate: the worker does nothing before this
+    return StartResult::Started;
+}
+
+void CUpgradeHub::OnSerialRxChar(std::uint8_t byte, int portNumber) {
+    m_receiver.OnSerialRxChar(byte, portNumber);
+}
+
+void CUpgradeHub::OnPortError(const std::string& text, int /*portNumber*/) {
+    m_reporter.MessageBox(text, TitleKind::PortError, Icon::Error);
+}
+
+void CUpgradeHub::RequestStop() {
+    m_stopEvent.Set();
+    // Wakes a worker in its reply wait; it then sees the stop before judging anything.
+    m_link.SignalReply();
+}
+
+void CUpgradeHub::JoinWorker() {
+    if (m_workerThread.joinable()) m_workerThread.join();
+}
+
+void CUpgradeHub::NoteOutcome(RunOutcome outcome, const std::string& message) {
+    {
+        std::lock_guard lock(m_messageLock);
+        m_lastMessage = message;
+    }
+    m_lastOutcome.store(outcome);
+}
+
+std::string CUpgradeHub::LastMessage() const {
+    std::lock_guard lock(m_messageLock);
+    return m_lastMessage;
+}
+
+}  // namespace kestro

@@ -1,0 +1,137 @@
+#pragma once
+// The hub: everything one upgrade run needs, owned by value for the life of the front end (the
+// window's form view or the command-line kit): the firmware file object, the serial engine, the
+// reply receiver with its LinkState, the request holder, the boot image, the run flags, the
+// worker thread and the log. The Upgrade command starts a run here; the worker reaches all run
+// state through the hub.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <thread>
+
+#include "firmware/CCommFile.h"
+#include "firmware/FirmwareLoader.h"
+#include "log/UpgradeLog.h"
+#include "platform/Clock.h"
+#include "platform/ManualResetEvent.h"
+#include "platform/Settings.h"
+#include "protocol/Frame.h"
+#include "protocol/LinkState.h"
+#include "protocol/PortEngine.h"
+#include "protocol/ReplyReceiver.h"
+#include "protocol/Transactions.h"
+#include "serial/CSerialPort.h"
+#include "upgrade/Reporter.h"
+
+namespace kestro {
+
+// How the last run ended, for front ends that report it (the command-line kit's exit status).
+enum class RunOutcome {
+    None,         // no run has ended yet
+    Completed,    // the radio was upgraded
+    Failed,       // a check or a step failed at the radio; a message box said which
+    Interrupted,  // the run was asked to stop and ended at its next wait
+};
+
+// What OnUpgrade did.
+enum class StartResult {
+    Started,       // a worker runs (or, with the inline option, has run) the upgrade
+    Busy,          // a run is still in progress; nothing was started
+    LoadFailed,    // the firmware file could not be used; the status line says why
+    PortFailed,    // the port could not be opened; the message box was shown
+    NoPortThread,  // the port thread could not be started
+    NoWorker,      // the worker thread could not be created ("Unable to TX Thread")
+};
+
+class CUpgradeHub final : public IPortOwner {
+public:
+    struct Options {
+        std::filesystem::path firmwarePath;  // empty: the kit's fixed firmware file
+        std::filesystem::path logPath;       // empty: the platform's log path
+        IPortEngine* engine = nullptr;       // empty: the hub's own serial engine
+        IPortOwner* portOwner = nullptr;     // who receives the port's bytes; empty: the hub.
+                                             // The window marshals them to its UI thread and
+                                             // calls OnSerialRxChar there.
+        IClock* clock = nullptr;             // empty: the real clock
+        bool runWorkerInline = false;        // run the worker inside OnUpgrade (virtual time)
+    };
+
+    CUpgradeHub(IReporter& reporter, ISettings& settings, Options options);
+    CUpgradeHub(IReporter& reporter, ISettings& settings) : CUpgradeHub(reporter, settings, Options{}) {}
+    // Asks a running worker to stop and waits for it.
+    ~CUpgradeHub() override;
+    CUpgradeHub(const CUpgradeHub&) = delete;
+    CUpgradeHub& operator=(const CUpgradeHub&) = delete;
+
+    // Done once when the front end is first shown: the log path and the header.
+    void OnInitialUpdate();
+
+    // The Upgrade command, on the front end's main thread.
+    StartResult OnUpgrade();
+
+    // The received-byte handler; runs on exactly one thread at a time.
+    void OnSerialRxChar(std::uint8_t byte, int portNumber) override;
+    void OnPortError(const std::string& text, int portNumber) override;
+
+    // Asks a running run to end at its next wait (never mid-frame). Safe from any thread.
+    void RequestStop();
+    bool StopRequested() const { return m_stopEvent.IsSet(); }
+    // Waits for the current worker thread to end and releases it.
+    void JoinWorker();
+
+    bool UpgradeRunning() const { return m_upgradeRunning.load() != 0; }
+    RunOutcome LastOutcome() const { return m_lastOutcome.load(); }
+    // The text of the last failure message, for front ends that summarise a run.
+    std::string LastMessage() const;
+
+    const CCommFile& CommFile() const { return m_commFile; }
+    CCommFile& CommFile() { return m_commFile; }
+    const CUpgradeLog& Log() const { return m_log; }
+    CUpgradeLog& Log() { return m_log; }
+    IReporter& Reporter() { return m_reporter; }
+    IClock& Clock() { return *m_clock; }
+    IPortEngine& Engine() { return *m_engine; }
+    const std::string& PortSetting() const { return m_portSetting; }
+
+    // Run state, shared with the worker.
+    std::atomic<int> m_upgradeRunning{0};
+    std::atomic<int> m_recoveryMode{0};
+    int m_firmwareLoadFailed = 0;
+    LinkState m_link;
+    CTransactions m_request;
+    std::array<std::uint8_t, kBootImageSize> m_bootImage{};
+    std::atomic<RunOutcome> m_lastOutcome{RunOutcome::None};
+
+    // Used by the worker to record how the run ended.
+    void NoteOutcome(RunOutcome outcome, const std::string& message);
+    // The worker's last act: after this the hub may start the next run.
+    void NoteWorkerFinished() { m_workerFinished.store(true); }
+
+private:
+    void SetStatus(const std::string& text) { m_reporter.SetStatusText(text); }
+
+    IReporter& m_reporter;
+    ISettings& m_settings;
+    Options m_options;
+    IClock* m_clock;
+    CCommFile m_commFile;
+    CFirmwareLoader m_loader;
+    CSerialPort m_port;
+    IPortEngine* m_engine;
+    ReplyReceiver m_receiver;
+    CUpgradeLog m_log;
+    ManualResetEvent m_stopEvent;
+    std::thread m_workerThread;
+    std::atomic<bool> m_workerFinished{true};
+    std::string m_portSetting;
+    mutable std::mutex m_messageLock;
+    std::string m_lastMessage;
+};
+
+// The worker procedure: one run from the start gate to its end sequence.
+void UpgradeWorker(CUpgradeHub& hub);
+
+}  // namespace kestro

@@ -1,0 +1,54 @@
+#pragma once
+// One run of the upgrade worker: its phases, its two log texts and its end sequences. Private to
+// the upgrade folder; front ends start runs through CUpgradeHub::OnUpgrade.
+
+#include <string>
+
+#include "protocol/Transactions.h"
+#include "upgrade/Reporter.h"
+#include "upgrade/UpgradeHub.h"
+
+namespace kestro {
+
+class UpgradeRun {
+public:
+    explicit UpgradeRun(CUpgradeHub& hub);
+    void Execute();
+
+private:
+    enum class End { StatusReset, NoReset };
+
+    // Each phase returns true to go on; false once it has ended the run.
+    bool Detection();
+    bool PreChecks();
+    bool Codeplug();
+    bool ResetMode();
+    void Programming();
+    bool WriteApplicationRows();
+    bool WriteBootRows();
+
+    // Shows `message` (when given), records the failure with the last message shown and leaves
+    // by the end named.
+    bool Fail(const char* message, TitleKind title, Icon icon, End end);
+    // A transaction ended because the run was asked to stop: our own message, the step's effect
+    // on the recovery flag, the step's end.
+    bool Interrupt(End end, bool leavesRadioNeedingRecovery);
+    void Box(const char* message, TitleKind title, Icon icon);
+    void LogLine(const std::string& result);
+    void EndRun(End end);
+
+    CUpgradeHub& m_hub;
+    IReporter& m_reporter;
+    CTransactions& m_tx;
+    LinkState& m_link;
+    std::string m_versionColumn;
+    std::string m_runRecord;
+    std::string m_lastBox;  // the last message box of this run
+};
+
+// "%2d%%": at least two characters, then a percent sign.
+std::string FormatPercent(int percent);
+// The application stretch's percentage for table position p; the single-row case shows 100.
+int ApplicationPercent(int position, int appStartRow, int rowCount);
+
+}  // namespace kestro

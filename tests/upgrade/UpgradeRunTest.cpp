@@ -1,0 +1,234 @@
+// Whole runs in virtual time against the simulated radio: every end of a run, with its message,
+// status, log line and recovery flag.
+
+#include <gtest/gtest.h>
+
+#include "UpgradeTestSupport.h"
+#include "upgrade/Texts.h"
+
+namespace kestro {
+namespace {
+
+using test::LogLines;
+using test::VirtualRun;
+namespace t = texts;
+
+constexpr const char* kSerial = "KS24001735";  // the simulated radio's default serial number
+
+Fault Silent(std::size_t times = 0) {
+    Fault f;
+    f.kind = FaultKind::Silence;
+    f.times = times;
+    return f;
+}
+
+Fault Refused(std::size_t times = 0) {
+    Fault f;
+    f.kind = FaultKind::Nak;
+    f.times = times;
+    return f;
+}
+
+std::string After(const std::string& line) {  // the line without its date and time
+    const auto first = line.find(',');
+    const auto second = line.find(',', first + 1);
+    return second == std::string::npos ? line : line.substr(second + 1);
+}
+
+TEST(UpgradeRun, CompletesAndLeavesExactlyTheFirmwareInTheRadio) {
+    VirtualRun run;
+    ASSERT_EQ(run.Upgrade(), StartResult::Started);
+    EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Completed);
+    EXPECT_TRUE(run.reporter.boxes.empty());
+    EXPECT_EQ(run.reporter.Status(), t::kCompleted);
+    EXPECT_FALSE(run.reporter.progressVisible);
+    EXPECT_EQ(run.hub->m_upgradeRunning, 0);
+    EXPECT_EQ(run.hub->m_recoveryMode, 0);
+    EXPECT_TRUE(run.RadioHoldsFirmware());
+    // No restore was needed: nothing was written to the codeplug.
+    EXPECT_EQ(run.radio.CountOf(REQ_CP_WRITE), 0U);
+    const auto lines = LogLines(run.logPath);
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_EQ(After(lines[0]), std::string(kSerial) + ",R0103,No,OK");
+}
+
+TEST(UpgradeRun, RestoresTheCodeplugInOrderWhenTheDecidingByteIsWrong) {
+    VirtualRun run;
+    run.radio.SetCodeplugByte(0x3197, 0x00);
+    run.radio.SetCodeplugByte(0x3049, 0x00);
+    run.Upgrade();
+    EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Completed);
+    EXPECT_EQ(run.radio.CodeplugByte(0x3049), 0x14);
+    EXPECT_EQ(run.radio.CodeplugByte(0x3197), 0x6F);
+    std::vector<RequestId> codeplug;
+    for (RequestId id : run.RequestKinds()) {
+        if (id >= REQ_CP_CHECK && id <= REQ_CP_WRITE) codeplug.push_back(id);
+    }
+    EXPECT_EQ(codeplug, (std::vector<RequestId>{REQ_CP_CHECK, REQ_CP_READ, REQ_CP_READ,
+                                                REQ_CP_PREPARE, REQ_CP_RESTORE, REQ_CP_WRITE,
+                                                REQ_CP_WRITE}));
+    std::vector<std::uint16_t> writes;
+    for (const auto& r : run.radio.Requests()) {
+        if (r.id == REQ_CP_WRITE) writes.push_back(static_cast<std::uint16_t>(r.frame.bytes[3] << 8 | r.frame.bytes[4]));
+    }
+    EXPECT_EQ(writes, (std::vector<std::uint16_t>{0x3049, 0x3197}));
+    EXPECT_NE(std::find(run.reporter.statuses.begin(), run.reporter.statuses.end(),
+                        std::string(t::kCodeplugCompleted)),
+              run.reporter.statuses.end());
+    EXPECT_EQ(After(LogLines(run.logPath).at(0)), std::string(kSerial) + ",R0103,Yes,OK");
+    EXPECT_TRUE(run.RadioHoldsFirmware());
+}
+
+// One row of the table of run ends.
+struct EndCase {
+    const char* name;
+    std::function<void(VirtualRun&)> arrange;
+    std::vector<std::pair<const char*, TitleKind>> boxes;  // text and title, in order
+    Icon icon;
+    const char* status;  // the status line left at the end
+    const char* log;     // the log line after date and time, or nullptr for none
+    int recovery;        // m_recoveryMode afterwards
+    bool progressVisible;
+};
+
+// Request numbers of a run without restore: 1 detect, 2 battery, 3 model, 4 version, 5 serial,
+// 6 codeplug check, 7-8 the two reads, 9 reset mode, 10 update start, 11 self program,
+// 12 erase, then the application rows, the boot erase, the 256 boot rows.
+constexpr int kAppRows = 20;
+constexpr std::size_t kFirstBootRow = 12 + kAppRows + 2;
+
+void FailFrom(VirtualRun& run, std::size_t number, int count) {
+    for (int i = 0; i < count; ++i) run.radio.Config().faultsByNumber[number + i] = Refused();
+}
+
+std::string Logged(const char* result) { return std::string(kSerial) + ",R0103," + result; }
+
+class RunEnds : public ::testing::TestWithParam<EndCase> {};
+
+TEST_P(RunEnds, ShowItsMessageEndItsWayAndLogAsTheTableSays) {
+    const EndCase& c = GetParam();
+    VirtualRun run(kAppRows);
+    c.arrange(run);
+    ASSERT_EQ(run.Upgrade(), StartResult::Started);
+
+    ASSERT_EQ(run.reporter.boxes.size(), c.boxes.size());
+    for (std::size_t i = 0; i < c.boxes.size(); ++i) {
+        EXPECT_EQ(run.reporter.boxes[i].text, c.boxes[i].first);
+        EXPECT_EQ(run.reporter.boxes[i].title, c.boxes[i].second);
+    }
+    if (!c.boxes.empty()) {
+        EXPECT_EQ(run.reporter.boxes.back().icon, c.icon);
+    }
+    EXPECT_EQ(run.reporter.Status(), c.status);
+    const auto lines = LogLines(run.logPath);
+    if (c.log == nullptr) {
+        EXPECT_TRUE(lines.empty()) << lines.front();
+    } else {
+        ASSERT_EQ(lines.size(), 1U);
+        EXPECT_EQ(After(lines[0]), c.log);
+    }
+    EXPECT_EQ(run.hub->m_recoveryMode, c.recovery);
+    EXPECT_EQ(run.reporter.progressVisible, c.progressVisible);
+    EXPECT_EQ(run.hub->m_upgradeRunning, 0);
+    EXPECT_EQ(run.hub->m_link.m_replyCode, 0);
+    EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Failed);
+}
+
+const std::string kOkLog = Logged("No,OK");
+const std::string kErr5 = Logged("Error #5");
+const std::string kErr7 = Logged("Error #7");
+const std::string kErr1 = Logged("Error #1");
+const std::string kErr2 = Logged("Error #2");
+const std::string kErr3 = Logged("Error #3");
+
+void NeedsRestore(VirtualRun& r) { r.radio.SetCodeplugByte(0x3197, 0x00); }
+
+INSTANTIATE_TEST_SUITE_P(
+    FailureTable, RunEnds,
+    ::testing::Values(
+        EndCase{"NoDetection", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_DETECT] = Silent(); },
+                {{t::kCommError1, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, false},
+        EndCase{"DetectionRefused", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_DETECT] = Refused(); },
+                {{t::kCommError1, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, false},
+        EndCase{"RadioDisabled", [](VirtualRun& r) { r.radio.Config().detectStatus = 0x10; },
+                {{t::kReadError12, TitleKind::Application}, {t::kCommError1, TitleKind::Kit}},
+                Icon::Error, t::kStartTheUpgrade, nullptr, 0, false},
+        EndCase{"ModelTypeMismatch", [](VirtualRun& r) { r.radio.Config().detectStatus = 0x00; },
+                {{t::kModelMismatch, TitleKind::Kit}}, Icon::Error,
+                "Loading firmware file... Please wait it...", nullptr, 0, false},
+        EndCase{"NoBatteryReply", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_BATTERY] = Silent(); },
+                {}, Icon::None, t::kStartTheUpgrade, nullptr, 0, false},
+        EndCase{"BatteryLow", [](VirtualRun& r) { r.radio.Config().batteryStatus = 0x03; },
+                {{t::kReadError8, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, false},
+        EndCase{"NoModelReply", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_MODEL] = Silent(); },
+                {{t::kErrorReadModel, TitleKind::Application}}, Icon::Error, t::kCheckingBattery,
+                nullptr, 0, false},
+        EndCase{"UnsupportedModel", [](VirtualRun& r) { r.radio.Config().model[14] = ' '; r.radio.Config().model[15] = ' '; },
+                {{t::kProgramError15, TitleKind::Kit}}, Icon::Error, t::kCheckingBattery, nullptr, 0, false},
+        EndCase{"NoVersionReply", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_FW_VERSION] = Silent(); },
+                {{t::kErrorReadFirmware, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, false},
+        EndCase{"FirmwareNotOlder", [](VirtualRun& r) { r.radio.Config().version = {'R', '0', '1', '0', '4'}; },
+                {{t::kFirmwareNotOlder, TitleKind::Kit}}, Icon::Warning, t::kStartTheUpgrade, nullptr, 0, false},
+        EndCase{"NoSerialReply", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_SERIAL] = Silent(); },
+                {{t::kErrorReadSerial, TitleKind::Application}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, false},
+        EndCase{"CodeplugCheckSilent", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_CP_CHECK] = Silent(); },
+                {{t::kReadError1, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, kErr5.c_str(), 0, false},
+        EndCase{"CodeplugCheckRefused", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_CP_CHECK] = Refused(); },
+                {{t::kReadError2, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, kErr5.c_str(), 0, false},
+        EndCase{"CodeplugReadFails", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_CP_READ] = Silent(); },
+                {{t::kReadError4, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, kErr7.c_str(), 0, false},
+        EndCase{"PrepareRefused", [](VirtualRun& r) { NeedsRestore(r); r.radio.Config().faultsByKind[REQ_CP_PREPARE] = Refused(); },
+                {}, Icon::None, t::kStartTheUpgrade, nullptr, 0, false},
+        EndCase{"RestoreFails", [](VirtualRun& r) { NeedsRestore(r); r.radio.Config().faultsByKind[REQ_CP_RESTORE] = Refused(); },
+                {{t::kCodeplugWriteError2, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, kErr1.c_str(), 0, false},
+        EndCase{"FirstCodeplugWriteFails", [](VirtualRun& r) { NeedsRestore(r); r.radio.Config().faultsByKind[REQ_CP_WRITE] = Refused(); },
+                {{t::kCodeplugWriteError3, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, kErr2.c_str(), 0, false},
+        // Requests 11 and 12 are the writes; 12 to 14 the second one with its NAK retries.
+        EndCase{"SecondCodeplugWriteFails", [](VirtualRun& r) { NeedsRestore(r); FailFrom(r, 12, 3); },
+                {{t::kCodeplugWriteError3, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, kErr3.c_str(), 0, false},
+        EndCase{"ResetModeFails", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_RESET_MODE] = Silent(); },
+                {{t::kErrorResetMode, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, false},
+        EndCase{"UpdateStartRefused", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_UPDATE_START] = Refused(); },
+                {{t::kWriteError10, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, true},
+        EndCase{"UpdateStartSilent", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_UPDATE_START] = Silent(); },
+                {{t::kWriteError1, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, true},
+        EndCase{"SelfProgramFails", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_SELF_PROGRAM] = Silent(); },
+                {{t::kWriteError2, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, true},
+        EndCase{"EraseFails", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_ERASE_FLASH] = Silent(); },
+                {{t::kWriteError3, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 1, true},
+        EndCase{"RecordRefused", [](VirtualRun& r) { FailFrom(r, 14, 6); },
+                {{t::kWriteError4, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 1, true},
+        EndCase{"BootEraseFails", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_BOOT_ERASE] = Silent(); },
+                {{t::kWriteError5, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 1, true},
+        EndCase{"BootRecordRefused", [](VirtualRun& r) { FailFrom(r, kFirstBootRow + 3, 6); },
+                {{t::kWriteError6, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 1, true},
+        EndCase{"BootSwapFails", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_BOOT_SWAP] = Refused(); },
+                {{t::kWriteError7, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 1, true},
+        EndCase{"UpdateEndFails", [](VirtualRun& r) { r.radio.Config().faultsByKind[REQ_UPDATE_END] = Silent(); },
+                {{t::kWriteError8, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, true}),
+    [](const ::testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
+
+TEST(UpgradeRun, AFailureBetweenEraseAndBootSwapSendsTheNextRunStraightToProgramming) {
+    VirtualRun run;
+    FailFrom(run, 14, 6);
+    run.Upgrade();
+    ASSERT_EQ(run.hub->m_recoveryMode, 1);
+    ASSERT_EQ(run.reporter.boxes.at(0).text, t::kWriteError4);
+
+    const std::size_t before = run.radio.Requests().size();
+    run.reporter.boxes.clear();
+    ASSERT_EQ(run.Upgrade(), StartResult::Started);
+    ASSERT_GT(run.radio.Requests().size(), before);
+    EXPECT_EQ(run.radio.Requests()[before].id, REQ_UPDATE_START);
+    EXPECT_EQ(run.radio.CountOf(REQ_DETECT), 1U);  // only the first run detected
+    EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Completed);
+    EXPECT_EQ(run.hub->m_recoveryMode, 0);
+    EXPECT_TRUE(run.RadioHoldsFirmware());
+    const auto lines = LogLines(run.logPath);
+    ASSERT_EQ(lines.size(), 1U);
+    // Date, time and the result only: a recovery run reads nothing from the radio.
+    EXPECT_EQ(After(lines[0]), "OK");
+}
+
+}  // namespace
+}  // namespace kestro
