@@ -1,0 +1,121 @@
+#include "cli/upgrade/CommandLine.h"
+
+#include <CLI/CLI.hpp>
+#include <cctype>
+#include <climits>
+#include <vector>
+
+#include "cli/upgrade/ExitCodes.h"
+#include "radio/Scenarios.h"
+#include "serial/PortNames.h"
+#include "upgrade/PortSetting.h"
+#include "upgrade/Texts.h"
+
+namespace kestro::cli {
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// n for "COMn" with n from 1 to INT_MAX; 0 for anything else.
+int ComNumber(const std::string& text) {
+    if (text.size() < 4 || Lower(text.substr(0, 3)) != "com") return 0;
+    long long n = 0;
+    for (std::size_t i = 3; i < text.size(); ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return 0;
+        n = n * 10 + (text[i] - '0');
+        if (n > INT_MAX) return 0;
+    }
+    return static_cast<int>(n);
+}
+
+std::string Footer() {
+    std::string text =
+        "Scenarios of --simulate:\n";
+    for (const auto& s : Scenarios()) {
+        text += "  " + std::string(s.name) + ": " + std::string(s.description) + "\n";
+    }
+    text +=
+        "\nExit status:\n"
+        "  0    the radio was upgraded\n"
+        "  1    a check or a step failed at the radio (the message says which)\n"
+        "  2    usage error\n"
+        "  3    the firmware file could not be used\n"
+        "  4    the port could not be opened\n"
+        "  5    the kit could not run (no thread, no pseudo-terminal)\n"
+        "  130  interrupted by Ctrl-C; the run ended at its next wait\n";
+    return text;
+}
+
+}  // namespace
+
+bool ApplyPortChoice(const std::string& port, ISettings& settings, std::string& error) {
+    if (Lower(port) == "auto") {
+        settings.SetString(kSettingsSection, kAutoValue, "Yes");
+        return true;
+    }
+    int number = ComNumber(port);
+    if (number == 0 && port.find('/') != std::string::npos) {
+        // A device path: its number by the port rule, or a number of its own.
+        const auto known = PortNumberForDevice(port);
+        number = known.value_or(kFirstFreePort);
+        if (!known) RegisterPortDevice(number, port);
+    }
+    if (number <= 0) {
+        error = "--port must be auto, COMn (n from 1) or a device path such as /dev/ttyUSB0, not \"" +
+                port + "\"";
+        return false;
+    }
+    settings.SetString(kSettingsSection, kAutoValue, "No");
+    settings.SetString(kSettingsSection, kComValue, PortName(number));
+    return true;
+}
+
+std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, int& exitCode) {
+    CommandLine options;
+    CLI::App app{"Upgrades the firmware of a Kestro radio over its programming cable."};
+    app.name("kestro-upgrade");
+    app.footer(Footer());
+    app.set_version_flag("--version", std::string("kestro-upgrade ") + texts::kKitFirmwareVersion);
+
+    std::vector<std::string> scenarios;
+    for (const auto& s : Scenarios()) scenarios.emplace_back(s.name);
+
+    std::string simulateValue;
+    auto* port = app.add_option("--port", options.port,
+                                "auto (find the cable, the default), COMn, or a device path");
+    app.add_option("--firmware", options.firmware, "firmware file (default: the kit's own)");
+    app.add_option("--log", options.log, "CSV log of runs (default: the kit's log)");
+    app.add_flag("--recovery", options.recovery,
+                 "go straight to programming: finishes a radio left between erase and boot swap");
+    auto* simulate =
+        app.add_option("--simulate", simulateValue,
+                       "upgrade a simulated radio on a pseudo-terminal; SCENARIO defaults to normal")
+            ->expected(0, 1)
+            ->type_name("[SCENARIO]")
+            ->check([&scenarios](const std::string& value) -> std::string {
+                if (value.empty()) return {};
+                for (const auto& s : scenarios) {
+                    if (s == value) return {};
+                }
+                return "unknown scenario \"" + value + "\" (see the list below)";
+            });
+    app.add_flag("--trace", options.trace, "print every frame sent and received to standard error");
+    simulate->excludes(port);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        exitCode = code == 0 ? kExitCompleted : kExitUsage;
+        return std::nullopt;
+    }
+    options.simulate = simulate->count() > 0;
+    if (options.simulate && !simulateValue.empty()) options.scenario = simulateValue;
+    return options;
+}
+
+}  // namespace kestro::cli

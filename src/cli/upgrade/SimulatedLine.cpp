@@ -1,0 +1,36 @@
+#include "cli/upgrade/SimulatedLine.h"
+
+#include "radio/Scenarios.h"
+#include "radio/posix/PtyRadioServer.h"
+#include "serial/PortNames.h"
+
+namespace kestro::cli {
+
+SimulatedLine::SimulatedLine() : m_server(std::make_unique<PtyRadioServer>()) {}
+
+SimulatedLine::~SimulatedLine() {
+    m_server->Stop();
+    if (m_portNumber != 0) UnregisterPortDevice(m_portNumber);
+}
+
+bool SimulatedLine::Start(const std::string& scenario, std::string& error) {
+    const bool known = m_server->WithRadio(
+        [&scenario](SimRadio& radio) { return ApplyScenario(radio, scenario); });
+    if (!known) {
+        error = "unknown scenario \"" + scenario + "\"";
+        return false;
+    }
+    if (!m_server->Start(&error)) {
+        error = "cannot open a pseudo-terminal for the simulated radio: " + error;
+        return false;
+    }
+    m_portNumber = kFirstFreePort;
+    RegisterPortDevice(m_portNumber, m_server->SlavePath());
+    return true;
+}
+
+const std::string& SimulatedLine::DevicePath() const { return m_server->SlavePath(); }
+
+std::string SimulatedLine::PortChoice() const { return PortName(m_portNumber); }
+
+}  // namespace kestro::cli

@@ -1,0 +1,32 @@
+#pragma once
+// --simulate: a simulated radio served on a pseudo-terminal, given a port number of its own so
+// that the kit opens it through its real serial engine like a cable.
+
+#include <memory>
+#include <string>
+
+namespace kestro {
+class PtyRadioServer;
+}
+
+namespace kestro::cli {
+
+class SimulatedLine {
+public:
+    SimulatedLine();
+    ~SimulatedLine();
+    SimulatedLine(const SimulatedLine&) = delete;
+    SimulatedLine& operator=(const SimulatedLine&) = delete;
+
+    // Sets the radio up for `scenario` and starts serving; false with a reason in `error`.
+    bool Start(const std::string& scenario, std::string& error);
+    const std::string& DevicePath() const;
+    // "COM97": the port number registered for the line.
+    std::string PortChoice() const;
+
+private:
+    std::unique_ptr<PtyRadioServer> m_server;
+    int m_portNumber = 0;
+};
+
+}  // namespace kestro::cli
