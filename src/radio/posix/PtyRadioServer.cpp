@@ -129,6 +129,9 @@ bool PtyRadioServer::Start(std::string* error) {
     }
     line.stopRead = UniqueFd(pipeFds[0]);
     m_stopWrite = UniqueFd(pipeFds[1]);
+    // The thread closes its read end when the line hangs up; this copy keeps the pipe whole
+    // until Stop(), so that waking a thread that has already gone is no broken pipe (SIGPIPE).
+    m_stopReadKeep = UniqueFd(::dup(pipeFds[0]));
     if (!SetFlags(pipeFds[0], O_NONBLOCK) || !SetFlags(pipeFds[1], O_NONBLOCK)) {
         m_stopWrite.Reset();
         return fail(Describe("fcntl"));
@@ -149,6 +152,7 @@ void PtyRadioServer::Stop() {
         m_thread.join();
     }
     m_stopWrite.Reset();
+    m_stopReadKeep.Reset();
 }
 
 void PtyRadioServer::Serve(Line line) {

@@ -79,6 +79,7 @@ class PtyRadioServer {
     std::string m_slavePath;
     std::atomic<bool> m_hungUp{false};
     UniqueFd m_stopWrite;
+    UniqueFd m_stopReadKeep;
     std::thread m_thread;
 };
 
