@@ -25,7 +25,8 @@ std::string CUpgradeLog::FormatTimestamp(const std::tm& when) {
 
 bool CUpgradeLog::WriteHeaderIfMissing() {
     std::error_code ec;
-    if (std::filesystem::exists(m_logPath, ec)) return true;
+    // Something other than a file in the log's place can never take a line.
+    if (std::filesystem::exists(m_logPath, ec)) return std::filesystem::is_regular_file(m_logPath, ec);
     const auto folder = m_logPath.parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
     return AppendLogLine(kLogHeader, "");

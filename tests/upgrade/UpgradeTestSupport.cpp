@@ -25,11 +25,16 @@ std::vector<std::string> LogLines(const std::filesystem::path& path) {
     return lines;
 }
 
-VirtualRun::VirtualRun(int appRows) {
+HexBuilder SmallFirmware(int appRows) {
+    HexBuilder firmware;
+    for (std::uint32_t row = 0; row < 256; row += 17) firmware.Filled(row);
+    for (int i = 0; i < appRows; ++i) firmware.Filled(0x200 + static_cast<std::uint32_t>(i));
+    return firmware;
+}
+
+VirtualRun::VirtualRun(int appRows) : m_firmware(SmallFirmware(appRows)) {
     firmwarePath = dir.path() / "firmware.pvx";
     logPath = dir.path() / "log" / "Kestro_UpdateKit_log.csv";
-    for (std::uint32_t row = 0; row < 256; row += 17) m_firmware.Filled(row);
-    for (int i = 0; i < appRows; ++i) m_firmware.Filled(0x200 + static_cast<std::uint32_t>(i));
     WriteFirmware();
 
     CUpgradeHub::Options options;
@@ -44,8 +49,7 @@ VirtualRun::VirtualRun(int appRows) {
 
 StartResult VirtualRun::Upgrade() { return hub->OnUpgrade(); }
 
-::testing::AssertionResult VirtualRun::RadioHoldsFirmware() const {
-    const CCommFile& image = hub->CommFile();
+::testing::AssertionResult RadioHoldsFirmware(const CCommFile& image, const SimRadio& radio) {
     for (int p = image.m_appStartRow; p < image.m_rowCount; ++p) {
         const auto& row = image.RowAt(p);
         const std::uint16_t number = static_cast<std::uint16_t>((row[0] << 8) | row[1]);

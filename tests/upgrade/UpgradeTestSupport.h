@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -20,21 +21,44 @@
 
 namespace kestro::test {
 
+// Called from the worker and the port thread; read the fields once the run has ended.
 struct RecordingReporter final : IReporter {
     struct Box {
         std::string text;
         TitleKind title;
         Icon icon;
     };
-    void SetStatusText(const std::string& text) override { statuses.push_back(text); }
-    void SetProgressText(const std::string& label) override { labels.push_back(label); }
-    void SetProgress(int position) override { positions.push_back(position); }
-    void ShowProgress(bool show) override { progressVisible = show; }
-    void MessageBox(const std::string& text, TitleKind title, Icon icon) override {
-        boxes.push_back({text, title, icon});
-        if (onBox) onBox(text);
+    void SetStatusText(const std::string& text) override {
+        std::lock_guard lock(mutex);
+        statuses.push_back(text);
     }
-    std::string Status() const { return statuses.empty() ? std::string{} : statuses.back(); }
+    void SetProgressText(const std::string& label) override {
+        std::lock_guard lock(mutex);
+        labels.push_back(label);
+    }
+    void SetProgress(int position) override {
+        std::lock_guard lock(mutex);
+        positions.push_back(position);
+    }
+    void ShowProgress(bool show) override {
+        std::lock_guard lock(mutex);
+        progressVisible = show;
+    }
+    void MessageBox(const std::string& text, TitleKind title, Icon icon) override {
+        std::function<void(const std::string&)> hook;
+        {
+            std::lock_guard lock(mutex);
+            boxes.push_back({text, title, icon});
+            hook = onBox;
+        }
+        if (hook) hook(text);
+    }
+    std::string Status() const {
+        std::lock_guard lock(mutex);
+        return statuses.empty() ? std::string{} : statuses.back();
+    }
+
+    mutable std::mutex mutex;
 
     std::vector<std::string> statuses;
     std::vector<std::string> labels;
@@ -124,6 +148,13 @@ private:
 std::string ReadFile(const std::filesystem::path& path);
 std::vector<std::string> LogLines(const std::filesystem::path& path);  // without the header
 
+// The radio's flash holds exactly the image's application rows and its boot area the boot rows,
+// and the boot swap checksum matched.
+::testing::AssertionResult RadioHoldsFirmware(const CCommFile& image, const SimRadio& radio);
+
+// A firmware of boot rows 0..255 (a few filled) and `appRows` application rows from 0x0200.
+HexBuilder SmallFirmware(int appRows);
+
 // A hub in virtual time, running its worker inline, against a simulated radio.
 class VirtualRun {
 public:
@@ -136,7 +167,9 @@ public:
 
     // The radio's flash holds exactly the table's application rows and its boot area the boot
     // rows, and the boot swap checksum matched.
-    ::testing::AssertionResult RadioHoldsFirmware() const;
+    ::testing::AssertionResult RadioHoldsFirmware() const {
+        return test::RadioHoldsFirmware(hub->CommFile(), radio);
+    }
 
     std::vector<RequestId> RequestKinds() const;
 
