@@ -3,6 +3,7 @@
 // hands every received byte to its owner and performs the sends handed over by the requester,
 // and stops that thread by a handshake. OS calls live in the back end (posix/).
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -80,9 +81,14 @@ public:
 private:
     enum WaitResult { WAIT_STOP = 0, WAIT_PORT = 1, WAIT_SEND = 2, WAIT_FAILED = 3 };
 
-    bool OpenAndConfigure(int portNumber);  // opening steps with m_portLock held
     void StopPortThread();
+    // Gives up the descriptor, first lifting the exclusive mode: a tty that stays in use
+    // elsewhere (a pseudo-terminal whose other side is open) would otherwise keep refusing every
+    // program but root's.
+    void ReleasePort();
     void PortThreadProc();
+    // Takes a pending send: copies the frame out of the hand-off buffer and clears the flag.
+    bool TakeSend();
     void PerformSend();
     void DrainInput();
     // Reading one byte: true with `byte` set when one came; false otherwise, with `error` set
@@ -92,8 +98,10 @@ private:
     std::string ReportPortError(const char* operationName, int error) const;
     void DeliverError(const std::string& text);
 
-    // The send hand-off: written by the requester without a lock, in the order buffer, length,
-    // flag, event; read by the port thread only after it has taken the flag.
+    // The send hand-off: the requester writes buffer, length and flag, then signals the event.
+    // m_sendLock guards only buffer, length and flag against the port thread copying them out,
+    // so a frame handed off while the previous one is still being written can never be torn;
+    // it is held for a copy of at most 256 bytes and never while the port is touched.
     std::atomic<int> m_sendRequested{0};
     std::thread m_portThread;
     std::mutex m_portLock;
@@ -103,8 +111,12 @@ private:
     PortEvent m_hSendEvent;
     IPortOwner* m_owner = nullptr;
     std::atomic<int> m_portNumber{0};
+    std::mutex m_sendLock;
     std::unique_ptr<std::uint8_t[]> m_sendBuffer;
     int m_sendLength = 0;
+    // The port thread's copy of the frame it is writing.
+    std::array<std::uint8_t, kSendBufferSize> m_outgoing{};
+    std::size_t m_outgoingLength = 0;
 
     // Set by the port thread once the line has hung up: it then stops watching the port.
     bool m_portDead = false;

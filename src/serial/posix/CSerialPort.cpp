@@ -89,7 +89,11 @@ int ConfigureLine(int fd) {
 
 CSerialPort::CSerialPort() = default;
 
-CSerialPort::~CSerialPort() { StopPortThread(); }
+CSerialPort::~CSerialPort() {
+    StopPortThread();
+    std::lock_guard lock(m_portLock);
+    ReleasePort();
+}
 
 int CSerialPort::FindUsbPortNumber(const char* instanceId) {
     return FindUsbPortNumberIn(DefaultSysfsRoot(), instanceId);
@@ -129,13 +133,16 @@ bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
         }
         m_hSendEvent.Reset();
         m_hStopEvent.Reset();
-        m_sendRequested.store(0);
         m_owner = owner;
-        m_sendBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kSendBufferSize);
+        {
+            std::lock_guard sendLock(m_sendLock);
+            m_sendRequested.store(0);
+            m_sendBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kSendBufferSize);
+        }
         m_portNumber.store(portNumber);
 
         std::unique_lock lock(m_portLock);
-        m_hPort.Reset();
+        ReleasePort();
         const auto device = DevicePathForPort(portNumber);
         int error = ENODEV;
         const int fd = device ? OpenExclusive(*device, error) : -1;
@@ -172,6 +179,13 @@ bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
 bool CSerialPort::StartPortThread() {
     if (m_threadRunning.load() == 1 || !m_hStopEvent.Exists() || !m_hSendEvent.Exists()) {
         return false;
+    }
+    {
+        // A thread on a closed port would only wait for its stop.
+        std::lock_guard lock(m_portLock);
+        if (!m_hPort.IsOpen()) {
+            return false;
+        }
     }
     if (m_portThread.joinable()) {
         m_portThread.join();  // a thread that was stopped from its own callback
@@ -213,19 +227,42 @@ void CSerialPort::ClosePort() {
     std::lock_guard lock(m_portLock);
     if (m_hPort.IsOpen()) {
         ::tcflush(m_hPort.Get(), TCIOFLUSH);
+        ReleasePort();
+    }
+}
+
+void CSerialPort::ReleasePort() {
+    if (m_hPort.IsOpen()) {
+        ::ioctl(m_hPort.Get(), TIOCNXCL);
         m_hPort.Reset();
     }
 }
 
 void CSerialPort::HandOff(const std::uint8_t* bytes, std::size_t length) {
-    if (m_sendBuffer == nullptr || bytes == nullptr || length == 0) {
+    if (bytes == nullptr || length == 0) {
         return;
     }
-    length = std::min(length, kSendBufferSize);
-    std::memcpy(m_sendBuffer.get(), bytes, length);
-    m_sendLength = static_cast<int>(length);
-    m_sendRequested.store(1, std::memory_order_release);
+    {
+        std::lock_guard lock(m_sendLock);
+        if (m_sendBuffer == nullptr) {
+            return;
+        }
+        length = std::min(length, kSendBufferSize);
+        std::memcpy(m_sendBuffer.get(), bytes, length);
+        m_sendLength = static_cast<int>(length);
+        m_sendRequested.store(1);
+    }
     m_hSendEvent.Set();
+}
+
+bool CSerialPort::TakeSend() {
+    std::lock_guard lock(m_sendLock);
+    if (m_sendRequested.exchange(0) != 1 || m_sendBuffer == nullptr) {
+        return false;
+    }
+    m_outgoingLength = static_cast<std::size_t>(m_sendLength);
+    std::memcpy(m_outgoing.data(), m_sendBuffer.get(), m_outgoingLength);
+    return true;
 }
 
 void CSerialPort::PortThreadProc() {
@@ -253,7 +290,10 @@ void CSerialPort::PortThreadProc() {
                 result = WAIT_SEND;
             }
         }
-        const bool sendTaken = m_sendRequested.exchange(0, std::memory_order_acq_rel) == 1;
+        // The event is reset before the flag is looked at: a hand-off that comes later sets
+        // the event again and wakes the next wait, so no send is ever left waiting unseen.
+        m_hSendEvent.Reset();
+        const bool sendTaken = TakeSend();
         if (sendTaken) {
             result = WAIT_SEND;
         }
@@ -261,7 +301,7 @@ void CSerialPort::PortThreadProc() {
         switch (result) {
             case WAIT_STOP: {
                 std::lock_guard lock(m_portLock);
-                m_hPort.Reset();
+                ReleasePort();
                 m_threadRunning.store(0);
                 return;
             }
@@ -283,15 +323,9 @@ void CSerialPort::PortThreadProc() {
                 break;
             }
             case WAIT_SEND:
+                // Without a taken send the event merely outlived one already performed.
                 if (sendTaken) {
                     PerformSend();
-                } else {
-                    // The event outlived a send already taken. Reset it, then look at the flag
-                    // once more: a hand-off between the two must not be lost.
-                    m_hSendEvent.Reset();
-                    if (m_sendRequested.exchange(0, std::memory_order_acq_rel) == 1) {
-                        PerformSend();
-                    }
                 }
                 break;
             case WAIT_FAILED:
@@ -301,7 +335,6 @@ void CSerialPort::PortThreadProc() {
 }
 
 void CSerialPort::PerformSend() {
-    m_hSendEvent.Reset();
     std::lock_guard lock(m_portLock);
     const int fd = m_hPort.Get();
     if (fd < 0) {
@@ -309,8 +342,8 @@ void CSerialPort::PerformSend() {
     }
     ::tcflush(fd, TCIOFLUSH);
     const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kWriteTotalConstantMs);
-    const std::uint8_t* next = m_sendBuffer.get();
-    std::size_t left = static_cast<std::size_t>(m_sendLength);
+    const std::uint8_t* next = m_outgoing.data();
+    std::size_t left = m_outgoingLength;
     // Short or failed writes are not reported: the requester sees only that no reply comes.
     while (left > 0) {
         const ssize_t written = ::write(fd, next, left);

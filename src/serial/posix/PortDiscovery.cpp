@@ -1,6 +1,7 @@
 // Port discovery on sysfs. A tty is a real serial port when /sys/class/tty/<name>/device exists;
 // the USB device behind it is found by walking up from that link's target to the first folder
-// with idVendor, passing the interface folder (bInterfaceNumber) on the way.
+// with idVendor, passing the interface folder (bInterfaceNumber) on the way. Its node in /dev is
+// the DEVNAME of its uevent, as udev names it; without one, the tty's own name.
 
 #include "serial/PortDiscovery.h"
 
@@ -8,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <optional>
+#include <string>
+#include <string_view>
 #include <system_error>
 
 #include "serial/PortNames.h"
@@ -60,6 +63,26 @@ std::vector<std::string> DeviceBackedTtys(const fs::path& sysfsRoot) {
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// "/dev/<DEVNAME>"; a DEVNAME that would leave /dev is ignored.
+std::string DeviceNodeOf(const fs::path& ttyFolder, const std::string& ttyName) {
+    std::ifstream in(ttyFolder / "uevent");
+    std::string line;
+    constexpr std::string_view kKey = "DEVNAME=";
+    while (std::getline(in, line)) {
+        if (!line.starts_with(kKey)) {
+            continue;
+        }
+        const std::string name = line.substr(kKey.size());
+        const bool escapes = name.empty() || name.front() == '/' ||
+                             name.find("..") != std::string::npos;
+        if (!escapes) {
+            return "/dev/" + name;
+        }
+        break;
+    }
+    return "/dev/" + ttyName;
 }
 
 // An 8250 slot with no UART behind it still has a device; its "type" reads 0 (PORT_UNKNOWN).
@@ -126,14 +149,16 @@ std::vector<PortEntry> ListPresentPorts(const fs::path& sysfsRoot) {
 
     const auto mappings = PortMappings();
     for (const std::string& name : DeviceBackedTtys(sysfsRoot)) {
-        const auto number = FixedPortNumber(name);
-        if (!number || IsPhantomUart(sysfsRoot / "class" / "tty" / name)) {
-            continue;
+        const fs::path folder = sysfsRoot / "class" / "tty" / name;
+        const std::string device = DeviceNodeOf(folder, name);
+        const auto number = FixedPortNumber(device.substr(5));
+        if (!number || IsPhantomUart(folder)) {
+            continue;  // a node without a fixed number is listed only if a mapping names it
         }
         const bool remapped = std::any_of(mappings.begin(), mappings.end(),
                                           [&](const auto& m) { return m.first == *number; });
         if (!remapped) {
-            add(*number, "/dev/" + name);
+            add(*number, device);
         }
     }
     std::error_code ec;
@@ -153,11 +178,12 @@ int FindUsbPortNumberIn(const fs::path& sysfsRoot, const char* instanceId) {
     }
     int result = -1;
     for (const std::string& name : DeviceBackedTtys(sysfsRoot)) {
-        const auto usb = FindUsbAncestor(sysfsRoot / "class" / "tty" / name);
+        const fs::path folder = sysfsRoot / "class" / "tty" / name;
+        const auto usb = FindUsbAncestor(folder);
         if (!usb || !IsCableInstance(*usb, instanceId)) {
             continue;
         }
-        const int number = PortNumberForDevice("/dev/" + name).value_or(0);
+        const int number = PortNumberForDevice(DeviceNodeOf(folder, name)).value_or(0);
         // Two bridges with the same serial string: take the lowest port, as a stable choice.
         if (number >= 1) {
             if (result < 1 || number < result) {

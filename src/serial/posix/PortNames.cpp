@@ -64,14 +64,17 @@ std::optional<int> FixedPortNumber(std::string_view kernelName) {
             continue;
         }
         const std::string_view digits = kernelName.substr(prefix.size());
-        // "ttyS01" is not a kernel name; only canonical decimal indexes map.
+        // "ttyS01" is not a kernel name; only canonical decimal indexes map, unsigned.
         if (digits.empty() || (digits.size() > 1 && digits.front() == '0')) {
             return std::nullopt;
+        }
+        if (digits.front() < '0' || digits.front() > '9') {
+            continue;  // "ttyS" is a prefix of "ttySAC0"-like names; try the other ranges
         }
         int index = -1;
         const auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), index);
         if (ec != std::errc{} || end != digits.data() + digits.size()) {
-            continue;  // "ttyS" is a prefix of "ttySAC0"-like names; try the other ranges
+            return std::nullopt;
         }
         if (index < kPortRangeSize) {
             return range.firstPort + index;
