@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -24,6 +25,11 @@ struct Outgoing {
     SteadyClock::time_point due;
     std::vector<std::uint8_t> bytes;
 };
+
+// Reply bytes that may wait for a client that does not read. Past this the radio drops new
+// replies, as a real one would lose them in its full transmit buffer; memory stays bounded
+// whatever a client writes.
+constexpr std::size_t kMaxQueuedReplyBytes = 64 * 1024;
 
 std::string Describe(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -50,13 +56,18 @@ bool MakeRaw(int fd) {
     return ::tcsetattr(fd, TCSANOW, &tio) == 0;
 }
 
-int PollTimeout(const std::deque<Outgoing>& queue) {
+// How long the line may sleep: until the next reply byte is due (to the microsecond, since paced
+// bytes are 130 us apart), or without limit (nullptr) when nothing is queued.
+const timespec* PollTimeout(const std::deque<Outgoing>& queue, timespec& storage) {
     if (queue.empty()) {
-        return -1;  // only a request or the stop pipe can give us work
+        return nullptr;  // only a request or the stop pipe can give us work
     }
-    const auto wait =
-        std::chrono::ceil<std::chrono::milliseconds>(queue.front().due - SteadyClock::now());
-    return static_cast<int>(std::max<std::chrono::milliseconds::rep>(wait.count(), 0));
+    const auto wait = std::max(std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                   queue.front().due - SteadyClock::now()),
+                               std::chrono::nanoseconds{0});
+    storage.tv_sec = static_cast<time_t>(wait.count() / 1000000000);
+    storage.tv_nsec = static_cast<long>(wait.count() % 1000000000);
+    return &storage;
 }
 
 }  // namespace
@@ -156,10 +167,16 @@ void PtyRadioServer::Stop() {
 }
 
 void PtyRadioServer::Serve(Line line) {
+    // Paced bytes are 130 us apart; the default timer slack (50 us) would make every reply late.
+    ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     const int master = line.master.Get();
     std::deque<Outgoing> queue;
+    std::size_t queuedBytes = 0;
     // Paced bytes follow each other on the one line, so a new reply waits for the last byte.
     SteadyClock::time_point lineFreeAt{};
+    // The same for the kit's direction: a paced radio hears a request only once its last byte
+    // has crossed the wire, although the pseudo-terminal hands it over at once.
+    SteadyClock::time_point requestLineFreeAt{};
     std::array<std::uint8_t, 256> buffer{};
 
     while (true) {
@@ -167,7 +184,9 @@ void PtyRadioServer::Serve(Line line) {
         if (!queue.empty() && queue.front().due <= SteadyClock::now()) {
             fds[0].events |= POLLOUT;
         }
-        const int ready = ::poll(fds, 2, fds[0].events & POLLOUT ? -1 : PollTimeout(queue));
+        timespec timeout{};
+        const int ready = ::ppoll(fds, 2, fds[0].events & POLLOUT ? nullptr : PollTimeout(queue, timeout),
+                                  nullptr);
         if (ready < 0) {
             if (errno == EINTR) {
                 continue;
@@ -188,7 +207,7 @@ void PtyRadioServer::Serve(Line line) {
                 return;
             }
             if (got > 0) {
-                const auto heardAt = SteadyClock::now();
+                auto heardAt = SteadyClock::now();
                 const std::span<const std::uint8_t> chunk(buffer.data(),
                                                           static_cast<std::size_t>(got));
                 if (m_trace) {
@@ -203,6 +222,11 @@ void PtyRadioServer::Serve(Line line) {
                     pace = m_radio.Config().pace;
                     cableLost = m_radio.CableLost();
                 }
+                if (pace) {
+                    heardAt = std::max(heardAt, requestLineFreeAt) +
+                              PacedByteOffset(static_cast<std::size_t>(got) - 1);
+                    requestLineFreeAt = heardAt;
+                }
                 if (cableLost) {
                     // Closing the master is the hang-up the client sees.
                     line.master.Reset();
@@ -211,6 +235,10 @@ void PtyRadioServer::Serve(Line line) {
                     return;
                 }
                 for (SimReply& reply : replies) {
+                    if (queuedBytes + reply.bytes.size() > kMaxQueuedReplyBytes) {
+                        continue;
+                    }
+                    queuedBytes += reply.bytes.size();
                     const auto start = heardAt + reply.delay;
                     if (!pace) {
                         queue.push_back({start, std::move(reply.bytes)});
@@ -243,6 +271,7 @@ void PtyRadioServer::Serve(Line line) {
             if (m_trace && put > 0) {
                 m_trace(Direction::FromRadio, {next.bytes.data(), static_cast<std::size_t>(put)});
             }
+            queuedBytes -= static_cast<std::size_t>(put);
             next.bytes.erase(next.bytes.begin(), next.bytes.begin() + put);
             if (!next.bytes.empty()) {
                 break;

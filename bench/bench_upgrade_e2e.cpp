@@ -1,0 +1,170 @@
+// One whole upgrade in real time through the kit's real serial engine against the simulated
+// radio on a pseudo-terminal, whose line is paced at 76 800 bit/s (10 bits a byte, absolute
+// deadlines) in both directions. Prints the run's time, the time the wire and the fixed pauses
+// alone need, and their ratio.
+//
+// Usage: bench_upgrade_e2e [ROWS]   (default 16384: every row of the flash)
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/Settings.h"
+#include "platform/VirtualClock.h"
+#include "radio/SimRadio.h"
+#include "radio/VirtualLink.h"
+#include "radio/posix/PtyRadioServer.h"
+#include "serial/PortNames.h"
+#include "upgrade/PortSetting.h"
+#include "upgrade/UpgradeHub.h"
+
+namespace {
+
+using namespace kestro;
+
+// Intel hexadecimal records for rows 0..rows-1, none of them erased, with segment records
+// wherever a 64 KiB bank begins.
+std::string FullImage(int rows) {
+    std::string out;
+    auto record = [&out](int type, unsigned address, const std::uint8_t* data, int count) {
+        unsigned sum = static_cast<unsigned>(count) + (address >> 8) + (address & 0xFF) +
+                       static_cast<unsigned>(type);
+        char cell[16];
+        std::snprintf(cell, sizeof cell, ":%02X%04X%02X", count, address & 0xFFFF, type);
+        out += cell;
+        for (int i = 0; i < count; ++i) {
+            std::snprintf(cell, sizeof cell, "%02X", data[i]);
+            out += cell;
+            sum += data[i];
+        }
+        std::snprintf(cell, sizeof cell, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
+        out += cell;
+    };
+    for (int row = 0; row < rows; ++row) {
+        const unsigned address = static_cast<unsigned>(row) * 16;
+        if ((address & 0xFFFF) == 0 && address != 0) {
+            const std::uint8_t segment[2] = {static_cast<std::uint8_t>(address >> 12), 0};
+            record(0x02, 0, segment, 2);
+        }
+        std::uint8_t data[16];
+        for (int i = 0; i < 16; ++i) data[i] = static_cast<std::uint8_t>((row * 31 + i * 7) % 0xFF);
+        record(0x00, address & 0xFFFF, data, 16);
+    }
+    out += ":00000001FF\r\n";
+    return out;
+}
+
+class QuietReporter final : public IReporter {
+public:
+    void SetStatusText(const std::string&) override {}
+    void SetProgressText(const std::string&) override {}
+    void SetProgress(int) override {}
+    void ShowProgress(bool) override {}
+    void MessageBox(const std::string& text, TitleKind, Icon) override {
+        std::fprintf(stderr, "message: %s\n", text.c_str());
+    }
+};
+
+// The fixed pauses of a fault-free run, from the same run in virtual time.
+std::chrono::milliseconds FixedPauses(const std::filesystem::path& firmware,
+                                      const std::filesystem::path& log) {
+    VirtualClock clock;
+    SimRadio radio;
+    VirtualLink link(clock, radio);
+    QuietReporter reporter;
+    MemorySettings settings;
+    CUpgradeHub::Options options;
+    options.firmwarePath = firmware;
+    options.logPath = log;
+    options.engine = &link;
+    options.clock = &clock;
+    options.runWorkerInline = true;
+    CUpgradeHub hub(reporter, settings, options);
+    hub.OnInitialUpdate();
+    hub.OnUpgrade();
+    if (hub.LastOutcome() != RunOutcome::Completed) {
+        std::fprintf(stderr, "the virtual run did not complete\n");
+        std::exit(1);
+    }
+    std::chrono::milliseconds total{0};
+    for (const auto& pause : clock.Pauses()) total += pause.elapsed;
+    return total;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int rows = argc > 1 ? std::max(257, std::atoi(argv[1])) : 16384;
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("kestro-bench-e2e-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto firmware = dir / "full.pvx";
+    const auto log = dir / "runs.csv";
+    std::ofstream(firmware, std::ios::binary) << FullImage(rows);
+
+    const auto pauses = FixedPauses(firmware, log);
+
+    SimRadioConfig config;
+    config.pace = true;
+    config.latency = std::chrono::milliseconds{0};
+    PtyRadioServer server(config);
+    std::atomic<std::size_t> toRadio{0};
+    std::atomic<std::size_t> fromRadio{0};
+    server.SetTrace([&](PtyRadioServer::Direction d, std::span<const std::uint8_t> bytes) {
+        (d == PtyRadioServer::Direction::ToRadio ? toRadio : fromRadio) += bytes.size();
+    });
+    std::string error;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "cannot serve the radio: %s\n", error.c_str());
+        return 1;
+    }
+    RegisterPortDevice(kFirstFreePort, server.SlavePath());
+
+    QuietReporter reporter;
+    MemorySettings settings;
+    settings.SetString(kSettingsSection, kAutoValue, "No");
+    settings.SetString(kSettingsSection, kComValue, PortName(kFirstFreePort));
+    CUpgradeHub::Options options;
+    options.firmwarePath = firmware;
+    options.logPath = log;
+    CUpgradeHub hub(reporter, settings, options);
+    hub.OnInitialUpdate();
+
+    const auto started = std::chrono::steady_clock::now();
+    if (hub.OnUpgrade() != StartResult::Started) {
+        std::fprintf(stderr, "the run did not start\n");
+        return 1;
+    }
+    while (hub.UpgradeRunning()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const auto took = std::chrono::steady_clock::now() - started;
+    hub.JoinWorker();
+    server.Stop();
+    std::filesystem::remove_all(dir);
+    if (hub.LastOutcome() != RunOutcome::Completed) {
+        std::fprintf(stderr, "the run did not complete: %s\n", hub.LastMessage().c_str());
+        return 1;
+    }
+
+    const double run = std::chrono::duration<double>(took).count();
+    const std::size_t bytes = toRadio.load() + fromRadio.load();
+    const double wire = static_cast<double>(bytes) * 10.0 / 76800.0;
+    const double fixed = std::chrono::duration<double>(pauses).count();
+    const double limit = wire + fixed;
+    std::printf("rows in the image          %d (%d written)\n", rows, hub.CommFile().m_rowCount + 256);
+    std::printf("bytes on the line          %zu to the radio, %zu from it\n", toRadio.load(),
+                fromRadio.load());
+    std::printf("wire time at 76800 bit/s   %.3f s\n", wire);
+    std::printf("fixed pauses               %.3f s\n", fixed);
+    std::printf("limit (wire + pauses)      %.3f s\n", limit);
+    std::printf("upgrade run                %.3f s\n", run);
+    std::printf("ratio run / limit          %.4f (%.2f%% over the limit)\n", run / limit,
+                (run / limit - 1.0) * 100.0);
+    return 0;
+}
