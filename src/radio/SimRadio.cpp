@@ -138,8 +138,7 @@ std::span<const std::uint8_t, kRowBytes> SimRadio::FlashRow(std::uint16_t row) c
 }
 
 std::size_t SimRadio::CountOf(RequestId id) const {
-    return static_cast<std::size_t>(std::count_if(
-        m_log.begin(), m_log.end(), [id](const LoggedRequest& r) { return r.id == id; }));
+    return id >= 0 && id < REQ_COUNT ? m_kindCount[id] : 0;
 }
 
 std::vector<SimReply> SimRadio::Feed(std::span<const std::uint8_t> bytes) {
@@ -239,6 +238,10 @@ void SimRadio::Handle(const Frame& frame, RequestId id, std::vector<SimReply>& o
     ++m_kindCount[id];
     const Fault* fault = FaultFor(id, number);
     const FaultKind kind = fault != nullptr ? fault->kind : FaultKind::None;
+    if (m_log.size() >= kRequestLogLimit) {
+        const auto half = static_cast<std::ptrdiff_t>(kRequestLogLimit / 2);
+        m_log.erase(m_log.begin(), m_log.begin() + half);
+    }
     m_log.push_back(LoggedRequest{number, id, frame, kind});
 
     if (kind == FaultKind::Silence) {

@@ -28,6 +28,9 @@ inline constexpr std::size_t kRowBytes = 16;
 inline constexpr std::size_t kCodeplugSize = 0x10000;
 inline constexpr std::uint16_t kNewBootFirstRow = 0x0100;
 inline constexpr std::uint16_t kNewBootLastRow = 0x01FF;
+// The request log keeps at most this many of the latest requests (several whole upgrades), so
+// that a radio served for days does not grow without end; counts are kept apart and stay exact.
+inline constexpr std::size_t kRequestLogLimit = std::size_t{1} << 17;
 
 // Name of a request as the command table spells it ("REQ_DETECT"); "REQ_?" when out of range.
 std::string_view RequestName(RequestId id);
@@ -74,7 +77,9 @@ class SimRadio {
     std::uint8_t CodeplugByte(std::uint16_t address) const { return m_codeplug[address]; }
     void SetCodeplugByte(std::uint16_t address, std::uint8_t value) { m_codeplug[address] = value; }
 
+    // The requests heard, oldest first; beyond kRequestLogLimit the oldest half is dropped.
     const std::vector<LoggedRequest>& Requests() const { return m_log; }
+    // Requests of kind `id` heard since the radio was created (dropped log entries included).
     std::size_t CountOf(RequestId id) const;
     std::size_t RequestsSeen() const { return m_requestNumber; }  // heard or not
     std::size_t BufferedBytes() const { return m_pendingLength; }

@@ -50,7 +50,7 @@ void VirtualLink::ClosePort() {
 }
 
 void VirtualLink::HandOff(const std::uint8_t* bytes, std::size_t length) {
-    if (!m_open || length == 0) {
+    if (!m_open || bytes == nullptr || length == 0) {
         return;
     }
     ++m_handOffs;

@@ -230,5 +230,19 @@ TEST(SimRadioInput, RandomStreamsStayBoundedAndEmbeddedRequestsAreFound) {
     EXPECT_GE(radio.CountOf(REQ_DETECT), embedded);
 }
 
+TEST(SimRadioInput, TheRequestLogStaysBoundedWhileCountsStayExact) {
+    SimRadio radio;
+    const Frame detect = Command(REQ_DETECT);
+    const std::size_t total = kRequestLogLimit + 1000;
+    for (std::size_t i = 0; i < total; ++i) {
+        radio.Feed(detect.view());
+    }
+    EXPECT_LE(radio.Requests().size(), kRequestLogLimit);
+    ASSERT_FALSE(radio.Requests().empty());
+    EXPECT_EQ(radio.Requests().back().number, total) << "the newest requests are kept";
+    EXPECT_EQ(radio.CountOf(REQ_DETECT), total);
+    EXPECT_EQ(radio.RequestsSeen(), total);
+}
+
 }  // namespace
 }  // namespace kestro::test
