@@ -3,6 +3,10 @@
 // hands every received byte to its owner and performs the sends handed over by the requester,
 // and stops that thread by a handshake. OS calls live in the back end (posix/).
 
+#if defined(_WIN32)
+#include "serial/win32/CSerialPort.h"
+#else
+
 #include <array>
 #include <atomic>
 #include <cstddef>
@@ -125,3 +129,5 @@ private:
 };
 
 }  // namespace kestro
+
+#endif  // _WIN32
