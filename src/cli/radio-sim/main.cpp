@@ -2,15 +2,20 @@
 // program) can run a full upgrade with no radio attached.
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "radio/FaultSpec.h"
 #include "radio/Scenarios.h"
 #include "radio/posix/PtyRadioServer.h"
 #include "serial/PortNames.h"
@@ -42,6 +47,33 @@ std::string ScenarioHelp() {
     return text;
 }
 
+// Copies `text` into a reported value, the rest zero bytes; false when it does not fit (or, with
+// `exact`, does not fill it).
+template <std::size_t N>
+bool SetText(std::array<std::uint8_t, N>& value, const std::string& text, bool exact) {
+    if (text.size() > N || (exact && text.size() != N)) {
+        return false;
+    }
+    value.fill(0);
+    std::copy(text.begin(), text.end(), value.begin());
+    return true;
+}
+
+// "KEY=FAULT" into its two halves; false without the '='.
+bool SplitAssignment(const std::string& text, std::string& key, std::string& fault) {
+    const std::size_t equals = text.find('=');
+    if (equals == std::string::npos) {
+        return false;
+    }
+    key = text.substr(0, equals);
+    fault = text.substr(equals + 1);
+    return true;
+}
+
+constexpr const char* kFaultHelp =
+    "FAULT is silence, nak[:E1E2], late:MS, corrupt:INDEX, drop:INDEX[:COUNT], twice, "
+    "wrong-code[:CODE] or status-first";
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,6 +87,13 @@ int main(int argc, char** argv) {
     int latency = -1;
     bool pace = false;
     bool trace = false;
+    std::vector<std::string> kindFaults;
+    std::vector<std::string> numberFaults;
+    int detectStatus = -1;
+    int batteryStatus = -1;
+    std::string model;
+    std::string version;
+    std::string serial;
 
     std::vector<std::string> names;
     for (const auto& s : kestro::Scenarios()) {
@@ -70,8 +109,69 @@ int main(int argc, char** argv) {
     app.add_option("--lose-cable-at", loseCableAt, "lose the cable at the N-th request");
     app.add_option("--latency", latency, "reply latency in ms")->check(CLI::Range(0, 60000));
     app.add_flag("--pace", pace, "send reply bytes at 76 800 bit/s");
+    app.add_option("--fault", kindFaults,
+                   std::string("REQUEST=FAULT[*TIMES]: every request of that kind (or the first "
+                               "TIMES) gets FAULT, e.g. REQ_CP_WRITE=nak*2; ") +
+                       kFaultHelp);
+    app.add_option("--fault-at", numberFaults,
+                   "N=FAULT: the N-th request (1 = first) gets FAULT, e.g. 12=late:1500");
+    app.add_option("--detect-status", detectStatus, "status byte of the detection reply")
+        ->check(CLI::Range(0, 255));
+    app.add_option("--battery-status", batteryStatus, "status byte of the battery reply")
+        ->check(CLI::Range(0, 255));
+    app.add_option("--model", model, "model number, up to 16 characters (zero-padded)");
+    app.add_option("--fw-version", version, "firmware version, 5 characters such as R0103");
+    app.add_option("--serial", serial, "serial number, up to 10 characters (zero-padded)");
     app.add_flag("--trace", trace, "print every chunk read and written");
     CLI11_PARSE(app, argc, argv);
+
+    kestro::SimRadioConfig extra;
+    std::string badOption;
+    for (const std::string& item : kindFaults) {
+        std::string name;
+        std::string text;
+        const auto id = SplitAssignment(item, name, text) ? kestro::ParseRequestName(name)
+                                                          : std::nullopt;
+        const auto fault = kestro::ParseFault(text);
+        if (!id || !fault) {
+            badOption = "--fault " + item;
+            break;
+        }
+        extra.faultsByKind[*id] = *fault;
+    }
+    for (const std::string& item : numberFaults) {
+        std::string number;
+        std::string text;
+        std::size_t n = 0;
+        const bool split = SplitAssignment(item, number, text);
+        const auto fault = kestro::ParseFault(text);
+        if (split && !number.empty() && number.size() < 10 &&
+            std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+            n = std::stoul(number);
+        }
+        if (n == 0 || !fault || fault->times != 0) {
+            badOption = "--fault-at " + item;
+            break;
+        }
+        extra.faultsByNumber[n] = *fault;
+    }
+    std::string hint = kFaultHelp;
+    if (!model.empty() && !SetText(extra.model, model, false)) {
+        badOption = "--model " + model;
+        hint = "at most 16 characters";
+    }
+    if (!version.empty() && !SetText(extra.version, version, true)) {
+        badOption = "--fw-version " + version;
+        hint = "exactly 5 characters";
+    }
+    if (!serial.empty() && !SetText(extra.serial, serial, false)) {
+        badOption = "--serial " + serial;
+        hint = "at most 10 characters";
+    }
+    if (!badOption.empty()) {
+        std::cerr << "kestro-radio-sim: cannot use " << badOption << " (" << hint << ")\n";
+        return 2;
+    }
 
     kestro::PtyRadioServer server;
     server.WithRadio([&](kestro::SimRadio& radio) {
@@ -90,6 +190,27 @@ int main(int argc, char** argv) {
             config.latency = std::chrono::milliseconds{latency};
         }
         config.pace = config.pace || pace;
+        for (const auto& [id, fault] : extra.faultsByKind) {
+            config.faultsByKind[id] = fault;
+        }
+        for (const auto& [number, fault] : extra.faultsByNumber) {
+            config.faultsByNumber[number] = fault;
+        }
+        if (detectStatus >= 0) {
+            config.detectStatus = static_cast<std::uint8_t>(detectStatus);
+        }
+        if (batteryStatus >= 0) {
+            config.batteryStatus = static_cast<std::uint8_t>(batteryStatus);
+        }
+        if (!model.empty()) {
+            config.model = extra.model;
+        }
+        if (!version.empty()) {
+            config.version = extra.version;
+        }
+        if (!serial.empty()) {
+            config.serial = extra.serial;
+        }
     });
 
     std::mutex printMutex;
