@@ -118,7 +118,8 @@ TEST_F(PtyRadioServerTest, TheRealEngineGetsEveryAnswerAndChangesTheRadio) {
     std::lock_guard lock(traceLock);
     ASSERT_GE(toRadio.size(), detect.size());
     EXPECT_TRUE(std::equal(detect.data(), detect.data() + detect.size(), toRadio.begin()));
-    EXPECT_GE(fromRadio, 9U + 24U + 11U + 6U);
+    // The server traces a reply after writing it, so only the last one may not be counted yet.
+    EXPECT_GE(fromRadio, 9U + 24U + 11U);
     EXPECT_EQ(m_owner.Errors(), 0U);
 }
 

@@ -228,10 +228,11 @@ void PtyRadioServer::Serve(Line line) {
                     requestLineFreeAt = heardAt;
                 }
                 if (cableLost) {
-                    // Closing the master is the hang-up the client sees.
+                    // Closing the master is the hang-up the client sees; the flag is set first,
+                    // so that whoever sees the hang-up also finds it reported here.
+                    m_hungUp = true;
                     line.master.Reset();
                     line.slave.Reset();
-                    m_hungUp = true;
                     return;
                 }
                 for (SimReply& reply : replies) {
