@@ -65,7 +65,12 @@ StartResult CUpgradeHub::OnUpgrade() {
         m_reporter.MessageBox(texts::kNoDeviceDetected, TitleKind::Kit, Icon::Information);
         return StartResult::PortFailed;
     }
-    if (!m_engine->StartPortThread()) return StartResult::NoPortThread;
+    if (!m_engine->StartPortThread()) {
+        // Nothing serves the port: release it, so that the next attempt can open it again.
+        m_engine->ClosePort();
+        SetStatus(texts::kStartTheUpgrade);
+        return StartResult::NoPortThread;
+    }
 
     m_upgradeRunning.store(1);
     m_workerFinished.store(false);
