@@ -219,8 +219,10 @@ bool CCommFile::ParseHexRecords(std::string_view text, HexParseError& error) {
 
         switch (record.m_type) {
             case kData: {
-                const std::uint32_t first = base + record.m_offset;
-                if (first + static_cast<std::uint32_t>(record.m_count) > kImageBytes) {
+                // In 64 bits: a linear base of up to 0xFFFF0000 plus the offset and the count
+                // would wrap in 32 bits and pass the test with an address far outside the image.
+                const std::uint64_t first = std::uint64_t{base} + record.m_offset;
+                if (first + static_cast<std::uint64_t>(record.m_count) > kImageBytes) {
                     return refuse(line, "data beyond byte address 0x3FFFF");
                 }
                 std::memcpy(image->data() + first, record.m_data.data(),

@@ -15,7 +15,7 @@ std::optional<std::string> ReadFirmwareFileBytes(const std::filesystem::path& pa
         return std::nullopt;
     }
     const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size == 0) {
+    if (ec || size == 0 || size > kMaxFirmwareFileBytes) {
         return std::nullopt;
     }
     std::ifstream in(path, std::ios::binary | std::ios::in);

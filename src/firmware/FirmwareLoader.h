@@ -2,6 +2,7 @@
 // Loads the firmware file at the start of every Upgrade: reads it read-only, keeps its text
 // between loads (a failed read decodes the previous text again) and rebuilds the row table.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -13,8 +14,13 @@ namespace kestro {
 
 using StatusTextSink = std::function<void(const std::string&)>;
 
-// The whole content of a regular, non-empty file; nothing when it cannot be read. The file is
-// opened for reading only and never written.
+// The largest firmware file read. The 256 KiB image written one byte per record takes about
+// 3.4 MB of records; anything far larger is no firmware file, and reading it whole could
+// exhaust memory.
+inline constexpr std::uintmax_t kMaxFirmwareFileBytes = 64u << 20;
+
+// The whole content of a regular, non-empty file of at most kMaxFirmwareFileBytes; nothing when
+// it cannot be read. The file is opened for reading only and never written.
 std::optional<std::string> ReadFirmwareFileBytes(const std::filesystem::path& path);
 
 class CFirmwareLoader {
