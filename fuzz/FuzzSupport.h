@@ -15,8 +15,8 @@ namespace kestro::fuzz {
     std::abort();
 }
 
-#define FUZZ_REQUIRE(condition)                                            \
-    do {                                                                   \
+#define FUZZ_REQUIRE(condition)                                                 \
+    do {                                                                        \
         if (!(condition)) ::kestro::fuzz::Fail(#condition, __FILE__, __LINE__); \
     } while (false)
 

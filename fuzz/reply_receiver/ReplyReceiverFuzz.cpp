@@ -35,19 +35,45 @@ struct Layout {
 
 bool LayoutOf(int code, Layout& layout) {
     switch (code) {
-        case 0x03: layout = {11, true, 1, true}; return true;
-        case 0x06: layout = {6, false, -1, true}; return true;
-        case 0x15: layout = {8, false, -1, true}; return true;  // two error bytes, no length
-        case 0x71: layout = {13, false, 5, true}; return true;
-        case 0x75: layout = {24, false, 16, true}; return true;
-        case 0x77: layout = {18, false, 10, true}; return true;
-        case 0x7D: layout = {9, false, 1, true}; return true;
-        case 0x93: layout = {9, false, 1, true}; return true;
-        case 0x9A: layout = {10, false, 2, false}; return true;
-        case 0xA0: case 0xA1: case 0xA3: case 0xA4: case 0xA5:
-            layout = {6, false, -1, true}; return true;
-        case 0xA2: layout = {8, true, -1, true}; return true;
-        default: return false;
+        case 0x03:
+            layout = {11, true, 1, true};
+            return true;
+        case 0x06:
+            layout = {6, false, -1, true};
+            return true;
+        case 0x15:
+            layout = {8, false, -1, true};
+            return true;  // two error bytes, no length
+        case 0x71:
+            layout = {13, false, 5, true};
+            return true;
+        case 0x75:
+            layout = {24, false, 16, true};
+            return true;
+        case 0x77:
+            layout = {18, false, 10, true};
+            return true;
+        case 0x7D:
+            layout = {9, false, 1, true};
+            return true;
+        case 0x93:
+            layout = {9, false, 1, true};
+            return true;
+        case 0x9A:
+            layout = {10, false, 2, false};
+            return true;
+        case 0xA0:
+        case 0xA1:
+        case 0xA3:
+        case 0xA4:
+        case 0xA5:
+            layout = {6, false, -1, true};
+            return true;
+        case 0xA2:
+            layout = {8, true, -1, true};
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -127,13 +153,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 return std::string(reinterpret_cast<const char*>(payload), length);
             };
             switch (code) {
-                case 0x03: expected.codeplugByte = payload[0]; break;
-                case 0x71: expected.firmware = text(5); break;
-                case 0x75: expected.model = text(16); break;
-                case 0x77: expected.serial = text(10); break;
-                case 0x7D: FUZZ_REQUIRE(link.m_batteryLow.load() == (payload[0] & 1)); break;
-                case 0x93: FUZZ_REQUIRE(link.m_deviceStatus.load() == payload[0]); break;
-                default: break;
+                case 0x03:
+                    expected.codeplugByte = payload[0];
+                    break;
+                case 0x71:
+                    expected.firmware = text(5);
+                    break;
+                case 0x75:
+                    expected.model = text(16);
+                    break;
+                case 0x77:
+                    expected.serial = text(10);
+                    break;
+                case 0x7D:
+                    FUZZ_REQUIRE(link.m_batteryLow.load() == (payload[0] & 1));
+                    break;
+                case 0x93:
+                    FUZZ_REQUIRE(link.m_deviceStatus.load() == payload[0]);
+                    break;
+                default:
+                    break;
             }
         }
         if (code != 0x7D) FUZZ_REQUIRE(link.m_batteryLow.load() == 0);

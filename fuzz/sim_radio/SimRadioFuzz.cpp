@@ -80,16 +80,38 @@ bool ValidReplies(const std::vector<std::uint8_t>& bytes) {
         if (bytes.size() - pos < 6 || bytes[pos] != 0x01 || bytes[pos + 1] != 0x80) return false;
         std::size_t body = 2;  // 80 and the code
         switch (bytes[pos + 2]) {
-            case RSP_ACK: case RSP_SELF_PROGRAM: case RSP_UPDATE_END: case RSP_ERASE_FLASH:
-            case RSP_BOOT_ERASE: case RSP_BOOT_SWAP: break;
-            case RSP_NAK: case RSP_RECORD: body = 4; break;
-            case RSP_CP_DATA: body = 7; break;
-            case RSP_DETECT: case RSP_BATTERY: body = 5; break;
-            case RSP_FW_VERSION: body = 9; break;
-            case RSP_SERIAL: body = 14; break;
-            case RSP_MODEL: body = 20; break;
-            case RSP_9A: body = 6; break;
-            default: return false;
+            case RSP_ACK:
+            case RSP_SELF_PROGRAM:
+            case RSP_UPDATE_END:
+            case RSP_ERASE_FLASH:
+            case RSP_BOOT_ERASE:
+            case RSP_BOOT_SWAP:
+                break;
+            case RSP_NAK:
+            case RSP_RECORD:
+                body = 4;
+                break;
+            case RSP_CP_DATA:
+                body = 7;
+                break;
+            case RSP_DETECT:
+            case RSP_BATTERY:
+                body = 5;
+                break;
+            case RSP_FW_VERSION:
+                body = 9;
+                break;
+            case RSP_SERIAL:
+                body = 14;
+                break;
+            case RSP_MODEL:
+                body = 20;
+                break;
+            case RSP_9A:
+                body = 6;
+                break;
+            default:
+                return false;
         }
         const std::size_t n = body + 4;
         if (bytes.size() - pos < n || bytes[pos + n - 1] != 0x04) return false;
@@ -102,15 +124,24 @@ bool ValidReplies(const std::vector<std::uint8_t>& bytes) {
 
 FaultKind KindOf(std::uint8_t value) {
     switch (value % 9) {
-        case 1: return FaultKind::Silence;
-        case 2: return FaultKind::Nak;
-        case 3: return FaultKind::Late;
-        case 4: return FaultKind::Corrupt;
-        case 5: return FaultKind::Drop;
-        case 6: return FaultKind::Twice;
-        case 7: return FaultKind::WrongCode;
-        case 8: return FaultKind::StatusFirst;
-        default: return FaultKind::None;
+        case 1:
+            return FaultKind::Silence;
+        case 2:
+            return FaultKind::Nak;
+        case 3:
+            return FaultKind::Late;
+        case 4:
+            return FaultKind::Corrupt;
+        case 5:
+            return FaultKind::Drop;
+        case 6:
+            return FaultKind::Twice;
+        case 7:
+            return FaultKind::WrongCode;
+        case 8:
+            return FaultKind::StatusFirst;
+        default:
+            return FaultKind::None;
     }
 }
 
@@ -143,7 +174,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             FUZZ_REQUIRE(replies.empty() && radio.Requests().size() == logged);
             continue;
         }
-        heardUntilLoss.insert(heardUntilLoss.end(), stream.begin() + static_cast<std::ptrdiff_t>(pos),
+        heardUntilLoss.insert(heardUntilLoss.end(),
+                              stream.begin() + static_cast<std::ptrdiff_t>(pos),
                               stream.begin() + static_cast<std::ptrdiff_t>(pos + len));
         FUZZ_REQUIRE(radio.BufferedBytes() <= kMaxFrameLength);
         // Each request heard in this chunk answered, in order, unless silenced.

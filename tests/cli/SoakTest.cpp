@@ -38,7 +38,7 @@ struct RefusingPort final : ISendHandoff {
 };
 
 TEST(SoakRetryBounds, NoTransactionOutlastsItsBoundWhetherTheRadioIsSilentOrRefuses) {
-    EXPECT_EQ(soak::LongestTransaction(CommandOf(REQ_DETECT)).time, 3500ms);  // 500 .. 900
+    EXPECT_EQ(soak::LongestTransaction(CommandOf(REQ_DETECT)).time, 3500ms);       // 500 .. 900
     EXPECT_EQ(soak::LongestTransaction(CommandOf(REQ_WRITE_RECORD)).time, 900ms);  // 100 .. 200
     for (const CommandSpec& command : kCommandTable) {
         const soak::RunBound bound = soak::LongestTransaction(command);
@@ -57,13 +57,13 @@ TEST(SoakRetryBounds, NoTransactionOutlastsItsBoundWhetherTheRadioIsSilentOrRefu
             silent.count = &silentRequests;
             tx.SetPort(refuse ? static_cast<ISendHandoff*>(&port) : &silent);
             const auto start = clock.Now();
-            const TxResult result = command.id == REQ_WRITE_RECORD
-                                        ? tx.WriteRecord(std::array<std::uint8_t, 18>{})
-                                    : command.id == REQ_BOOT_SWAP
-                                        ? tx.SendBootSwap(std::array<std::uint8_t, 4096>{})
-                                        : tx.Run(command.id);
+            const TxResult result =
+                command.id == REQ_WRITE_RECORD ? tx.WriteRecord(std::array<std::uint8_t, 18>{})
+                : command.id == REQ_BOOT_SWAP  ? tx.SendBootSwap(std::array<std::uint8_t, 4096>{})
+                                               : tx.Run(command.id);
             EXPECT_FALSE(result.ok) << command.name;
-            EXPECT_LE(clock.Now() - start, bound.time) << command.name << (refuse ? " refused" : "");
+            EXPECT_LE(clock.Now() - start, bound.time)
+                << command.name << (refuse ? " refused" : "");
             EXPECT_LE(refuse ? port.requests : silentRequests, bound.requests) << command.name;
             if (!refuse && command.discipline == Discipline::A && command.pauseAfterNak == 0 &&
                 command.nakStep <= command.step) {
@@ -95,8 +95,7 @@ TEST(SoakRunEnds, EveryEndIsFoundByItsBoxesAndLookalikeTextsAreToldApart) {
     // The codeplug phase's Write Error #2 ends in a blank, the programming phase's does not.
     EXPECT_EQ(soak::FindRunEnd({texts::kCodeplugWriteError2}, false)->logResults.size(), 1U);
     EXPECT_TRUE(soak::FindRunEnd({texts::kWriteError2}, false)->logResults.empty());
-    EXPECT_EQ(soak::FindRunEnd({texts::kWriteError4}, false)->recovery,
-              soak::RecoveryEffect::Set);
+    EXPECT_EQ(soak::FindRunEnd({texts::kWriteError4}, false)->recovery, soak::RecoveryEffect::Set);
     EXPECT_EQ(soak::FindRunEnd({texts::kWriteError8}, false)->recovery,
               soak::RecoveryEffect::Unchanged);
     EXPECT_EQ(soak::FindRunEnd({texts::kCommError1, texts::kReadError12}, false), nullptr);

@@ -12,12 +12,12 @@
 #include <string>
 
 #include "firmware/FirmwareTexts.h"
+#include "firmware/TempDir.h"
 #include "platform/Settings.h"
 #include "platform/VirtualClock.h"
 #include "protocol/PortEngine.h"
 #include "upgrade/Reporter.h"
 #include "upgrade/UpgradeHub.h"
-#include "firmware/TempDir.h"
 
 namespace kestro {
 namespace {
@@ -44,10 +44,9 @@ struct StatusReporter final : IReporter {
 };
 
 std::string Record(int type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(data.size()),
-                                       static_cast<std::uint8_t>(address >> 8),
-                                       static_cast<std::uint8_t>(address & 0xFF),
-                                       static_cast<std::uint8_t>(type)};
+    std::vector<std::uint8_t> bytes = {
+        static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
+        static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>(type)};
     bytes.insert(bytes.end(), data.begin(), data.end());
     unsigned sum = 0;
     for (auto b : bytes) sum += b;
@@ -100,7 +99,7 @@ auto Text(std::string bytes) {
 std::map<std::string, std::string> Snapshot(const std::filesystem::path& root) {
     std::map<std::string, std::string> out;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        struct stat st{};
+        struct stat st {};
         ::lstat(entry.path().c_str(), &st);
         std::string info = std::to_string(st.st_mode) + "/" + std::to_string(st.st_size) + "/" +
                            std::to_string(st.st_mtim.tv_sec) + "." +
@@ -140,24 +139,26 @@ const HostileFile kFiles[] = {
      kFirmwareCanNotOpenText},
     {"LineFeedsOnly", Text([] {
          std::string out;
-         for (char c : GoodRecords() + kEof) if (c != '\r') out += c;
+         for (char c : GoodRecords() + kEof)
+             if (c != '\r') out += c;
          return out;
      }()),
      kFirmwareCanNotOpenText},
     {"CarriageReturnsOnly", Text([] {
          std::string out;
-         for (char c : GoodRecords() + kEof) if (c != '\n') out += c;
+         for (char c : GoodRecords() + kEof)
+             if (c != '\n') out += c;
          return out;
      }()),
      kFirmwareCanNotOpenText},
-    {"SegmentPastTheImage", Text(GoodRecords() + Record(2, 0, {0x3F, 0xFF}) +
-                                 Record(0, 0x0010, {0xAA}) + kEof),
+    {"SegmentPastTheImage",
+     Text(GoodRecords() + Record(2, 0, {0x3F, 0xFF}) + Record(0, 0x0010, {0xAA}) + kEof),
      "Firmware file is damaged (line 5: data beyond"},
-    {"LinearPastTheImage", Text(GoodRecords() + Record(4, 0, {0x00, 0x04}) +
-                                Record(0, 0x0000, {0xAA}) + kEof),
+    {"LinearPastTheImage",
+     Text(GoodRecords() + Record(4, 0, {0x00, 0x04}) + Record(0, 0x0000, {0xAA}) + kEof),
      "Firmware file is damaged (line 5: data beyond"},
-    {"LinearAddressThatWrapsAround", Text(GoodRecords() + Record(4, 0, {0xFF, 0xFF}) +
-                                          Record(0, 0xFFFF, {0xAA, 0xBB}) + kEof),
+    {"LinearAddressThatWrapsAround",
+     Text(GoodRecords() + Record(4, 0, {0xFF, 0xFF}) + Record(0, 0xFFFF, {0xAA, 0xBB}) + kEof),
      "Firmware file is damaged (line 5: data beyond"},
     {"ByteCountLargerThanTheLine", Text(GoodRecords() + ":10200000AABB75\r\n" + kEof),
      "Firmware file is damaged (line 4: record shorter"},

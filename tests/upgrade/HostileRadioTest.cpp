@@ -3,10 +3,9 @@
 // either makes the run fail with its specified message or lets it complete with exactly the
 // firmware in the radio; a log or settings store in a bad state changes nothing else.
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
-
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <random>
@@ -45,7 +44,8 @@ void StreamGarbage(VirtualRun& run, std::uint32_t seed, bool withStartBytes, Mil
 ::testing::AssertionResult EndedSafely(VirtualRun& run) {
     if (run.hub->LastOutcome() == RunOutcome::Completed) return run.RadioHoldsFirmware();
     if (run.hub->LastOutcome() != RunOutcome::Failed) {
-        return ::testing::AssertionFailure() << "outcome " << static_cast<int>(run.hub->LastOutcome());
+        return ::testing::AssertionFailure()
+               << "outcome " << static_cast<int>(run.hub->LastOutcome());
     }
     if (run.radio.State() == RadioState::NeedsRecovery && run.hub->m_recoveryMode != 1) {
         return ::testing::AssertionFailure() << "the erased radio is not marked for recovery";
@@ -131,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Stands between the link and the hub and rewrites the echo of chosen record replies, with a
 // valid check, as a radio that acknowledges another row than the one it was sent would.
 class EchoRewriter final : public IPortOwner {
-public:
+  public:
     EchoRewriter(CUpgradeHub*& hub, std::function<bool(std::uint16_t row)> rewrite)
         : m_hub(hub), m_rewrite(std::move(rewrite)) {}
     void OnSerialRxChar(std::uint8_t byte, int port) override {
@@ -155,7 +155,7 @@ public:
     }
     void OnPortError(const std::string& text, int port) override { m_hub->OnPortError(text, port); }
 
-private:
+  private:
     CUpgradeHub*& m_hub;
     std::function<bool(std::uint16_t)> m_rewrite;
     std::vector<std::uint8_t> m_frame;
@@ -273,10 +273,16 @@ TEST(HostileLog, ALogLockedByAnotherProgramKeepsItsLinesAndGetsTheRunsLine) {
 }
 
 TEST(HostileSettings, JunkStoredValuesPickSomePortAndAreLeftAsTheyWere) {
-    const std::string junk[] = {"COM-2147483649", "COM+7", std::string("CO\0M5", 5),
-                                "\xFF\xFE\x01", std::string(10000, '9'), "COM 12 ", "COMCOM"};
+    const std::string junk[] = {"COM-2147483649",
+                                "COM+7",
+                                std::string("CO\0M5", 5),
+                                "\xFF\xFE\x01",
+                                std::string(10000, '9'),
+                                "COM 12 ",
+                                "COMCOM"};
     for (const std::string& com : junk) {
-        for (const std::string& autoValue : {std::string("No"), std::string("Maybe"), std::string(1, 0)}) {
+        for (const std::string& autoValue :
+             {std::string("No"), std::string("Maybe"), std::string(1, 0)}) {
             VirtualRun run;
             run.settings.SetString(kSettingsSection, kAutoValue, autoValue);
             run.settings.SetString(kSettingsSection, kComValue, com);

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/soak/RetryBounds.h"
 #include "platform/VirtualClock.h"
 #include "protocol/PortEngine.h"
-#include "cli/soak/RetryBounds.h"
 
 namespace kestro::soak {
 
@@ -23,7 +23,7 @@ struct RunOverrun : std::runtime_error {
 };
 
 class DamagedLine final : public IPortEngine {
-public:
+  public:
     DamagedLine(IPortEngine& inner, VirtualClock& clock) : m_inner(inner), m_clock(clock) {}
 
     // Rates per request byte (0..1), from a generator seeded with `seed`.
@@ -49,7 +49,7 @@ public:
     // The group and opcode of the last request handed off (00 00 before any).
     std::uint16_t LastCommand() const { return m_lastCommand; }
 
-private:
+  private:
     IPortEngine& m_inner;
     VirtualClock& m_clock;
     double m_corruptRate = 0.0;

@@ -3,9 +3,9 @@
 #include <array>
 #include <cstdio>
 
+#include "cli/soak/SoakRandom.h"
 #include "protocol/CommandTable.h"
 #include "radio/SimRadio.h"
-#include "cli/soak/SoakRandom.h"
 
 namespace kestro::soak {
 
@@ -13,22 +13,31 @@ namespace {
 
 const char* KindName(FaultKind kind) {
     switch (kind) {
-        case FaultKind::None: return "none";
-        case FaultKind::Silence: return "silence";
-        case FaultKind::Nak: return "nak";
-        case FaultKind::Late: return "late";
-        case FaultKind::Corrupt: return "corrupt";
-        case FaultKind::Drop: return "drop";
-        case FaultKind::Twice: return "twice";
-        case FaultKind::WrongCode: return "wrong-code";
-        case FaultKind::StatusFirst: return "status-first";
+        case FaultKind::None:
+            return "none";
+        case FaultKind::Silence:
+            return "silence";
+        case FaultKind::Nak:
+            return "nak";
+        case FaultKind::Late:
+            return "late";
+        case FaultKind::Corrupt:
+            return "corrupt";
+        case FaultKind::Drop:
+            return "drop";
+        case FaultKind::Twice:
+            return "twice";
+        case FaultKind::WrongCode:
+            return "wrong-code";
+        case FaultKind::StatusFirst:
+            return "status-first";
     }
     return "?";
 }
 
 constexpr std::array<FaultKind, 8> kKinds = {
-    FaultKind::Silence, FaultKind::Nak,       FaultKind::Late,      FaultKind::Corrupt,
-    FaultKind::Drop,    FaultKind::Twice,     FaultKind::WrongCode, FaultKind::StatusFirst};
+    FaultKind::Silence, FaultKind::Nak,   FaultKind::Late,      FaultKind::Corrupt,
+    FaultKind::Drop,    FaultKind::Twice, FaultKind::WrongCode, FaultKind::StatusFirst};
 
 // A reply rate of damage: mostly light, sometimes heavy enough to exhaust the retries.
 double DamageRate(std::mt19937& random) {
@@ -134,12 +143,28 @@ FaultPlan DrawFaultPlan(std::mt19937& random, std::size_t requests) {
     }
     // A radio whose own values end the run before anything is written.
     switch (Between(random, 0, 49)) {
-        case 0: radio.detectStatus = 0x10; Note(plan.description, "radio disabled"); break;
-        case 1: radio.detectStatus = 0x00; Note(plan.description, "detect status 0"); break;
-        case 2: radio.batteryStatus = 0x01; Note(plan.description, "battery low"); break;
-        case 3: radio.version = {'R', '0', '1', '0', '4'}; Note(plan.description, "up to date"); break;
-        case 4: radio.model[0] = 'X'; Note(plan.description, "other model"); break;
-        default: break;
+        case 0:
+            radio.detectStatus = 0x10;
+            Note(plan.description, "radio disabled");
+            break;
+        case 1:
+            radio.detectStatus = 0x00;
+            Note(plan.description, "detect status 0");
+            break;
+        case 2:
+            radio.batteryStatus = 0x01;
+            Note(plan.description, "battery low");
+            break;
+        case 3:
+            radio.version = {'R', '0', '1', '0', '4'};
+            Note(plan.description, "up to date");
+            break;
+        case 4:
+            radio.model[0] = 'X';
+            Note(plan.description, "other model");
+            break;
+        default:
+            break;
     }
     return plan;
 }

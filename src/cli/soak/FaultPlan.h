@@ -13,7 +13,7 @@
 namespace kestro::soak {
 
 struct FaultPlan {
-    SimRadioConfig radio;  // what the simulated radio reports and how it misbehaves
+    SimRadioConfig radio;               // what the simulated radio reports and how it misbehaves
     bool codeplugNeedsRestore = false;  // the deciding codeplug byte is wrong at the start
     double requestCorruptRate = 0.0;
     double requestDropRate = 0.0;

@@ -49,8 +49,8 @@ RunBound LongestRun(std::size_t applicationRows, bool recovery) {
         Add(total, LongestTransaction(CommandOf(id)), times);
     };
     if (!recovery) {
-        for (RequestId id : {REQ_DETECT, REQ_BATTERY, REQ_MODEL, REQ_FW_VERSION, REQ_SERIAL,
-                             REQ_CP_CHECK}) {
+        for (RequestId id :
+             {REQ_DETECT, REQ_BATTERY, REQ_MODEL, REQ_FW_VERSION, REQ_SERIAL, REQ_CP_CHECK}) {
             add(id);
         }
         add(REQ_CP_READ, 2);

@@ -12,9 +12,9 @@ namespace kestro::soak {
 enum class RecoveryEffect { Unchanged, Set, Cleared };
 
 struct RunEnd {
-    const char* name;                  // for the tallies
-    std::vector<const char*> boxes;    // message box texts, in order
-    const char* status;                // status line at the end; nullptr: the load's text
+    const char* name;                     // for the tallies
+    std::vector<const char*> boxes;       // message box texts, in order
+    const char* status;                   // status line at the end; nullptr: the load's text
     std::vector<const char*> logResults;  // allowed results of the one log line; empty: no line
     RecoveryEffect recovery;
     bool programming;  // reached the programming entry: the progress bar stays visible

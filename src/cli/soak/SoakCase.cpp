@@ -103,7 +103,7 @@ struct Bench {
 };
 
 class RunChecker {
-public:
+  public:
     RunChecker(Bench& bench, const CCommFile& image, std::vector<std::string>& violations)
         : m_b(bench), m_image(image), m_violations(violations) {}
 
@@ -156,7 +156,7 @@ public:
         return end;
     }
 
-private:
+  private:
     void Violation(const std::string& what) { m_violations.push_back(m_label + ": " + what); }
 
     void CheckEnd(const RunEnd& end, bool recovery, bool needsRestore,
@@ -169,7 +169,8 @@ private:
         if (end.completed != (m_b.hub->LastOutcome() == RunOutcome::Completed)) {
             Violation(std::string(end.name) + " with the outcome of the other kind");
         }
-        if (end.completed && m_b.reporter.progressVisible) Violation("completed with the bar shown");
+        if (end.completed && m_b.reporter.progressVisible)
+            Violation("completed with the bar shown");
         if (end.programming && !end.completed && !m_b.reporter.progressVisible) {
             Violation(std::string(end.name) + " hid the progress bar");
         }
@@ -204,8 +205,9 @@ private:
             if (end.completed) record += needsRestore ? "Yes," : "No,";
         }
         const std::string logged = AfterTimestamp(lines.back());
-        const bool known = std::any_of(end.logResults.begin(), end.logResults.end(),
-                                       [&](const char* result) { return logged == record + result; });
+        const bool known =
+            std::any_of(end.logResults.begin(), end.logResults.end(),
+                        [&](const char* result) { return logged == record + result; });
         if (!known) Violation(std::string(end.name) + " logged \"" + logged + "\"");
     }
 
@@ -218,7 +220,8 @@ private:
             if (!radio.RowWritten(row)) continue;
             const CCommFile::Row* expected = RowOf(row);
             const auto stored = radio.FlashRow(row);
-            if (expected == nullptr || !std::equal(stored.begin(), stored.end(), expected->begin() + 2)) {
+            if (expected == nullptr ||
+                !std::equal(stored.begin(), stored.end(), expected->begin() + 2)) {
                 Violation("flash row " + std::to_string(r) + " holds what the firmware does not");
                 return;
             }
@@ -247,9 +250,10 @@ private:
     const CCommFile::Row* RowOf(std::uint16_t number) const {
         const auto begin = m_image.m_rowTable.begin();
         const auto end = begin + m_image.m_rowCount;
-        const auto it = std::lower_bound(begin, end, number, [](const CCommFile::Row& row, std::uint16_t n) {
-            return ((row[0] << 8) | row[1]) < n;
-        });
+        const auto it =
+            std::lower_bound(begin, end, number, [](const CCommFile::Row& row, std::uint16_t n) {
+                return ((row[0] << 8) | row[1]) < n;
+            });
         if (it == end || ((*it)[0] << 8 | (*it)[1]) != number) return nullptr;
         return &*it;
     }

@@ -17,11 +17,11 @@
 namespace kestro::soak {
 
 struct CaseResult {
-    std::string outcome;      // the end the faulted run took (a RunEnd name)
-    bool recovery = false;    // a recovery run followed
-    bool followUp = false;    // a fault-free normal run followed
+    std::string outcome;           // the end the faulted run took (a RunEnd name)
+    bool recovery = false;         // a recovery run followed
+    bool followUp = false;         // a fault-free normal run followed
     bool recoveryRefused = false;  // a radio that needed no recovery refused the recovery run
-    std::string description;  // the image size and the faults drawn
+    std::string description;       // the image size and the faults drawn
     std::chrono::milliseconds virtualTime{0};  // virtual time the case's runs took
     std::vector<std::string> violations;
 };
@@ -33,14 +33,14 @@ struct SoakHooks {
 };
 
 class SoakRunner {
-public:
+  public:
     // Writes the firmware files of every soak image size into `folder`, which must exist.
     explicit SoakRunner(std::filesystem::path folder, SoakHooks hooks = {});
 
     // Case `index` of the soak seeded with `seed`: the same pair always draws the same case.
     CaseResult RunCase(std::uint64_t seed, std::size_t index) const;
 
-private:
+  private:
     struct Image {
         std::size_t applicationRows;
         std::filesystem::path path;

@@ -13,10 +13,9 @@ namespace {
 constexpr std::array<std::size_t, 4> kSizes = {1, 16, 64, 256};
 
 std::string Record(int type, std::uint16_t address, const std::vector<std::uint8_t>& data) {
-    std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(data.size()),
-                                       static_cast<std::uint8_t>(address >> 8),
-                                       static_cast<std::uint8_t>(address & 0xFF),
-                                       static_cast<std::uint8_t>(type)};
+    std::vector<std::uint8_t> bytes = {
+        static_cast<std::uint8_t>(data.size()), static_cast<std::uint8_t>(address >> 8),
+        static_cast<std::uint8_t>(address & 0xFF), static_cast<std::uint8_t>(type)};
     bytes.insert(bytes.end(), data.begin(), data.end());
     unsigned sum = 0;
     for (const std::uint8_t b : bytes) sum += b;
@@ -66,8 +65,9 @@ std::string SoakFirmwareText(std::size_t applicationRows) {
         const std::uint32_t base = address & 0xF0000;
         if (base != segmentBase) {
             const auto segment = static_cast<std::uint16_t>(base >> 4);
-            text += Record(0x02, 0, {static_cast<std::uint8_t>(segment >> 8),
-                                     static_cast<std::uint8_t>(segment & 0xFF)});
+            text += Record(0x02, 0,
+                           {static_cast<std::uint8_t>(segment >> 8),
+                            static_cast<std::uint8_t>(segment & 0xFF)});
             segmentBase = base;
         }
         // Two neighbouring rows go out as one 32-byte record.

@@ -41,8 +41,10 @@ bool Parse(int argc, char** argv, Options& options) {
             options.verbose = true;
         } else if ((arg == "--seed" || arg == "--case") && i + 1 < argc &&
                    ParseNumber(argv[i + 1], value)) {
-            if (arg == "--seed") options.seed = value;
-            else options.onlyCase = static_cast<long long>(value);
+            if (arg == "--seed")
+                options.seed = value;
+            else
+                options.onlyCase = static_cast<long long>(value);
             ++i;
         } else if (!haveRuns && ParseNumber(argv[i], value) && value > 0) {
             options.runs = static_cast<std::size_t>(value);
@@ -103,9 +105,10 @@ int main(int argc, char** argv) {
                     static_cast<double>(virtualTime.count()) / 3.6e6);
         std::printf("outcomes by kind:\n");
         for (const auto& [name, count] : outcomes) std::printf("  %7zu  %s\n", count, name.c_str());
-        std::printf("recovery runs: %zu (refused by a radio that needed none: %zu), "
-                    "follow-up runs: %zu\n",
-                    recoveries, refused, followUps);
+        std::printf(
+            "recovery runs: %zu (refused by a radio that needed none: %zu), "
+            "follow-up runs: %zu\n",
+            recoveries, refused, followUps);
         std::printf("violations: %zu (in %zu runs)\n", violations, failedCases);
         status = violations == 0 ? 0 : 1;
     } catch (const std::exception& e) {
