@@ -1,0 +1,70 @@
+#pragma once
+// The texts of the window itself: menus, prompts, tool tips, the About box and the port settings
+// dialog, spelled exactly as the kit shows them. The upgrade's own texts live in upgrade/Texts.h.
+
+namespace kestro::uitexts {
+
+inline constexpr const char* kMainTitle = "Kestro Upgrade Kit";
+inline constexpr const char* kApplicationName = "Kestro UpgradeKit";
+inline constexpr const char* kOrganisation = "Local AppWizard-Generated Applications";
+inline constexpr const char* kReady = "Ready";
+
+// Menus
+inline constexpr const char* kFileMenu = "&File";
+inline constexpr const char* kViewMenu = "&View";
+inline constexpr const char* kToolsMenu = "&Tools";
+inline constexpr const char* kHelpMenu = "&Help";
+inline constexpr const char* kUpgradeItem = "Upgrade\tCtrl+U";
+inline constexpr const char* kExitItem = "E&xit";
+inline constexpr const char* kToolbarItem = "&Toolbar";
+inline constexpr const char* kStatusBarItem = "&Status Bar";
+inline constexpr const char* kSystemSetupItem = "System Setup\tCtrl+T";
+inline constexpr const char* kAboutItem = "&About Upgrade Kit...";
+
+// Status-bar prompts and tool tips
+inline constexpr const char* kSetupPrompt = "Configure serial communication port";
+inline constexpr const char* kSetupTip = "Setup";
+inline constexpr const char* kExitPrompt = "Quit the application; prompts to save documents";
+inline constexpr const char* kExitTip = "Exit";
+inline constexpr const char* kToolbarPrompt = "Show or hide the toolbar";
+inline constexpr const char* kToolbarTip = "Toggle ToolBar";
+inline constexpr const char* kStatusBarPrompt = "Show or hide the status bar";
+inline constexpr const char* kStatusBarTip = "Toggle Status Bar";
+inline constexpr const char* kAboutPrompt =
+    "Display program information, version number and copyright";
+inline constexpr const char* kAboutTip = "About";
+
+// The form
+inline constexpr const char* kWelcome = "Welcom to Vantrel Kestro Upgrade Kit";
+inline constexpr const char* kDescription = "Description";
+inline constexpr const char* kFirmwareVersionLabel = " - Firmware Version : ";
+inline constexpr const char* kCodeplugVersionLabel = " - Codeplug Version : ";
+inline constexpr const char* kFormFontFamily = "Microsoft Sans Serif";
+inline constexpr int kFormFontPoints = 10;
+
+// The About box
+inline constexpr const char* kAboutTitle = "About Kestro UpgradeKit";
+inline constexpr const char* kAboutName = "Kestro Upgrade Kit";
+inline constexpr const char* kAboutVersion =
+    "Version R01.04                      Build date : September 6th, 2022";
+inline constexpr const char* kOk = "OK";
+inline constexpr int kDialogFontPoints = 8;
+
+// The port settings dialog
+inline constexpr const char* kSetupCaption = "Dialog";
+inline constexpr const char* kCancel = "Cancel";
+inline constexpr const char* kSetupGroup = "Serial Communication Setting";
+inline constexpr const char* kAutoDetect = "Auto Detect COM Port";
+inline constexpr const char* kSelectPort = "Select COM Port";
+inline constexpr const char* kBaudRate = "Baud Rate :  76,800 bps";
+inline constexpr const char* kYes = "Yes";
+inline constexpr const char* kNo = "No";
+
+// Our own: OK pressed with no port in the list, and a close refused during a run.
+inline constexpr const char* kNoPortToStore =
+    "No serial port is present, so the port setting was not changed.";
+inline constexpr const char* kCloseDuringRun =
+    "An upgrade is in progress. \r\n\r\nClosing the kit now could leave the radio between erase "
+    "and boot swap, needing a recovery run. Please wait until the upgrade has ended.";
+
+}  // namespace kestro::uitexts
