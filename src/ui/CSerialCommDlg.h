@@ -1,0 +1,66 @@
+#pragma once
+// The port settings dialog of System Setup: automatic detection of the cable's port, or a fixed
+// port from the list of ports present. OK stores "AUTO" ("Yes"/"No") and "COM" (the chosen port's
+// name) in section "Settings"; the Upgrade command reads them at its next start.
+
+#include <QDialog>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/Settings.h"
+#include "serial/PortDiscovery.h"
+
+class QCheckBox;
+class QComboBox;
+class QLabel;
+
+namespace kestro {
+
+class CSerialCommDlg final : public QDialog {
+    Q_OBJECT
+
+  public:
+    using PortLister = std::function<std::vector<PortEntry>()>;
+
+    // Without a lister the list shows the ports present on this system.
+    explicit CSerialCommDlg(ISettings& settings, QWidget* parent = nullptr, PortLister lister = {});
+
+    // OnInitDialog, then the dialog runs modally. Returns QDialog::Accepted or Rejected.
+    int DoModal();
+
+    // Reads the stored values, fills the list, sets the box and the list, selects an entry.
+    bool OnInitDialog();
+    // The box was clicked: the list and its label follow its state.
+    void OnAutoDetectClicked();
+    void OnOK();
+    void OnCancel();
+
+    // true: controls into members; false: members into controls.
+    void DoDataExchange(bool saveAndValidate);
+    void FillPortList();
+
+    QComboBox* PortCombo() const { return m_portCombo; }
+    QCheckBox* AutoDetectButton() const { return m_autoDetectButton; }
+    QLabel* PortLabel() const { return m_portLabel; }
+
+    std::string m_comSetting;
+    std::string m_autoSetting;
+    int m_autoDetect = 1;
+
+  public slots:
+    void accept() override { OnOK(); }
+    void reject() override { OnCancel(); }
+
+  private:
+    void BuildControls();
+    void EnablePortChoice(bool enable);
+
+    ISettings& m_settings;
+    PortLister m_lister;
+    QComboBox* m_portCombo = nullptr;
+    QCheckBox* m_autoDetectButton = nullptr;
+    QLabel* m_portLabel = nullptr;
+};
+
+}  // namespace kestro
