@@ -16,6 +16,7 @@
 #include "log/UpgradeLog.h"
 #include "platform/Settings.h"
 #include "platform/VirtualClock.h"
+#include "protocol/CommandTable.h"
 #include "radio/SimRadio.h"
 #include "radio/VirtualLink.h"
 #include "upgrade/Reporter.h"
@@ -150,6 +151,18 @@ class RunChecker {
             for (const auto& box : m_b.reporter.boxes) boxes += " [" + box + "]";
             Violation("an end the kit does not specify:" + boxes);
             return nullptr;
+        }
+        if (!end->completed && end->boxes.empty()) {
+            // Only two steps end without a message: the battery query and the restore
+            // preparation.
+            const std::uint16_t last = m_b.line.LastCommand();
+            const auto command = [](RequestId id) {
+                return static_cast<std::uint16_t>((CommandOf(id).group << 8) |
+                                                  CommandOf(id).opcode);
+            };
+            if (last != command(REQ_BATTERY) && last != command(REQ_CP_PREPARE)) {
+                Violation("ended without a message after request " + std::to_string(last));
+            }
         }
         CheckEnd(*end, recovery, needsRestore, linesBefore);
         CheckRadio(*end);
