@@ -5,8 +5,23 @@
 
 namespace kestro {
 
+class UiThreadBridge::Target final : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit Target(std::shared_ptr<State> state) : m_state(std::move(state)) {}
+
+    // Queued by name: the wake-up is built and freed inside Qt, and carries nothing of ours.
+    void WakeUp() { QMetaObject::invokeMethod(this, "Drain", Qt::QueuedConnection); }
+
+    Q_INVOKABLE void Drain() { UiThreadBridge::Drain(*m_state); }
+
+  private:
+    std::shared_ptr<State> m_state;  // a call it runs may end after the bridge is gone
+};
+
 UiThreadBridge::UiThreadBridge()
-    : m_state(std::make_shared<State>()), m_target(std::make_unique<QObject>()) {}
+    : m_state(std::make_shared<State>()), m_target(std::make_unique<Target>(m_state)) {}
 
 UiThreadBridge::~UiThreadBridge() {
     Close();
@@ -28,26 +43,25 @@ std::shared_ptr<UiThreadBridge::Call> UiThreadBridge::Enqueue(std::function<void
         if (m_state->closed) return nullptr;
         m_state->queue.push_back(queued);
     }
-    QMetaObject::invokeMethod(
-        m_target.get(), [state = m_state] { Drain(state); }, Qt::QueuedConnection);
+    m_target->WakeUp();
     return queued;
 }
 
-void UiThreadBridge::Drain(const std::shared_ptr<State>& state) {
+void UiThreadBridge::Drain(State& state) {
     for (;;) {
         std::shared_ptr<Call> call;
         {
-            std::lock_guard guard(state->lock);
-            if (state->closed || state->queue.empty()) return;
-            call = std::move(state->queue.front());
-            state->queue.pop_front();
+            std::lock_guard guard(state.lock);
+            if (state.closed || state.queue.empty()) return;
+            call = std::move(state.queue.front());
+            state.queue.pop_front();
         }
         call->run();
         {
-            std::lock_guard guard(state->lock);
+            std::lock_guard guard(state.lock);
             call->done = true;
         }
-        state->changed.notify_all();
+        state.changed.notify_all();
     }
 }
 
@@ -79,3 +93,5 @@ void UiThreadBridge::Close() {
 }
 
 }  // namespace kestro
+
+#include "UiThreadBridge.moc"

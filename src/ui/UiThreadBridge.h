@@ -47,12 +47,16 @@ class UiThreadBridge {
         bool closed = false;
     };
 
+    // Lives on the UI thread and runs the queue when a wake-up event reaches it. The wake-ups
+    // carry no data, so nothing but the queue's lock passes between the threads.
+    class Target;
+
     std::shared_ptr<Call> Enqueue(std::function<void()> call);
     // Runs the queued calls in order, on the UI thread.
-    static void Drain(const std::shared_ptr<State>& state);
+    static void Drain(State& state);
 
     std::shared_ptr<State> m_state;
-    std::unique_ptr<QObject> m_target;  // lives on the UI thread; receives the wake-ups
+    std::unique_ptr<Target> m_target;  // its pending wake-ups are removed with it
 };
 
 }  // namespace kestro
