@@ -1,0 +1,35 @@
+#include "ui/CDorvikUpgradeKitApp.h"
+
+#include "ui/Artwork.h"
+#include "ui/CMainFrame.h"
+#include "ui/UiTexts.h"
+#include "upgrade/Texts.h"
+
+namespace kestro {
+
+CDorvikUpgradeKitApp::CDorvikUpgradeKitApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // The application name is also the caption of every message box that names none.
+    setApplicationName(QString::fromLatin1(uitexts::kApplicationName));
+    setOrganizationName(QString::fromLatin1(uitexts::kOrganisation));
+    setApplicationVersion(QString::fromLatin1(texts::kKitFirmwareVersion));
+    setDesktopFileName(QStringLiteral("kestro-upgrade-kit"));
+    setWindowIcon(ApplicationIcon());
+}
+
+CDorvikUpgradeKitApp::~CDorvikUpgradeKitApp() = default;
+
+bool CDorvikUpgradeKitApp::InitInstance() {
+    m_settings = std::make_unique<CQtSettings>();
+    m_mainFrame = std::make_unique<CMainFrame>(*m_settings, CUpgradeHub::Options{});
+    m_mainFrame->show();
+    m_mainFrame->activateWindow();
+    return true;
+}
+
+int CDorvikUpgradeKitApp::ExitInstance(int exitCode) {
+    m_mainFrame.reset();
+    m_settings.reset();
+    return exitCode;
+}
+
+}  // namespace kestro

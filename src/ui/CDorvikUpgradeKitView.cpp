@@ -1,0 +1,219 @@
+#include "ui/CDorvikUpgradeKitView.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTimer>
+
+#include "ui/CProgressEx.h"
+#include "ui/CSerialCommDlg.h"
+#include "ui/DialogUnits.h"
+#include "ui/UiFonts.h"
+#include "ui/UiTexts.h"
+#include "upgrade/Texts.h"
+
+namespace kestro {
+namespace {
+
+QString Latin1(const std::string& text) {
+    return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+CUpgradeHub::Options OwnedBy(CUpgradeHub::Options options, IPortOwner* owner) {
+    options.portOwner = owner;
+    return options;
+}
+
+QMessageBox::Icon BoxIcon(Icon icon) {
+    switch (icon) {
+        case Icon::Error:
+            return QMessageBox::Critical;
+        case Icon::Warning:
+            return QMessageBox::Warning;
+        case Icon::Information:
+            return QMessageBox::Information;
+        case Icon::None:
+            return QMessageBox::NoIcon;
+    }
+    return QMessageBox::NoIcon;
+}
+
+constexpr int kRunWatchMs = 50;
+
+}  // namespace
+
+CDorvikUpgradeKitView::CDorvikUpgradeKitView(ISettings& settings, CUpgradeHub::Options options,
+                                             QWidget* parent)
+    : QWidget(parent),
+      m_settings(settings),
+      m_hub(*this, settings, OwnedBy(std::move(options), this)) {
+    setObjectName(QStringLiteral("IDD_UPGRADE_FORM"));
+    setFont(FormFont());
+    BuildForm();
+
+    // The form takes the keyboard focus, so that the recovery key reaches it.
+    setFocusPolicy(Qt::StrongFocus);
+    installEventFilter(this);
+    for (QWidget* child : findChildren<QWidget*>()) child->installEventFilter(this);
+
+    m_runWatch = new QTimer(this);
+    m_runWatch->setInterval(kRunWatchMs);
+    connect(m_runWatch, &QTimer::timeout, this, [this] {
+        if (m_hub.UpgradeRunning()) return;
+        m_runWatch->stop();
+        SyncUpgradeEnabled();
+    });
+}
+
+CDorvikUpgradeKitView::~CDorvikUpgradeKitView() {
+    m_runWatch->stop();
+    // A worker in a report and a port thread delivering a byte are let go at once; whatever
+    // they send from now on is dropped. Only then is it safe to wait for them.
+    m_bridge.Close();
+    if (m_hub.UpgradeRunning()) m_hub.RequestStop();
+    m_hub.JoinWorker();
+}
+
+void CDorvikUpgradeKitView::BuildForm() {
+    const DialogUnits du(font());
+    setFixedSize(du.Size(kFormWidth, kFormHeight));
+
+    auto staticText = [&](const char* text, int x, int y, int width, int height) {
+        auto* label = new QLabel(QString::fromLatin1(text), this);
+        label->setTextFormat(Qt::PlainText);
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setGeometry(du.Rect(x, y, width, height));
+        return label;
+    };
+    auto versionBox = [&](const char* name, int x, int y, int width, int height) {
+        auto* edit = new QLineEdit(this);
+        edit->setObjectName(QString::fromLatin1(name));
+        edit->setReadOnly(true);
+        edit->setFrame(false);
+        edit->setAlignment(Qt::AlignCenter);
+        edit->setFocusPolicy(Qt::NoFocus);
+        // Read-only boxes show the form's own ground, as the platform's read-only edits do.
+        QPalette palette = edit->palette();
+        palette.setColor(QPalette::Base, palette.color(QPalette::Window));
+        edit->setPalette(palette);
+        edit->setGeometry(du.Rect(x, y, width, height));
+        return edit;
+    };
+
+    // Created in the template's order, which is also the drawing order.
+    staticText(uitexts::kWelcome, 24, 17, 191, 12)->setObjectName(QStringLiteral("Welcome"));
+    auto* group = new QGroupBox(QString::fromLatin1(uitexts::kDescription), this);
+    group->setGeometry(du.Rect(24, 36, 191, 55));
+    m_progress = new CProgressEx(this);
+    m_progress->setObjectName(QStringLiteral("IDC_UPGRADE_PROGRESS"));
+    m_progress->setGeometry(du.Rect(24, 120, 191, 11));
+    m_statusLine = staticText(texts::kStartTheUpgrade, 24, 104, 191, 11);
+    m_statusLine->setObjectName(QStringLiteral("IDC_STATUS"));
+    staticText(uitexts::kFirmwareVersionLabel, 39, 54, 111, 12);
+    staticText(uitexts::kCodeplugVersionLabel, 39, 71, 108, 12);
+    m_codeplugVersionEdit = versionBox("IDC_CODEPLUG_VERSION", 153, 71, 42, 12);
+    m_firmwareVersionEdit = versionBox("IDC_FIRMWARE_VERSION", 153, 54, 42, 12);
+}
+
+void CDorvikUpgradeKitView::OnInitialUpdate() {
+    m_progress->SetDrawMode(CProgressEx::kTwoColourMode);
+    m_progress->hide();
+    m_hub.m_upgradeRunning.store(0);
+    m_hub.m_firmwareLoadFailed = 0;
+    m_hub.m_recoveryMode.store(0);
+    m_firmwareVersionEdit->setText(QString::fromLatin1(texts::kKitFirmwareVersion));
+    m_codeplugVersionEdit->setText(QString::fromLatin1(texts::kKitCodeplugVersion));
+    m_hub.OnInitialUpdate();
+}
+
+void CDorvikUpgradeKitView::SetUpgradeAction(QAction* action) {
+    m_upgradeAction = action;
+    SyncUpgradeEnabled();
+}
+
+bool CDorvikUpgradeKitView::OnUpdateFileUpgrade() {
+    const bool enabled = m_hub.m_upgradeRunning.load() == 0;
+    if (m_upgradeAction != nullptr) m_upgradeAction->setEnabled(enabled);
+    if (enabled) SetStatusText(texts::kStartTheUpgrade);
+    return enabled;
+}
+
+void CDorvikUpgradeKitView::SyncUpgradeEnabled() {
+    if (m_upgradeAction != nullptr) m_upgradeAction->setEnabled(m_hub.m_upgradeRunning.load() == 0);
+}
+
+void CDorvikUpgradeKitView::OnUpgrade() {
+    if (!OnUpdateFileUpgrade()) return;  // a disabled command is dropped
+    if (m_hub.OnUpgrade() == StartResult::Started) m_runWatch->start();
+    // No status reset here: a failed load or open keeps its text until the next refresh.
+    SyncUpgradeEnabled();
+}
+
+void CDorvikUpgradeKitView::OnSystemSetup() {
+    CSerialCommDlg dialog(m_settings, window());
+    dialog.DoModal();
+}
+
+bool CDorvikUpgradeKitView::RunInProgress() const { return m_hub.UpgradeRunning(); }
+
+bool CDorvikUpgradeKitView::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress) {
+        // Key events reach a widget only while it has the focus: here, the form or its control.
+        PreTranslateMessage(event);
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+void CDorvikUpgradeKitView::PreTranslateMessage(QEvent* event) {
+    const auto* key = static_cast<QKeyEvent*>(event);
+    if (key->key() != Qt::Key_U) return;
+    const Qt::KeyboardModifiers held = key->modifiers();
+    if ((held & Qt::ControlModifier) && (held & Qt::AltModifier) && !(held & Qt::ShiftModifier)) {
+        m_hub.m_recoveryMode.store(1);
+    }
+}
+
+void CDorvikUpgradeKitView::SetStatusText(const std::string& text) {
+    m_bridge.Invoke([this, text] { m_statusLine->setText(Latin1(text)); });
+}
+
+void CDorvikUpgradeKitView::SetProgressText(const std::string& label) {
+    m_progress->SetText(label);  // stores only, under the bar's own lock
+}
+
+void CDorvikUpgradeKitView::SetProgress(int position) {
+    m_bridge.Invoke([this, position] { m_progress->SetPos(position); });
+}
+
+void CDorvikUpgradeKitView::ShowProgress(bool show) {
+    m_bridge.Invoke([this, show] { m_progress->setVisible(show); });
+}
+
+void CDorvikUpgradeKitView::MessageBox(const std::string& text, TitleKind title, Icon icon) {
+    m_bridge.Invoke([this, text, title, icon] { ShowMessageBoxNow(text, title, icon); });
+}
+
+void CDorvikUpgradeKitView::ShowMessageBoxNow(const std::string& text, TitleKind title, Icon icon) {
+    // The kit's texts break lines with CR LF; the label breaks at LF alone.
+    QString shown = Latin1(text);
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(BoxIcon(icon), QString::fromLatin1(TitleText(title)), shown, QMessageBox::Ok,
+                    window());
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void CDorvikUpgradeKitView::OnSerialRxChar(std::uint8_t byte, int portNumber) {
+    m_bridge.Invoke([this, byte, portNumber] { m_hub.OnSerialRxChar(byte, portNumber); });
+}
+
+void CDorvikUpgradeKitView::OnPortError(const std::string& text, int portNumber) {
+    // The port thread need not wait while the user reads the box: it may be asked to stop.
+    m_bridge.Post([this, text, portNumber] { m_hub.OnPortError(text, portNumber); });
+}
+
+}  // namespace kestro

@@ -1,0 +1,260 @@
+// Whole runs from the window against the simulated radio on a pseudo-terminal, in real time, with
+// the real serial engine and its threads: a full upgrade, a failure whose message box the test
+// closes, a recovery run started by the recovery key, a cable lost mid-run, and a window
+// destroyed mid-run. Set KESTRO_UI_SCREENSHOT to a file path to save the window during the run.
+
+#include <QAction>
+#include <QFile>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "UiTestSupport.h"
+#include "radio/Scenarios.h"
+#include "radio/posix/PtyRadioServer.h"
+#include "serial/PortNames.h"
+#include "ui/CDorvikUpgradeKitView.h"
+#include "ui/CMainFrame.h"
+#include "ui/CProgressEx.h"
+#include "ui/UiTexts.h"
+#include "upgrade/Texts.h"
+
+using namespace kestro;
+
+namespace {
+
+constexpr int kPort = kFirstFreePort;
+// Guards against a hang only; the runs themselves take a few seconds.
+constexpr int kRunTimeoutMs = 180000;
+
+QString Q(const char* text) { return QString::fromLatin1(text); }
+
+}  // namespace
+
+class UpgradeWindowTest : public QObject {
+    Q_OBJECT
+
+  private:
+    QTemporaryDir m_dir;
+    QString m_fullFirmware;
+    QString m_shortFirmware;
+    QString m_logPath;
+    MemorySettings m_settings;
+    std::unique_ptr<PtyRadioServer> m_radio;
+    std::unique_ptr<CMainFrame> m_frame;
+
+    CDorvikUpgradeKitView& View() { return *m_frame->View(); }
+    CUpgradeHub& Hub() { return View().Hub(); }
+    QString Status() { return View().StatusLine()->text(); }
+    QAction* Upgrade() { return m_frame->UpgradeAction(); }
+    void PressKey(Qt::Key key, Qt::KeyboardModifiers modifiers) {
+        QTest::keyClick(&View(), key, modifiers);
+    }
+    void ClickForm() { QTest::mouseClick(&View(), Qt::LeftButton, {}, QPoint(5, 5)); }
+    template <typename Action>
+    auto Radio(Action&& action) {
+        return m_radio->WithRadio(std::forward<Action>(action));
+    }
+
+    // A radio on a fresh pseudo-terminal, chosen as the stored fixed port.
+    void StartRadio(const char* scenario, std::size_t loseCableAt = 0) {
+        SimRadioConfig config;
+        config.latency = SimMillis{0};
+        config.loseCableAt = loseCableAt;
+        m_radio = std::make_unique<PtyRadioServer>(config);
+        QVERIFY(Radio([scenario](SimRadio& radio) { return ApplyScenario(radio, scenario); }));
+        std::string error;
+        QVERIFY2(m_radio->Start(&error), error.c_str());
+        RegisterPortDevice(kPort, m_radio->SlavePath());
+        m_settings.SetString("Settings", "AUTO", "No");
+        m_settings.SetString("Settings", "COM", PortName(kPort));
+    }
+    void OpenWindow(const QString& firmware) {
+        CUpgradeHub::Options options;
+        options.firmwarePath = firmware.toStdString();
+        options.logPath = m_logPath.toStdString();
+        m_frame = std::make_unique<CMainFrame>(m_settings, options);
+        m_frame->show();
+        m_frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+    }
+    QStringList LogLines() { return uitest::FileLines(m_logPath); }
+    static bool Until(const std::function<bool()>& condition) {
+        return uitest::WaitUntil(condition, kRunTimeoutMs);
+    }
+
+  private slots:
+    void initTestCase() {
+        // Copies, since the loader may rewrite the file it reads.
+        m_fullFirmware = m_dir.filePath(QStringLiteral("zqt_upg.pvx"));
+        QVERIFY(QFile::copy(QStringLiteral(KESTRO_SAMPLE_FIRMWARE), m_fullFirmware));
+        m_shortFirmware = m_dir.filePath(QStringLiteral("short.pvx"));
+        QVERIFY(uitest::WriteShortFirmware(m_fullFirmware, m_shortFirmware, 280));
+    }
+    void init() {
+        m_logPath = m_dir.filePath(QStringLiteral("%1.csv").arg(QTest::currentTestFunction()));
+    }
+    void cleanup() {
+        m_frame.reset();
+        if (m_radio) m_radio->Stop();
+        m_radio.reset();
+        UnregisterPortDevice(kPort);
+    }
+
+    void fullUpgrade() {
+        StartRadio("normal");
+        OpenWindow(m_fullFirmware);
+        uitest::ModalCloser closer;
+
+        PressKey(Qt::Key_U, Qt::ControlModifier);
+        QVERIFY(Hub().UpgradeRunning());
+        QVERIFY(!Upgrade()->isEnabled());
+
+        QVERIFY(Until([&] {
+            return Status() == Q(texts::kUpdatingDontPowerOff) && View().Progress()->Pos() >= 45;
+        }));
+        QVERIFY(View().Progress()->isVisible());
+        QVERIFY(QString::fromStdString(View().Progress()->Label()).startsWith("Firmware Writing "));
+        if (const QByteArray path = qgetenv("KESTRO_UI_SCREENSHOT"); !path.isEmpty()) {
+            QVERIFY(m_frame->grab().save(QString::fromLocal8Bit(path)));
+        }
+
+        // During the run: input refreshes nothing but the disabled state, the recovery key only
+        // sets the flag, and the window will not close.
+        ClickForm();
+        QVERIFY(!Upgrade()->isEnabled());
+        QVERIFY(Status() != Q(texts::kStartTheUpgrade));
+        PressKey(Qt::Key_U, Qt::ControlModifier | Qt::AltModifier);
+        QCOMPARE(Hub().m_recoveryMode.load(), 1);
+        QVERIFY(!m_frame->close());
+        QVERIFY(m_frame->isVisible());
+        QCOMPARE(closer.Boxes().size(), std::size_t{1});
+        QCOMPARE(closer.Boxes()[0].text, uitest::Shown(uitexts::kCloseDuringRun));
+
+        QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
+        QCOMPARE(Hub().LastOutcome(), RunOutcome::Completed);
+        QCOMPARE(Status(), Q(texts::kCompleted));
+        QVERIFY(!View().Progress()->isVisible());
+        QCOMPARE(Hub().m_recoveryMode.load(), 0);  // the successful end cleared it
+        QCOMPARE(closer.Boxes().size(), std::size_t{1});
+
+        const QStringList log = LogLines();
+        QCOMPARE(log.size(), 2);
+        QVERIFY2(log[1].endsWith(QStringLiteral(",KS24001735,R0103,No,OK")), qPrintable(log[1]));
+        QVERIFY(Radio([](SimRadio& radio) {
+            return radio.CountOf(REQ_UPDATE_END) == 1 && radio.BootSwaps() == 1 &&
+                   radio.BootSwapMatched() && radio.State() == RadioState::Normal;
+        }));
+
+        // Afterwards the command comes back, and the final text stays until the user acts.
+        QVERIFY(Until([&] { return Upgrade()->isEnabled(); }));
+        QTest::qWait(100);
+        QCOMPARE(Status(), Q(texts::kCompleted));
+        ClickForm();
+        QCOMPARE(Status(), Q(texts::kStartTheUpgrade));
+    }
+
+    void failureShowsTheWorkersBox() {
+        StartRadio("battery-low");
+        OpenWindow(m_shortFirmware);
+        uitest::ModalCloser closer;
+        QString statusWhileOpen;
+        bool runningWhileOpen = false;
+        closer.OnSeen([&](QWidget*) {
+            statusWhileOpen = Status();
+            runningWhileOpen = Hub().UpgradeRunning();
+        });
+
+        PressKey(Qt::Key_U, Qt::ControlModifier);
+        QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
+        QCOMPARE(closer.Boxes().size(), std::size_t{1});
+        QCOMPARE(closer.Boxes()[0].text, uitest::Shown(texts::kReadError8));
+        QCOMPARE(closer.Boxes()[0].title, QStringLiteral("Kestro Upgrade Kit"));
+        QCOMPARE(closer.Boxes()[0].icon, QMessageBox::Critical);
+        // The worker waited on the open box before it ended the run.
+        QVERIFY(runningWhileOpen);
+        QCOMPARE(statusWhileOpen, Q(texts::kCheckingBattery));
+
+        QCOMPARE(Hub().LastOutcome(), RunOutcome::Failed);
+        QCOMPARE(Status(), Q(texts::kStartTheUpgrade));
+        QVERIFY(!View().Progress()->isVisible());
+        QCOMPARE(LogLines().size(), 1);  // the header only
+        QVERIFY(Until([&] { return Upgrade()->isEnabled(); }));
+    }
+
+    void recoveryKeyStartsARecoveryRun() {
+        StartRadio("needs-recovery");
+        OpenWindow(m_shortFirmware);
+        uitest::ModalCloser closer;
+
+        PressKey(Qt::Key_U, Qt::ControlModifier | Qt::AltModifier);
+        QCOMPARE(Hub().m_recoveryMode.load(), 1);
+        QVERIFY(Hub().UpgradeRunning());
+        QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
+
+        QVERIFY(closer.Boxes().empty());
+        QCOMPARE(Hub().LastOutcome(), RunOutcome::Completed);
+        QCOMPARE(Hub().m_recoveryMode.load(), 0);
+        QVERIFY(Radio([](SimRadio& radio) {
+            return !radio.Requests().empty() && radio.Requests().front().id == REQ_UPDATE_START &&
+                   radio.CountOf(REQ_DETECT) == 0 && radio.State() == RadioState::Normal;
+        }));
+        // A run that started at programming logs no device fields.
+        const QStringList log = LogLines();
+        QCOMPARE(log.size(), 2);
+        QVERIFY2(
+            QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d, \\d\\d:\\d\\d:\\d\\d,OK$"))
+                .match(log[1])
+                .hasMatch(),
+            qPrintable(log[1]));
+    }
+
+    void cableLostDuringProgramming() {
+        // A radio left needing recovery, and a recovery run that loses the cable a few records
+        // after the erase.
+        StartRadio("needs-recovery", 12);
+        OpenWindow(m_shortFirmware);
+        uitest::ModalCloser closer;
+        Hub().m_recoveryMode.store(1);
+
+        PressKey(Qt::Key_U, Qt::ControlModifier);
+        QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
+        QCOMPARE(closer.Boxes().size(), std::size_t{2});
+        // The port's own report, from the port thread, and the worker's failure.
+        QStringList titles;
+        QStringList texts;
+        for (const auto& box : closer.Boxes()) {
+            titles << box.title;
+            texts << box.text;
+        }
+        QVERIFY2(titles.contains(QStringLiteral("Application Error")),
+                 qPrintable(titles.join('|')));
+        QVERIFY(texts.contains(uitest::Shown(texts::kWriteError4)));
+        QCOMPARE(Hub().LastOutcome(), RunOutcome::Failed);
+        QCOMPARE(Hub().m_recoveryMode.load(), 1);  // the radio still needs its recovery run
+        QCOMPARE(Status(), Q(texts::kStartTheUpgrade));
+    }
+
+    void windowDestroyedMidRunDoesNotHang() {
+        StartRadio("needs-recovery");
+        OpenWindow(m_fullFirmware);
+        uitest::ModalCloser closer;
+        Hub().m_recoveryMode.store(1);
+        PressKey(Qt::Key_U, Qt::ControlModifier);
+        // Deep in the stream of records, where the port thread is nearly always delivering.
+        QVERIFY(Until([&] { return View().Progress()->Pos() >= 5; }));
+
+        m_frame.reset();
+        QVERIFY(closer.Boxes().empty());
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
+        const std::size_t written = Radio([](SimRadio& radio) { return radio.RowsWritten(); });
+        QTest::qWait(200);
+        // The run has really stopped: no more records reach the radio.
+        QCOMPARE(Radio([](SimRadio& radio) { return radio.RowsWritten(); }), written);
+        QVERIFY(Radio([](SimRadio& radio) { return radio.BootSwaps() == 0; }));
+    }
+};
+
+QTEST_MAIN(UpgradeWindowTest)
+#include "UpgradeWindowTest.moc"
