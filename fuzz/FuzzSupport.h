@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 
 namespace kestro::fuzz {
 
@@ -31,5 +32,13 @@ inline std::uint16_t ReferenceCrc(const std::uint8_t* data, std::size_t count) {
     }
     return crc;
 }
+
+// The seed corpus committed beside the target defined in `file` (pass __FILE__).
+inline std::filesystem::path CorpusBeside(const char* file) {
+    return std::filesystem::path(file).parent_path() / "corpus";
+}
+
+// Defined by each target: its seed corpus, so that an ordinary test can replay it.
+std::filesystem::path SeedCorpus();
 
 }  // namespace kestro::fuzz

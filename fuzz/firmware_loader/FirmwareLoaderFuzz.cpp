@@ -16,7 +16,7 @@
 #include <string_view>
 #include <vector>
 
-#include "FuzzSupport.h"
+#include "../FuzzSupport.h"
 #include "firmware/CCommFile.h"
 #include "firmware/FirmwareLoader.h"
 #include "firmware/FirmwareText.h"
@@ -135,6 +135,8 @@ std::string FileBytes(int mode, std::string_view payload, std::optional<std::str
 }
 
 }  // namespace
+
+std::filesystem::path kestro::fuzz::SeedCorpus() { return CorpusBeside(__FILE__); }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kestro;

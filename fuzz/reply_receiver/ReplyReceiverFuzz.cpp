@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "FuzzSupport.h"
+#include "../FuzzSupport.h"
 #include "protocol/Frame.h"
 #include "protocol/LinkState.h"
 #include "protocol/ReplyAssembler.h"
@@ -101,6 +101,8 @@ struct Expected {
 };
 
 }  // namespace
+
+std::filesystem::path kestro::fuzz::SeedCorpus() { return CorpusBeside(__FILE__); }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace kestro;

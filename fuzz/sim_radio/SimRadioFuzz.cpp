@@ -15,7 +15,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "FuzzSupport.h"
+#include "../FuzzSupport.h"
 #include "protocol/CommandTable.h"
 #include "protocol/Frame.h"
 #include "radio/SimRadio.h"
@@ -146,6 +146,8 @@ FaultKind KindOf(std::uint8_t value) {
 }
 
 }  // namespace
+
+std::filesystem::path kestro::fuzz::SeedCorpus() { return CorpusBeside(__FILE__); }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 5) return 0;
