@@ -334,6 +334,10 @@ CaseResult SoakRunner::RunCase(std::uint64_t seed, std::size_t index) const {
     // back in after the run), its values and faults back to normal.
     bench.radio.Config() = SimRadioConfig{};
     bench.line.SetDamage(0.0, 0.0, 0);
+    // The line has been idle since the failure; a radio forgets the bytes of a request that a
+    // damaged line left unfinished. The simulated radio keeps them until more bytes come, so
+    // idle bytes (never an end byte, so never a frame) push them out.
+    bench.radio.Feed(std::vector<std::uint8_t>(kMaxFrameLength, 0x00));
     const bool recovery = bench.hub->m_recoveryMode.load() == 1;
     // A cable lost at the erase request (before the radio erased anything) or after the radio
     // had swapped in the new boot area (before the kit heard it) leaves the kit set for recovery
