@@ -14,6 +14,7 @@ void DamagedLine::StartRun(const RunBound& bound) {
     m_bound = bound;
     m_start = m_clock.Now();
     m_requests = 0;
+    m_sent.clear();
     m_lastCommand = 0;
 }
 
@@ -27,6 +28,7 @@ void DamagedLine::HandOff(const std::uint8_t* bytes, std::size_t length) {
         throw RunOverrun("still sending after " + std::to_string(m_bound.time.count()) +
                          " ms, the longest its retries allow");
     }
+    m_sent.emplace(reinterpret_cast<const char*>(bytes), length);
     if (length >= 3) m_lastCommand = static_cast<std::uint16_t>((bytes[1] << 8) | bytes[2]);
     if (m_corruptRate <= 0.0 && m_dropRate <= 0.0 && !m_rewrite) {
         m_inner.HandOff(bytes, length);

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <functional>
 #include <random>
+#include <span>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "cli/soak/RetryBounds.h"
@@ -45,6 +47,11 @@ class DamagedLine final : public IPortEngine {
     void HandOff(const std::uint8_t* bytes, std::size_t length) override;
 
     std::size_t RequestsThisRun() const { return m_requests; }
+    // Whether the kit handed off exactly these bytes during this run. A request the radio heard
+    // that the kit never sent was forged by damage that the check bytes could not see.
+    bool SentThisRun(std::span<const std::uint8_t> frame) const {
+        return m_sent.count(std::string(frame.begin(), frame.end())) != 0;
+    }
     std::chrono::milliseconds RunStart() const { return m_start; }
     // The group and opcode of the last request handed off (00 00 before any).
     std::uint16_t LastCommand() const { return m_lastCommand; }
@@ -60,6 +67,7 @@ class DamagedLine final : public IPortEngine {
     std::size_t m_requests = 0;
     std::uint16_t m_lastCommand = 0;
     std::vector<std::uint8_t> m_buffer;
+    std::unordered_set<std::string> m_sent;
     std::function<void(std::vector<std::uint8_t>&)> m_rewrite;
 };
 

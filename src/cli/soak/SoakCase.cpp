@@ -105,8 +105,8 @@ struct Bench {
 
 class RunChecker {
   public:
-    RunChecker(Bench& bench, const CCommFile& image, std::vector<std::string>& violations)
-        : m_b(bench), m_image(image), m_violations(violations) {}
+    RunChecker(Bench& bench, const CCommFile& image, CaseResult& result)
+        : m_b(bench), m_image(image), m_result(result) {}
 
     // Runs one upgrade and checks how it ended; returns the end it took (nullptr: unspecified).
     const RunEnd* Run(const char* label) {
@@ -119,15 +119,28 @@ class RunChecker {
         const RunBound bound = LongestRun(rows, recovery);
         m_b.reporter.boxes.clear();
         m_b.line.StartRun(bound);
+        m_firstRequest = m_b.radio.Requests().size();
+        m_forged = 0;
         const auto start = m_b.clock.Now();
 
         StartResult started{};
+        // Counted first, so that every finding of the run is put where it belongs.
+        const auto countForged = [this] {
+            const auto& heard = m_b.radio.Requests();
+            for (std::size_t k = m_firstRequest; k < heard.size(); ++k) {
+                if (!m_b.line.SentThisRun(heard[k].frame.view())) ++m_forged;
+            }
+            m_result.forgedRequests += m_forged;
+        };
         try {
             started = m_b.hub->OnUpgrade();
+            countForged();
         } catch (const RunOverrun& e) {
+            countForged();
             Violation(std::string("the run did not end: ") + e.what());
             return nullptr;
         } catch (const std::exception& e) {
+            countForged();
             Violation(std::string("the run threw: ") + e.what());
             return nullptr;
         }
@@ -142,6 +155,7 @@ class RunChecker {
                       std::to_string(bound.time.count()) + " ms its retries allow");
         }
         if (m_b.reporter.badPosition) Violation("a progress position outside 0..100");
+
         if (m_b.radio.CableLost()) m_b.radio.Reconnect();  // the user plugs the cable back in
 
         const bool completed = m_b.hub->LastOutcome() == RunOutcome::Completed;
@@ -170,7 +184,10 @@ class RunChecker {
     }
 
   private:
-    void Violation(const std::string& what) { m_violations.push_back(m_label + ": " + what); }
+    void Violation(const std::string& what) {
+        auto& list = m_forged != 0 ? m_result.forgedFindings : m_result.violations;
+        list.push_back(m_label + ": " + what);
+    }
 
     void CheckEnd(const RunEnd& end, bool recovery, bool needsRestore,
                   const std::vector<std::string>& linesBefore) {
@@ -281,8 +298,10 @@ class RunChecker {
 
     Bench& m_b;
     const CCommFile& m_image;
-    std::vector<std::string>& m_violations;
+    CaseResult& m_result;
     std::string m_label;
+    std::size_t m_firstRequest = 0;
+    std::size_t m_forged = 0;  // requests of this run the kit never sent
 };
 
 std::size_t FaultFreeRequests(const CCommFile& image) {
@@ -324,7 +343,7 @@ CaseResult SoakRunner::RunCase(std::uint64_t seed, std::size_t index) const {
     bench.line.SetDamage(plan.requestCorruptRate, plan.requestDropRate, random());
     if (m_hooks.rewriteRequest) bench.line.SetRewriter(m_hooks.rewriteRequest);
 
-    RunChecker checker(bench, image.file, result.violations);
+    RunChecker checker(bench, image.file, result);
     const RunEnd* end = checker.Run("faulted run");
     result.outcome = end != nullptr ? end->name : "unspecified";
     result.virtualTime = bench.clock.Now();

@@ -24,6 +24,10 @@ struct CaseResult {
     std::string description;       // the image size and the faults drawn
     std::chrono::milliseconds virtualTime{0};  // virtual time the case's runs took
     std::vector<std::string> violations;
+    // Findings of runs in which the radio took a request that the kit never sent: line damage
+    // that the check bytes could not see. They are no fault of the kit and no violation.
+    std::size_t forgedRequests = 0;
+    std::vector<std::string> forgedFindings;
 };
 
 // Ways for tests to make a case go wrong behind the kit's back, to show the checks catch it.

@@ -74,6 +74,7 @@ int main(int argc, char** argv) {
         const kestro::soak::SoakRunner runner(folder);
         std::map<std::string, std::size_t> outcomes;
         std::size_t recoveries = 0, refused = 0, followUps = 0, violations = 0, failedCases = 0;
+        std::size_t forged = 0, forgedFindings = 0;
         std::chrono::milliseconds virtualTime{0};
         const auto started = std::chrono::steady_clock::now();
 
@@ -86,6 +87,8 @@ int main(int argc, char** argv) {
             refused += result.recoveryRefused ? 1 : 0;
             followUps += result.followUp ? 1 : 0;
             violations += result.violations.size();
+            forged += result.forgedRequests;
+            forgedFindings += result.forgedFindings.size();
             virtualTime += result.virtualTime;
             if (options.verbose || !result.violations.empty()) {
                 std::printf("case %zu: %s -> %s%s%s\n", index, result.description.c_str(),
@@ -95,6 +98,10 @@ int main(int argc, char** argv) {
             if (!result.violations.empty()) {
                 ++failedCases;
                 for (const auto& v : result.violations) std::printf("  VIOLATION %s\n", v.c_str());
+            }
+            for (const auto& f : result.forgedFindings) {
+                std::printf("case %zu: after a request forged by line damage: %s\n", index,
+                            f.c_str());
             }
         }
 
@@ -109,6 +116,10 @@ int main(int argc, char** argv) {
             "recovery runs: %zu (refused by a radio that needed none: %zu), "
             "follow-up runs: %zu\n",
             recoveries, refused, followUps);
+        std::printf(
+            "requests forged by line damage the check bytes missed: %zu "
+            "(findings after them: %zu)\n",
+            forged, forgedFindings);
         std::printf("violations: %zu (in %zu runs)\n", violations, failedCases);
         status = violations == 0 ? 0 : 1;
     } catch (const std::exception& e) {
