@@ -27,7 +27,7 @@ using namespace std::chrono_literals;
 constexpr int kPort = kFirstFreePort + 7;
 
 class ReceiverOnPortThread final : public IPortOwner {
-public:
+  public:
     explicit ReceiverOnPortThread(ReplyReceiver& receiver) : m_receiver(receiver) {}
     void OnSerialRxChar(std::uint8_t byte, int portNumber) override {
         m_receiver.OnSerialRxChar(byte, portNumber);
@@ -49,7 +49,7 @@ public:
         return m_errors.size();
     }
 
-private:
+  private:
     ReplyReceiver& m_receiver;
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
@@ -57,7 +57,7 @@ private:
 };
 
 class PtyRadioServerTest : public ::testing::Test {
-protected:
+  protected:
     PtyRadioServerTest() {
         m_link.m_hReplyEvent = std::make_unique<ManualResetEvent>();
         m_tx.SetPort(&m_port);
@@ -88,17 +88,22 @@ protected:
 };
 
 TEST_F(PtyRadioServerTest, TheRealEngineGetsEveryAnswerAndChangesTheRadio) {
-    std::mutex traceLock;
-    std::vector<std::uint8_t> toRadio;
-    std::size_t fromRadio = 0;
-    m_server.SetTrace([&](PtyRadioServer::Direction direction, std::span<const std::uint8_t> bytes) {
-        std::lock_guard lock(traceLock);
-        if (direction == PtyRadioServer::Direction::ToRadio) {
-            toRadio.insert(toRadio.end(), bytes.begin(), bytes.end());
-        } else {
-            fromRadio += bytes.size();
-        }
-    });
+    // Shared with the server's thread, which may outlive this body when an assertion ends it.
+    struct Traced {
+        std::mutex lock;
+        std::vector<std::uint8_t> toRadio;
+        std::size_t fromRadio = 0;
+    };
+    const auto traced = std::make_shared<Traced>();
+    m_server.SetTrace(
+        [traced](PtyRadioServer::Direction direction, std::span<const std::uint8_t> bytes) {
+            std::lock_guard lock(traced->lock);
+            if (direction == PtyRadioServer::Direction::ToRadio) {
+                traced->toRadio.insert(traced->toRadio.end(), bytes.begin(), bytes.end());
+            } else {
+                traced->fromRadio += bytes.size();
+            }
+        });
     Serve();
     Connect();
 
@@ -110,16 +115,15 @@ TEST_F(PtyRadioServerTest, TheRealEngineGetsEveryAnswerAndChangesTheRadio) {
     ASSERT_TRUE(m_tx.Run(REQ_CP_READ).ok);
     EXPECT_EQ(m_link.m_codeplugByte.load(), 0x14);
     ASSERT_TRUE(m_tx.Run(REQ_CP_WRITE, 0x5A).ok);
-    EXPECT_EQ(m_server.WithRadio([](SimRadio& radio) { return radio.CodeplugByte(0x3049); }),
-              0x5A);
+    EXPECT_EQ(m_server.WithRadio([](SimRadio& radio) { return radio.CodeplugByte(0x3049); }), 0x5A);
 
     // The line carried each request frame whole, and the replies came back over it.
     const Frame detect = BuildRequest(REQ_DETECT);
-    std::lock_guard lock(traceLock);
-    ASSERT_GE(toRadio.size(), detect.size());
-    EXPECT_TRUE(std::equal(detect.data(), detect.data() + detect.size(), toRadio.begin()));
+    std::lock_guard lock(traced->lock);
+    ASSERT_GE(traced->toRadio.size(), detect.size());
+    EXPECT_TRUE(std::equal(detect.data(), detect.data() + detect.size(), traced->toRadio.begin()));
     // The server traces a reply after writing it, so only the last one may not be counted yet.
-    EXPECT_GE(fromRadio, 9U + 24U + 11U);
+    EXPECT_GE(traced->fromRadio, 9U + 24U + 11U);
     EXPECT_EQ(m_owner.Errors(), 0U);
 }
 
