@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 namespace kestro {
 
@@ -98,15 +99,39 @@ std::string_view RequestName(RequestId id) {
 }
 
 SimRadio::SimRadio(SimRadioConfig config)
-    : m_config(std::move(config)),
-      m_codeplug(kCodeplugSize, 0xFF),
-      m_flash(kFlashRows, std::array<std::uint8_t, kRowBytes>{}),
-      m_rowWritten(kFlashRows, false),
-      m_random(m_config.seed),
-      m_seededWith(m_config.seed) {
+    : m_codeplug(kCodeplugSize), m_flash(kFlashRows * kRowBytes), m_rowWritten(kFlashRows) {
+    Reset(std::move(config));
+}
+
+void SimRadio::Reset(SimRadioConfig config) {
+    m_config = std::move(config);
+    m_pending.fill(0);
+    m_pendingLength = 0;
+    m_discarded = 0;
+
+    std::fill(m_codeplug.begin(), m_codeplug.end(), std::uint8_t{0xFF});
     for (const auto& [address, value] : m_config.codeplug) {
         m_codeplug[address] = value;
     }
+    std::fill(m_flash.begin(), m_flash.end(), std::uint8_t{0x00});
+    std::fill(m_rowWritten.begin(), m_rowWritten.end(), std::uint8_t{0});
+    m_rowsWritten = 0;
+    m_activeBoot.fill(0);
+    m_newBoot.fill(0);
+    m_newBootOpen = false;
+    m_bootSwapMatched = false;
+    m_bootSwaps = 0;
+
+    m_programming = false;
+    m_needsRecovery = false;
+    m_cableLost = false;
+
+    m_requestNumber = 0;
+    m_kindCount.fill(0);
+    m_log.clear();
+
+    m_random.seed(m_config.seed);
+    m_seededWith = m_config.seed;
 }
 
 RadioState SimRadio::State() const {
@@ -117,10 +142,8 @@ RadioState SimRadio::State() const {
 }
 
 void SimRadio::EnterNeedsRecovery() {
-    for (auto& row : m_flash) {
-        row.fill(0xFF);
-    }
-    std::fill(m_rowWritten.begin(), m_rowWritten.end(), false);
+    std::fill(m_flash.begin(), m_flash.end(), std::uint8_t{0xFF});
+    std::fill(m_rowWritten.begin(), m_rowWritten.end(), std::uint8_t{0});
     m_rowsWritten = 0;
     m_needsRecovery = true;
 }
@@ -134,7 +157,8 @@ void SimRadio::Reconnect() {
 }
 
 std::span<const std::uint8_t, kRowBytes> SimRadio::FlashRow(std::uint16_t row) const {
-    return m_flash.at(row);
+    if (row >= kFlashRows) throw std::out_of_range("SimRadio::FlashRow: no such row");
+    return std::span<const std::uint8_t, kRowBytes>(m_flash.data() + row * kRowBytes, kRowBytes);
 }
 
 std::size_t SimRadio::CountOf(RequestId id) const {
@@ -419,9 +443,10 @@ std::vector<std::uint8_t> SimRadio::WriteRecord(const Frame& frame) {
             data.begin(), data.end(),
             m_newBoot.begin() + static_cast<std::ptrdiff_t>((row - kNewBootFirstRow) * kRowBytes));
     } else if (row < kFlashRows) {
-        std::copy(data.begin(), data.end(), m_flash[row].begin());
-        if (!m_rowWritten[row]) {
-            m_rowWritten[row] = true;
+        std::copy(data.begin(), data.end(),
+                  m_flash.begin() + static_cast<std::ptrdiff_t>(row * kRowBytes));
+        if (m_rowWritten[row] == 0) {
+            m_rowWritten[row] = 1;
             ++m_rowsWritten;
         }
     } else {

@@ -200,6 +200,85 @@ TEST_F(SimRadioRun, BootAreaRowNumbersGoToFlashOutsideABootEraseAndRowsPastTheFl
     EXPECT_EQ(ReplyBody(Answer(m_radio, Record(0x4000, 0))), (Bytes{0x80, 0x15, 0x00, 0x05}));
 }
 
+// Everything a caller can read of a radio, so that two radios can be compared whole.
+void ExpectSameRadio(const SimRadio& a, const SimRadio& b) {
+    EXPECT_EQ(a.State(), b.State());
+    EXPECT_EQ(a.CableLost(), b.CableLost());
+    EXPECT_EQ(a.RowsWritten(), b.RowsWritten());
+    EXPECT_EQ(a.BootSwaps(), b.BootSwaps());
+    EXPECT_EQ(a.BootSwapMatched(), b.BootSwapMatched());
+    EXPECT_TRUE(std::ranges::equal(a.ActiveBootArea(), b.ActiveBootArea()));
+    EXPECT_TRUE(std::ranges::equal(a.NewBootArea(), b.NewBootArea()));
+    std::size_t rowsDiffering = 0;
+    for (std::uint16_t r = 0; r < kFlashRows; ++r) {
+        if (!std::ranges::equal(a.FlashRow(r), b.FlashRow(r)) || a.RowWritten(r) != b.RowWritten(r)) {
+            ++rowsDiffering;
+        }
+    }
+    EXPECT_EQ(rowsDiffering, 0U);
+    std::size_t codeplugDiffering = 0;
+    for (std::size_t address = 0; address < kCodeplugSize; ++address) {
+        const auto at = static_cast<std::uint16_t>(address);
+        if (a.CodeplugByte(at) != b.CodeplugByte(at)) ++codeplugDiffering;
+    }
+    EXPECT_EQ(codeplugDiffering, 0U);
+    EXPECT_EQ(a.Requests().size(), b.Requests().size());
+    EXPECT_EQ(a.RequestsSeen(), b.RequestsSeen());
+    EXPECT_EQ(a.BufferedBytes(), b.BufferedBytes());
+    EXPECT_EQ(a.DiscardedBytes(), b.DiscardedBytes());
+    for (int id = 0; id < REQ_COUNT; ++id) {
+        EXPECT_EQ(a.CountOf(static_cast<RequestId>(id)), b.CountOf(static_cast<RequestId>(id)));
+    }
+}
+
+TEST_F(SimRadioRun, AResetRadioIsIndistinguishableFromANewOne) {
+    // Leave a mark on every part of the radio: a codeplug write, a whole programming run with
+    // a boot swap, random damage drawn, a lost cable and a half-received frame.
+    m_radio.Config().corruptRate = 0.5;
+    ASSERT_FALSE(Answer(m_radio, BuildCpWriteFrame(0x3049, 0x99)).empty());
+    m_radio.Config().corruptRate = 0.0;
+    ASSERT_EQ(Answer(m_radio, Command(REQ_RESET_MODE)), kAck);
+    Program(0x0200, 8);
+    WriteBoot();
+    ASSERT_EQ(ReplyBody(Swap(ImageCrc())), (Bytes{0x80, 0xA5}));
+    m_radio.Config().loseCableAt = m_radio.RequestsSeen() + 1;
+    m_radio.Feed(Command(REQ_UPDATE_END).view());
+    ASSERT_TRUE(m_radio.CableLost());
+    m_radio.Reconnect();
+    const Frame detect = Command(REQ_DETECT);
+    m_radio.Feed(std::span(detect.data(), 3));
+    ASSERT_GT(m_radio.BufferedBytes(), 0U);
+
+    // Reset with a config whose faults draw on the generator, and compare with a new radio fed
+    // the same requests: every answer, damaged ones included, and all state must agree.
+    SimRadioConfig config;
+    config.corruptRate = 0.2;
+    config.dropRate = 0.1;
+    config.seed = 77;
+    config.codeplug = {{0x3049, 0x21}};
+    config.faultsByNumber[2].kind = FaultKind::Twice;
+    m_radio.Reset(config);
+    SimRadio fresh(config);
+    ExpectSameRadio(m_radio, fresh);
+    const Frame requests[] = {Command(REQ_DETECT), BuildCpReadFrame(0x3049), Command(REQ_MODEL),
+                              Command(REQ_RESET_MODE), Command(REQ_UPDATE_START),
+                              Command(REQ_ERASE_FLASH), Record(0x0200, 5)};
+    for (const Frame& request : requests) {
+        EXPECT_EQ(Answer(m_radio, request), Answer(fresh, request))
+            << RequestName(m_radio.Requests().back().id);
+    }
+    ExpectSameRadio(m_radio, fresh);
+
+    // A lost cable does not outlive a reset either.
+    SimRadio lost;
+    lost.Config().loseCableAt = 1;
+    lost.Feed(detect.view());
+    ASSERT_TRUE(lost.CableLost());
+    lost.Reset();
+    ExpectSameRadio(lost, SimRadio{});
+    EXPECT_FALSE(Answer(lost, detect).empty());
+}
+
 TEST(SimRadioLog, RecordsEveryRequestHeardInOrder) {
     SimRadio radio;
     Answer(radio, Command(REQ_DETECT));
