@@ -47,7 +47,7 @@ class SimRadio {
     explicit SimRadio(SimRadioConfig config = {});
 
     // Puts the radio back into the state it was created in, with `config`, reusing its memory:
-    // a fresh radio costs a third of a megabyte, which tells when thousands are needed.
+    // a new radio allocates a third of a megabyte, which adds up where thousands are made.
     void Reset(SimRadioConfig config = {});
 
     // Takes request bytes as they arrive; returns the replies to the requests completed in them,
