@@ -153,7 +153,7 @@ void SimRadio::Reconnect() {
     m_config.loseCableAt = 0;
     m_programming = false;
     m_newBootOpen = false;
-    m_pendingLength = 0;
+    ForgetUnfinishedRequest();
 }
 
 std::span<const std::uint8_t, kRowBytes> SimRadio::FlashRow(std::uint16_t row) const {

@@ -69,6 +69,8 @@ class SimRadio {
     // The cable is plugged back in: the programming session is over (a radio that needs
     // recovery still does) and the cable-loss fault is disarmed.
     void Reconnect();
+    // The line was idle long enough for the radio to give up on a request it has only part of.
+    void ForgetUnfinishedRequest() { m_pendingLength = 0; }
 
     std::span<const std::uint8_t, kRowBytes> FlashRow(std::uint16_t row) const;
     bool RowWritten(std::uint16_t row) const { return row < kFlashRows && m_rowWritten[row] != 0; }

@@ -124,24 +124,22 @@ class RunChecker {
         const auto start = m_b.clock.Now();
 
         StartResult started{};
-        // Counted first, so that every finding of the run is put where it belongs.
-        const auto countForged = [this] {
-            const auto& heard = m_b.radio.Requests();
-            for (std::size_t k = m_firstRequest; k < heard.size(); ++k) {
-                if (!m_b.line.SentThisRun(heard[k].frame.view())) ++m_forged;
-            }
-            m_result.forgedRequests += m_forged;
-        };
+        std::string broke;
         try {
             started = m_b.hub->OnUpgrade();
-            countForged();
         } catch (const RunOverrun& e) {
-            countForged();
-            Violation(std::string("the run did not end: ") + e.what());
-            return nullptr;
+            broke = std::string("the run did not end: ") + e.what();
         } catch (const std::exception& e) {
-            countForged();
-            Violation(std::string("the run threw: ") + e.what());
+            broke = std::string("the run threw: ") + e.what();
+        }
+        // Counted before any finding, so that every finding of the run is put where it belongs.
+        const auto& heard = m_b.radio.Requests();
+        for (std::size_t k = m_firstRequest; k < heard.size(); ++k) {
+            if (!m_b.line.SentThisRun(heard[k].frame.view())) ++m_forged;
+        }
+        m_result.forgedRequests += m_forged;
+        if (!broke.empty()) {
+            Violation(broke);
             return nullptr;
         }
         if (started != StartResult::Started) {
@@ -353,10 +351,9 @@ CaseResult SoakRunner::RunCase(std::uint64_t seed, std::size_t index) const {
     // back in after the run), its values and faults back to normal.
     bench.radio.Config() = SimRadioConfig{};
     bench.line.SetDamage(0.0, 0.0, 0);
-    // The line has been idle since the failure; a radio forgets the bytes of a request that a
-    // damaged line left unfinished. The simulated radio keeps them until more bytes come, so
-    // idle bytes (never an end byte, so never a frame) push them out.
-    bench.radio.Feed(std::vector<std::uint8_t>(kMaxFrameLength, 0x00));
+    // The line has been idle since the failure: the radio forgets the bytes of a request that
+    // a damaged line left unfinished.
+    bench.radio.ForgetUnfinishedRequest();
     const bool recovery = bench.hub->m_recoveryMode.load() == 1;
     // A cable lost at the erase request (before the radio erased anything) or after the radio
     // had swapped in the new boot area (before the kit heard it) leaves the kit set for recovery
