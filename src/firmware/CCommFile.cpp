@@ -227,7 +227,9 @@ bool CCommFile::ParseHexRecords(std::string_view text, HexParseError& error) {
                 }
                 std::memcpy(image->data() + first, record.m_data.data(),
                             static_cast<std::size_t>(record.m_count));
-                ++dataRecords;
+                // A record of no bytes carries nothing: a file of only such records would erase
+                // the radio and write blank rows.
+                if (record.m_count > 0) ++dataRecords;
                 break;
             }
             case kEndOfFile:

@@ -55,7 +55,9 @@ std::string LogField(const std::string& deviceText) {
     }
     for (const char c : deviceText) {
         const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || c == ',') {
+        // A quote would open a quoted field that swallows the records after it; '<' itself is
+        // written as a placeholder so that no device text can forge one.
+        if (byte < 0x20 || byte == 0x7F || c == ',' || c == '"' || c == '<') {
             char code[8];
             std::snprintf(code, sizeof code, "<%02X>", byte);
             out += code;

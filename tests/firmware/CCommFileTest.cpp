@@ -171,6 +171,8 @@ TEST(CCommFileRefusals, EachDamageIsNamedWithItsLine) {
         {good + Data(0x2010, {2}), 3, "no end-of-file record"},
         {good + Data(0x2010, {2}).substr(0, 10), 2, "record too short"},
         {"\r\n" + Segment(0x1000) + kEof, 3, "no data record"},
+        // Records of no bytes carry nothing to write.
+        {Data(0x2000, {}) + Data(0x2010, {}) + kEof, 3, "no data record"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.text);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -82,6 +83,35 @@ TEST(LogField, BytesThatWouldBreakTheRecordBecomeVisiblePlaceholders) {
     EXPECT_EQ(LogField("A,B"), "A<2C>B");
     EXPECT_EQ(LogField("A\r\nB"), "A<0D><0A>B");
     EXPECT_EQ(LogField("\x7F\x1B"), "<7F><1B>");
+    EXPECT_EQ(LogField("\"A\""), "<22>A<22>");
+    EXPECT_EQ(LogField("<2C>"), "<3C>2C>");  // a placeholder in the log always came from the kit
+}
+
+// What a spreadsheet or a script sees: Python's csv reader must find one record per run, each
+// with its columns, whatever the radio put in its serial number.
+TEST_F(UpgradeLogFile, CsvReadersSeeOneRecordPerRunWithItsColumns) {
+    const std::filesystem::path python = "/usr/bin/python3";
+    if (!std::filesystem::exists(python)) GTEST_SKIP() << "no python3 to read the log with";
+    ASSERT_TRUE(log.WriteHeaderIfMissing());
+    const std::string serials[] = {"\"KS1", "<0A>KS2", "KS,3", "=KS4", "KS\n5", "KS6\""};
+    for (const std::string& serial : serials) {
+        ASSERT_TRUE(log.AppendLogLine(LogField(serial) + ",R0103,No,", "OK"));
+    }
+    const auto script = dir / "read.py";
+    std::ofstream(script) << "import csv, sys\n"
+                             "rows = list(csv.reader(open(sys.argv[1], newline='')))\n"
+                             "bad = [r for r in rows[1:] if len(r) != 6 or r[5] != 'OK']\n"
+                             "print(len(rows) - 1, len(bad))\n";
+    const auto out = dir / "out.txt";
+    const std::string command = python.string() + " " + script.string() + " " +
+                                log.Path().string() + " > " + out.string();
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    std::ifstream result(out);
+    int records = -1;
+    int bad = -1;
+    result >> records >> bad;
+    EXPECT_EQ(records, 6);
+    EXPECT_EQ(bad, 0);
 }
 
 TEST(LogField, TextsThatASpreadsheetWouldRunAsFormulasAreNeutralised) {
