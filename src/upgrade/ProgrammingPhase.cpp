@@ -31,6 +31,12 @@ void UpgradeRun::Programming() {
         return;
     }
     if (!r.ok) {
+        if (r.nak && m_recoveryRun) {
+            // The radio answered and refused: it is not one that an interrupted run left
+            // waiting in programming, so the next run detects and checks it as usual.
+            m_hub.SetRecoveryMode(false);
+            m_hub.ClearRecoveryRecord();
+        }
         Fail(r.nak ? texts::kWriteError10 : texts::kWriteError1, TitleKind::Kit, Icon::Error,
              End::StatusReset);
         return;
@@ -50,13 +56,16 @@ void UpgradeRun::Programming() {
     // From the erase on, a failure leaves the radio without a complete firmware: the recovery
     // flag takes the next run straight back to the programming entry.
     m_reporter.SetStatusText(texts::kEraseFlash);
+    // Written before the request goes out: should the kit die from here to the boot swap, the
+    // next start still knows that this radio may have no working firmware.
+    m_hub.MarkRadioNeedsRecovery(m_recoveryRun ? std::string{} : m_link.DeviceSerialNumber());
     r = m_tx.Run(REQ_ERASE_FLASH);
     if (r.cancelled) {
         Interrupt(End::StatusReset, true);
         return;
     }
     if (!r.ok) {
-        m_hub.m_recoveryMode.store(1);
+        m_hub.SetRecoveryMode(true);
         Fail(texts::kWriteError3, TitleKind::Kit, Icon::Error, End::StatusReset);
         return;
     }
@@ -71,7 +80,7 @@ void UpgradeRun::Programming() {
         return;
     }
     if (!r.ok) {
-        m_hub.m_recoveryMode.store(1);
+        m_hub.SetRecoveryMode(true);
         Fail(texts::kWriteError5, TitleKind::Kit, Icon::Error, End::StatusReset);
         return;
     }
@@ -91,10 +100,11 @@ void UpgradeRun::Programming() {
         return;
     }
     if (!r.ok) {
-        m_hub.m_recoveryMode.store(1);
+        m_hub.SetRecoveryMode(true);
         Fail(texts::kWriteError7, TitleKind::Kit, Icon::Error, End::StatusReset);
         return;
     }
+    m_hub.ClearRecoveryRecord();  // the new firmware is in place
 
     m_reporter.SetStatusText(texts::kCompleted);
     r = m_tx.Run(REQ_UPDATE_END);
@@ -109,7 +119,7 @@ void UpgradeRun::Programming() {
 
     LogLine(texts::kLogOk);
     m_reporter.ShowProgress(false);
-    m_hub.m_recoveryMode.store(0);
+    m_hub.SetRecoveryMode(false);
     m_hub.NoteOutcome(RunOutcome::Completed, texts::kCompleted);
     EndRun(End::NoReset);
 }
@@ -120,7 +130,7 @@ bool UpgradeRun::WriteApplicationRows() {
         const TxResult r = m_tx.WriteRecord(image.RowAt(p));
         if (r.cancelled) return Interrupt(End::StatusReset, true);
         if (!r.ok) {
-            m_hub.m_recoveryMode.store(1);
+            m_hub.SetRecoveryMode(true);
             return Fail(texts::kWriteError4, TitleKind::Kit, Icon::Error, End::StatusReset);
         }
         const int percent = ApplicationPercent(p, image.m_appStartRow, image.m_rowCount);
@@ -140,7 +150,7 @@ bool UpgradeRun::WriteBootRows() {
         const TxResult r = m_tx.WriteRecord(row);
         if (r.cancelled) return Interrupt(End::StatusReset, true);
         if (!r.ok) {
-            m_hub.m_recoveryMode.store(1);
+            m_hub.SetRecoveryMode(true);
             return Fail(texts::kWriteError6, TitleKind::Kit, Icon::Error, End::StatusReset);
         }
         const int percent = 100 * k / 255;

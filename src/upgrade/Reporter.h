@@ -47,6 +47,15 @@ public:
     virtual void ShowProgress(bool show) = 0;
     // Modal, one OK button; returns when the user has closed it.
     virtual void MessageBox(const std::string& text, TitleKind title, Icon icon) = 0;
+    // The same box with a longer explanation (what the kit tried, what to do) that a front end
+    // shows beside the text, which stays exactly as it is. By default the detail is left out.
+    virtual void MessageBoxWithDetail(const std::string& text, TitleKind title, Icon icon,
+                                      const std::string& /*detail*/) {
+        MessageBox(text, title, icon);
+    }
+    // The recovery flag changed: while it is set, the next run goes straight to programming.
+    // Called on whichever thread changed it.
+    virtual void RecoveryModeChanged(bool /*armed*/) {}
 };
 
 }  // namespace kestro

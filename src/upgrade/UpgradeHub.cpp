@@ -4,6 +4,7 @@
 
 #include "platform/Paths.h"
 #include "platform/RealClock.h"
+#include "serial/PortNames.h"
 #include "upgrade/PortSetting.h"
 #include "upgrade/Texts.h"
 
@@ -16,7 +17,8 @@ CUpgradeHub::CUpgradeHub(IReporter& reporter, ISettings& settings, Options optio
       m_options(std::move(options)),
       m_clock(m_options.clock != nullptr ? m_options.clock : &RealClock::Instance()),
       m_engine(m_options.engine != nullptr ? m_options.engine : &m_port),
-      m_receiver(m_link) {
+      m_receiver(m_link),
+      m_recoveryRecords(m_options.recoveryFolder) {
     m_request.SetPort(m_engine);
     m_request.SetCancelEvent(&m_stopEvent);
 }
@@ -62,7 +64,8 @@ StartResult CUpgradeHub::OnUpgrade() {
     IPortOwner* owner = m_options.portOwner != nullptr ? m_options.portOwner : this;
     if (!m_engine->OpenPort(owner, portNumber)) {
         SetStatus(texts::kCheckConnection);
-        m_reporter.MessageBox(texts::kNoDeviceDetected, TitleKind::Kit, Icon::Information);
+        m_reporter.MessageBoxWithDetail(texts::kNoDeviceDetected, TitleKind::Kit,
+                                        Icon::Information, m_engine->LastOpenError());
         return StartResult::PortFailed;
     }
     if (!m_engine->StartPortThread()) {
@@ -109,6 +112,36 @@ void CUpgradeHub::RequestStop() {
 
 void CUpgradeHub::JoinWorker() {
     if (m_workerThread.joinable()) m_workerThread.join();
+}
+
+void CUpgradeHub::SetRecoveryMode(bool armed) {
+    const int value = armed ? 1 : 0;
+    if (m_recoveryMode.exchange(value) != value) m_reporter.RecoveryModeChanged(armed);
+}
+
+RecoveryRecord CUpgradeHub::CurrentPort() const {
+    RecoveryRecord port;
+    const int number = m_engine->PortNumber();
+    if (number < 1) return port;
+    port.portName = PortName(number);
+    // A device path names the port for the command line; the Windows device namespace does not.
+    if (auto device = DevicePathForPort(number); device && !device->empty() && device->front() == '/') {
+        port.device = *device;
+    }
+    return port;
+}
+
+void CUpgradeHub::MarkRadioNeedsRecovery(const std::string& serial) {
+    RecoveryRecord record = CurrentPort();
+    if (record.portName.empty()) return;
+    record.serial = serial;
+    record.since = std::time(nullptr);
+    m_recoveryRecords.Mark(record);
+}
+
+void CUpgradeHub::ClearRecoveryRecord() {
+    const RecoveryRecord port = CurrentPort();
+    if (!port.portName.empty()) m_recoveryRecords.Clear(port);
 }
 
 void CUpgradeHub::NoteOutcome(RunOutcome outcome, const std::string& message) {

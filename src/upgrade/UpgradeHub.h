@@ -24,6 +24,7 @@
 #include "protocol/ReplyReceiver.h"
 #include "protocol/Transactions.h"
 #include "serial/CSerialPort.h"
+#include "upgrade/RecoveryRecords.h"
 #include "upgrade/Reporter.h"
 
 namespace kestro {
@@ -57,6 +58,7 @@ public:
                                              // calls OnSerialRxChar there.
         IClock* clock = nullptr;             // empty: the real clock
         bool runWorkerInline = false;        // run the worker inside OnUpgrade (virtual time)
+        std::filesystem::path recoveryFolder;  // where recovery records are kept; empty: none
     };
 
     CUpgradeHub(IReporter& reporter, ISettings& settings, Options options);
@@ -105,6 +107,17 @@ public:
     std::array<std::uint8_t, kBootImageSize> m_bootImage{};
     std::atomic<RunOutcome> m_lastOutcome{RunOutcome::None};
 
+    // Sets the recovery flag and tells the reporter when it changed. Safe from any thread.
+    void SetRecoveryMode(bool armed);
+    const CRecoveryRecords& RecoveryRecords() const { return m_recoveryRecords; }
+    // The port of the current run, as a recovery record names it (serial number left empty).
+    RecoveryRecord CurrentPort() const;
+    // Before the erase: remembers, on disk, that the radio on this port may be left without a
+    // working firmware. After the boot swap's acknowledgement (or a radio that turned out not to
+    // be waiting in programming): forgets it again.
+    void MarkRadioNeedsRecovery(const std::string& serial);
+    void ClearRecoveryRecord();
+
     // Used by the worker to record how the run ended.
     void NoteOutcome(RunOutcome outcome, const std::string& message);
     // The worker's last act: after this the hub may start the next run.
@@ -123,6 +136,7 @@ private:
     IPortEngine* m_engine;
     ReplyReceiver m_receiver;
     CUpgradeLog m_log;
+    CRecoveryRecords m_recoveryRecords;
     ManualResetEvent m_stopEvent;
     std::thread m_workerThread;
     std::atomic<bool> m_workerFinished{true};

@@ -44,6 +44,7 @@ private:
     std::string m_versionColumn;
     std::string m_runRecord;
     std::string m_lastBox;  // the last message box of this run
+    bool m_recoveryRun = false;  // the run began in recovery mode, at the programming entry
 };
 
 // "%2d%%": at least two characters, then a percent sign.

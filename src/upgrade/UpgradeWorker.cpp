@@ -19,7 +19,8 @@ void UpgradeRun::Execute() {
     m_hub.Clock().Wait(*m_link.m_hReplyEvent);
     m_link.m_hReplyEvent->Reset();
 
-    if (m_hub.m_recoveryMode.load() == 1) {
+    m_recoveryRun = m_hub.m_recoveryMode.load() == 1;
+    if (m_recoveryRun) {
         Programming();
         return;
     }
@@ -53,7 +54,7 @@ bool UpgradeRun::Fail(const char* message, TitleKind title, Icon icon, End end) 
 }
 
 bool UpgradeRun::Interrupt(End end, bool leavesRadioNeedingRecovery) {
-    if (leavesRadioNeedingRecovery) m_hub.m_recoveryMode.store(1);
+    if (leavesRadioNeedingRecovery) m_hub.SetRecoveryMode(true);
     const char* message =
         leavesRadioNeedingRecovery ? texts::kInterruptedNeedsRecovery : texts::kInterrupted;
     Box(message, TitleKind::Kit, Icon::Warning);

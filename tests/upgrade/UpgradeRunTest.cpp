@@ -230,5 +230,87 @@ TEST(UpgradeRun, AFailureBetweenEraseAndBootSwapSendsTheNextRunStraightToProgram
     EXPECT_EQ(After(lines[0]), "OK");
 }
 
+// The recovery records the run keeps in its state folder.
+std::size_t RecordFiles(const VirtualRun& run) {
+    std::size_t count = 0;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(run.dir.path() / "state", ec)) {
+        if (entry.path().filename().string().rfind("recovery-", 0) == 0) ++count;
+    }
+    return count;
+}
+
+// A recovery run that meets a radio which answers but refuses programming: that radio was not
+// left waiting by an interrupted run, so the flag and the record go, and the next run detects,
+// checks and upgrades it. A radio that does not answer at all keeps the flag.
+struct RecoveryCase {
+    const char* name;
+    std::function<void(VirtualRun&)> leaveRadio;  // the first run, up to the reconnection
+    const char* box;                              // the recovery run's message
+    int flagAfter;
+};
+
+class RecoveryRuns : public ::testing::TestWithParam<RecoveryCase> {};
+
+TEST_P(RecoveryRuns, EndTheFlagOnlyWhenTheRadioRefusedProgramming) {
+    const RecoveryCase& c = GetParam();
+    VirtualRun run;
+    c.leaveRadio(run);
+    ASSERT_EQ(run.hub->m_recoveryMode, 1);
+
+    run.reporter.boxes.clear();
+    const std::size_t before = run.radio.Requests().size();
+    ASSERT_EQ(run.Upgrade(), StartResult::Started);
+    ASSERT_EQ(run.reporter.boxes.size(), 1U);
+    EXPECT_EQ(run.reporter.boxes[0].text, c.box);
+    EXPECT_EQ(run.radio.Requests().at(before).id, REQ_UPDATE_START);
+    EXPECT_EQ(run.hub->m_recoveryMode, c.flagAfter);
+    EXPECT_EQ(RecordFiles(run), c.flagAfter == 1 && run.radio.CountOf(REQ_ERASE_FLASH) > 0 ? 1U : 0U);
+    if (c.flagAfter == 1) return;
+
+    const std::size_t next = run.radio.Requests().size();
+    run.Upgrade();
+    EXPECT_EQ(run.radio.Requests().at(next).id, REQ_DETECT);
+    EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Completed);
+    EXPECT_TRUE(run.RadioHoldsFirmware());
+    EXPECT_EQ(RecordFiles(run), 0U);
+}
+
+void LoseCableAtErase(VirtualRun& r) {
+    r.radio.Config().loseCableAt = 12;  // the erase request
+    r.Upgrade();
+    EXPECT_EQ(r.radio.CountOf(REQ_ERASE_FLASH), 0U);  // it never reached the radio
+    EXPECT_EQ(RecordFiles(r), 1U);                     // but the record was written first
+    r.radio.Reconnect();
+}
+
+void LoseBootSwapReply(VirtualRun& r) {
+    Fault lost;
+    lost.kind = FaultKind::Drop;
+    lost.count = 64;
+    r.radio.Config().faultsByKind[REQ_BOOT_SWAP] = lost;
+    r.Upgrade();
+    EXPECT_EQ(r.radio.BootSwaps(), 1U);  // the swap was done; only its reply was lost
+    r.radio.Config().faultsByKind.clear();
+    r.radio.Reconnect();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HealthyOrNot, RecoveryRuns,
+    ::testing::Values(
+        RecoveryCase{"CableLostAtTheEraseRequest", LoseCableAtErase, t::kWriteError10, 0},
+        RecoveryCase{"BootSwapReplyLost", LoseBootSwapReply, t::kWriteError10, 0},
+        RecoveryCase{"RecoveryKeyOnAHealthyRadio",
+                     [](VirtualRun& r) { r.hub->SetRecoveryMode(true); }, t::kWriteError10, 0},
+        RecoveryCase{"SilentUpdateStart",
+                     [](VirtualRun& r) {
+                         FailFrom(r, 14, 6);  // leaves it needing recovery, then goes silent
+                         r.Upgrade();
+                         r.radio.Config().faultsByNumber.clear();
+                         r.radio.Config().faultsByKind[REQ_UPDATE_START] = Silent();
+                     },
+                     t::kWriteError1, 1}),
+    [](const ::testing::TestParamInfo<RecoveryCase>& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace kestro

@@ -43,6 +43,7 @@ VirtualRun::VirtualRun(int appRows) : m_firmware(SmallFirmware(appRows)) {
     options.engine = &link;
     options.clock = &clock;
     options.runWorkerInline = true;
+    options.recoveryFolder = dir.path() / "state";
     hub = std::make_unique<CUpgradeHub>(reporter, settings, options);
     hub->OnInitialUpdate();
 }
