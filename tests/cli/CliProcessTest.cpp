@@ -9,10 +9,13 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/upgrade/ExitCodes.h"
+#include "radio/posix/PtyRadioServer.h"
 #include "upgrade/UpgradeTestSupport.h"
 
 namespace kestro::cli {
@@ -23,9 +26,11 @@ struct Result {
     std::string output;  // standard output and standard error, interleaved
 };
 
-// Runs kestro-upgrade with `args`; sends SIGINT once the output contains `interruptAt`.
-// The time limit only guards against a hang.
-Result RunKit(const std::vector<std::string>& args, const std::string& interruptAt = {}) {
+// Runs kestro-upgrade with `args`; sends `signal` once the output contains `interruptAt`.
+// `stateHome`, when given, is the XDG_STATE_HOME of the run. The time limit only guards against
+// a hang.
+Result RunKit(const std::vector<std::string>& args, const std::string& interruptAt = {},
+              int signal = SIGINT, const std::string& stateHome = {}) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return {};
     const pid_t pid = ::fork();
@@ -41,6 +46,7 @@ Result RunKit(const std::vector<std::string>& args, const std::string& interrupt
         for (auto& a : copies) argv.push_back(a.data());
         argv.push_back(nullptr);
         ::setenv("KESTRO_SYSFS_ROOT", "/nonexistent-sysfs", 1);  // no cable to find
+        if (!stateHome.empty()) ::setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -58,7 +64,7 @@ Result RunKit(const std::vector<std::string>& args, const std::string& interrupt
         if (!interruptAt.empty() && !interrupted &&
             result.output.find(interruptAt) != std::string::npos) {
             interrupted = true;
-            ::kill(pid, SIGINT);
+            ::kill(pid, signal);
         }
     }
     ::close(pipeFds[0]);
@@ -129,6 +135,57 @@ TEST_F(KitProcess, ARecoveryRunFinishesARadioLeftWithoutFirmware) {
     // The trace shows the frames both ways with their time stamps.
     EXPECT_NE(r.output.find(" ms  -> 01 "), std::string::npos) << r.output.substr(0, 2000);
     EXPECT_NE(r.output.find(" ms  <- 01 "), std::string::npos);
+}
+
+std::vector<std::string> Words(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<std::string> words;
+    for (std::string word; in >> word;) words.push_back(word);
+    return words;
+}
+
+// A kit killed outright in the middle of the rows leaves a record; the next kit on that port
+// names it with the command that finishes the radio, and that command does, removing the record.
+TEST_F(KitProcess, AKitKilledMidRunLeavesARecordThatTheNextKitNamesWithItsCommand) {
+    SimRadioConfig config;
+    config.latency = SimMillis{0};
+    PtyRadioServer radio(config);
+    std::string error;
+    ASSERT_TRUE(radio.Start(&error)) << error;
+    const std::string state = (dir.path() / "state").string();
+    const std::vector<std::string> run = {"--port", radio.SlavePath(), "--firmware", firmware,
+                                          "--log", log};
+
+    Result r = RunKit(run, "Please Don't Power Off.", SIGKILL, state);
+    ASSERT_EQ(r.status, 128 + SIGKILL) << r.output;
+    const auto records = [&] {
+        std::size_t count = 0;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(dir.path() / "state" / "kestro-upgrade-kit", ec)) {
+            count += e.path().filename().string().rfind("recovery-", 0) == 0 ? 1 : 0;
+        }
+        return count;
+    };
+    ASSERT_EQ(records(), 1U);
+    // The technician switches the radio off and on: without firmware it answers no checks.
+    radio.WithRadio([](SimRadio& sim) { sim.Reconnect(); });
+
+    r = RunKit(run, {}, SIGINT, state);
+    EXPECT_EQ(r.status, kExitRadioFailed) << r.output;  // the radio takes no checks as it is
+    std::smatch found;
+    ASSERT_TRUE(std::regex_search(r.output, found,
+                                  std::regex("on COM[0-9]+ \\(" + radio.SlavePath() +
+                                             "\\) stopped .* finish it with: (kestro-upgrade [^\n]*)\n")))
+        << r.output;
+    const auto command = Words(found[1]);
+    ASSERT_EQ(command.back(), "--recovery");
+
+    r = RunKit(std::vector<std::string>(command.begin() + 1, command.end()), {}, SIGINT, state);
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    EXPECT_EQ(records(), 0U);
+    EXPECT_TRUE(radio.WithRadio([](SimRadio& sim) {
+        return sim.State() == RadioState::Normal && sim.BootSwaps() == 1 && sim.BootSwapMatched();
+    }));
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "cli/upgrade/FrameTrace.h"
 #include "platform/Settings.h"
 #include "platform/Terminal.h"
+#include "upgrade/PortSetting.h"
 #include "upgrade/UpgradeHub.h"
 #if KESTRO_HAVE_SIMULATION
 #include "cli/upgrade/SimulatedLine.h"
@@ -31,6 +32,39 @@ extern "C" void OnStopSignal(int /*signal*/) { g_stopSignal = 1; }
 constexpr const char* kRecoveryHint =
     "The radio was left between erase and boot swap and does not start as it is. Run "
     "kestro-upgrade again with --recovery (and the same port) to finish programming it.";
+
+// A word as the shell reads it back unchanged.
+std::string ShellWord(const std::string& word) {
+    if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                "0123456789_-./=:,+@%") == std::string::npos) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+// The command that finishes the radio a record names, with the files this run was given.
+std::string FinishCommand(const RecoveryRecord& record, const CommandLine& options) {
+    std::string command = "kestro-upgrade --port " + ShellWord(record.PortArgument());
+    if (!options.firmware.empty()) command += " --firmware " + ShellWord(options.firmware.string());
+    if (!options.log.empty()) command += " --log " + ShellWord(options.log.string());
+    return command + " --recovery";
+}
+
+// A run that is not a recovery run, on a port where an earlier run left a radio between erase and
+// boot swap: the run goes ahead as asked, and the user learns how to finish that radio.
+void TellOfRememberedRecovery(const CUpgradeHub& hub, ISettings& settings,
+                              const CommandLine& options, ConsoleReporter& reporter) {
+    std::string note;
+    const auto record = hub.RememberedRecovery(PortNumberFromSettings(settings), &note);
+    if (!note.empty()) reporter.Note("kestro-upgrade: " + note);
+    if (!record || options.recovery) return;
+    reporter.Note("kestro-upgrade: an upgrade of the radio on " + record->Describe() +
+                  " stopped between erase and boot swap on " + record->SinceText() +
+                  " and may have left it without firmware; finish it with: " +
+                  FinishCommand(*record, options));
+}
 
 int ExitFor(RunOutcome outcome) {
     switch (outcome) {
@@ -81,6 +115,8 @@ int main(int argc, char** argv) {
     hubOptions.firmwarePath = options->firmware;
     hubOptions.logPath = options->log;
     if (options->trace) hubOptions.portOwner = &trace;
+    // A simulated radio ends with the process: nothing to remember for it.
+    if (!options->simulate) hubOptions.recoveryFolder = DefaultRecoveryFolder();
     CUpgradeHub hub(reporter, settings, hubOptions);
     if (options->trace) {
         trace.SetNext(&hub);
@@ -88,7 +124,8 @@ int main(int argc, char** argv) {
     }
 
     hub.OnInitialUpdate();
-    if (options->recovery) hub.m_recoveryMode.store(1);
+    TellOfRememberedRecovery(hub, settings, *options, reporter);
+    if (options->recovery) hub.SetRecoveryMode(true);
     std::signal(SIGINT, OnStopSignal);
     std::signal(SIGTERM, OnStopSignal);
 #ifdef SIGPIPE
