@@ -20,7 +20,9 @@ CDorvikUpgradeKitApp::~CDorvikUpgradeKitApp() = default;
 
 bool CDorvikUpgradeKitApp::InitInstance() {
     m_settings = std::make_unique<CQtSettings>();
-    m_mainFrame = std::make_unique<CMainFrame>(*m_settings, CUpgradeHub::Options{});
+    CUpgradeHub::Options options;
+    options.recoveryFolder = DefaultRecoveryFolder();
+    m_mainFrame = std::make_unique<CMainFrame>(*m_settings, options);
     m_mainFrame->show();
     m_mainFrame->activateWindow();
     return true;

@@ -14,6 +14,7 @@
 #include "ui/DialogUnits.h"
 #include "ui/UiFonts.h"
 #include "ui/UiTexts.h"
+#include "upgrade/PortSetting.h"
 #include "upgrade/Texts.h"
 
 namespace kestro {
@@ -66,6 +67,7 @@ CDorvikUpgradeKitView::CDorvikUpgradeKitView(ISettings& settings, CUpgradeHub::O
         if (m_hub.UpgradeRunning()) return;
         m_runWatch->stop();
         SyncUpgradeEnabled();
+        HintAfterRun();
     });
 }
 
@@ -124,10 +126,37 @@ void CDorvikUpgradeKitView::OnInitialUpdate() {
     m_progress->hide();
     m_hub.m_upgradeRunning.store(0);
     m_hub.m_firmwareLoadFailed = 0;
-    m_hub.m_recoveryMode.store(0);
+    m_hub.SetRecoveryMode(false);
     m_firmwareVersionEdit->setText(QString::fromLatin1(texts::kKitFirmwareVersion));
     m_codeplugVersionEdit->setText(QString::fromLatin1(texts::kKitCodeplugVersion));
     m_hub.OnInitialUpdate();
+    RestoreRememberedRecovery();
+}
+
+void CDorvikUpgradeKitView::RestoreRememberedRecovery() {
+    std::string note;
+    const auto record = m_hub.RememberedRecovery(PortNumberFromSettings(m_settings), &note);
+    if (!note.empty()) emit StatusHint(Latin1(note));
+    if (!record) return;
+    m_hub.SetRecoveryMode(true);
+    // Not modal: the window is not even shown yet, and the user may read it at leisure.
+    auto* notice = new QMessageBox(QMessageBox::Information,
+                                   QString::fromLatin1(uitexts::kRecoveryRememberedTitle),
+                                   QString::fromLatin1(uitexts::kRecoveryRemembered)
+                                       .arg(Latin1(record->Describe()), Latin1(record->SinceText())),
+                                   QMessageBox::Ok, window());
+    notice->setObjectName(QStringLiteral("RecoveryNotice"));
+    notice->setTextFormat(Qt::PlainText);
+    notice->setAttribute(Qt::WA_DeleteOnClose);
+    m_recoveryNotice = notice;
+    QTimer::singleShot(0, notice, [notice] { notice->open(); });
+}
+
+void CDorvikUpgradeKitView::HintAfterRun() {
+    // Communication Error #1 ends only a detection: the radio said nothing at all.
+    if (m_hub.LastOutcome() == RunOutcome::Failed && m_hub.LastMessage() == texts::kCommError1) {
+        emit StatusHint(QString::fromLatin1(uitexts::kSilentRadioHint));
+    }
 }
 
 void CDorvikUpgradeKitView::SetUpgradeAction(QAction* action) {
@@ -148,6 +177,7 @@ void CDorvikUpgradeKitView::SyncUpgradeEnabled() {
 
 void CDorvikUpgradeKitView::OnUpgrade() {
     if (!OnUpdateFileUpgrade()) return;  // a disabled command is dropped
+    emit StatusHint(QString());
     if (m_hub.OnUpgrade() == StartResult::Started) m_runWatch->start();
     // No status reset here: a failed load or open keeps its text until the next refresh.
     SyncUpgradeEnabled();
@@ -173,7 +203,7 @@ void CDorvikUpgradeKitView::PreTranslateMessage(QEvent* event) {
     if (key->key() != Qt::Key_U) return;
     const Qt::KeyboardModifiers held = key->modifiers();
     if ((held & Qt::ControlModifier) && (held & Qt::AltModifier) && !(held & Qt::ShiftModifier)) {
-        m_hub.m_recoveryMode.store(1);
+        m_hub.SetRecoveryMode(true);
     }
 }
 
@@ -197,13 +227,25 @@ void CDorvikUpgradeKitView::MessageBox(const std::string& text, TitleKind title,
     m_bridge.Invoke([this, text, title, icon] { ShowMessageBoxNow(text, title, icon); });
 }
 
-void CDorvikUpgradeKitView::ShowMessageBoxNow(const std::string& text, TitleKind title, Icon icon) {
+void CDorvikUpgradeKitView::MessageBoxWithDetail(const std::string& text, TitleKind title,
+                                                 Icon icon, const std::string& detail) {
+    m_bridge.Invoke([this, text, title, icon, detail] { ShowMessageBoxNow(text, title, icon, detail); });
+}
+
+void CDorvikUpgradeKitView::RecoveryModeChanged(bool armed) {
+    m_bridge.Invoke([this, armed] { emit RecoveryModeShown(armed); });
+}
+
+void CDorvikUpgradeKitView::ShowMessageBoxNow(const std::string& text, TitleKind title, Icon icon,
+                                              const std::string& detail) {
     // The kit's texts break lines with CR LF; the label breaks at LF alone.
     QString shown = Latin1(text);
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     QMessageBox box(BoxIcon(icon), QString::fromLatin1(TitleText(title)), shown, QMessageBox::Ok,
                     window());
     box.setTextFormat(Qt::PlainText);
+    // The kit's own text stays as it is; what the kit knows of the cause goes beneath it.
+    if (!detail.empty()) box.setInformativeText(Latin1(detail));
     box.exec();
 }
 

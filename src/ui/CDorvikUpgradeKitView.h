@@ -5,6 +5,7 @@
 // return, message boxes are owned by the window and hold their caller until closed, and each
 // received byte reaches the reply receiver on the UI thread while the port thread waits.
 
+#include <QMessageBox>
 #include <QPointer>
 #include <QWidget>
 #include <string>
@@ -56,12 +57,26 @@ class CDorvikUpgradeKitView final : public QWidget, public IReporter, public IPo
     void SetProgress(int position) override;
     void ShowProgress(bool show) override;
     void MessageBox(const std::string& text, TitleKind title, Icon icon) override;
+    void MessageBoxWithDetail(const std::string& text, TitleKind title, Icon icon,
+                              const std::string& detail) override;
+    void RecoveryModeChanged(bool armed) override;
 
     // IPortOwner, on the port thread.
     void OnSerialRxChar(std::uint8_t byte, int portNumber) override;
     void OnPortError(const std::string& text, int portNumber) override;
 
     CUpgradeHub& Hub() { return m_hub; }
+    bool RecoveryArmed() const { return m_hub.m_recoveryMode.load() == 1; }
+    // The start-up notice of a radio that an unfinished upgrade left, while it is open.
+    QMessageBox* RecoveryNotice() const { return m_recoveryNotice; }
+
+  signals:
+    // The recovery flag as the window shows it; emitted on the UI thread at every change.
+    void RecoveryModeShown(bool armed);
+    // One sentence for the status bar (empty: clear it): why the user may be stuck, what to do.
+    void StatusHint(const QString& text);
+
+  public:
     CProgressEx* Progress() const { return m_progress; }
     QLabel* StatusLine() const { return m_statusLine; }
 
@@ -80,7 +95,13 @@ class CDorvikUpgradeKitView final : public QWidget, public IReporter, public IPo
     // Shows the command's state without the status reset: used where the flag changes and
     // nothing the user did asked for a refresh.
     void SyncUpgradeEnabled();
-    void ShowMessageBoxNow(const std::string& text, TitleKind title, Icon icon);
+    void ShowMessageBoxNow(const std::string& text, TitleKind title, Icon icon,
+                           const std::string& detail = {});
+    // At start-up: a radio that a run left between erase and boot swap on the port the settings
+    // choose arms recovery mode, and the user is told so once.
+    void RestoreRememberedRecovery();
+    // Once a run has ended: a hint where the outcome leaves the user stuck.
+    void HintAfterRun();
 
     ISettings& m_settings;
     // Declared before the hub: it must outlive the hub's threads.
@@ -95,6 +116,7 @@ class CDorvikUpgradeKitView final : public QWidget, public IReporter, public IPo
     // While a run is in progress: re-enables the command once the worker has cleared the flag,
     // leaving the status line alone until the next refresh.
     QTimer* m_runWatch = nullptr;
+    QPointer<QMessageBox> m_recoveryNotice;
 };
 
 }  // namespace kestro

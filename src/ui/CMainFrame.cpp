@@ -46,14 +46,20 @@ CMainFrame::CMainFrame(ISettings& settings, CUpgradeHub::Options options, QWidge
     m_view->SetUpgradeAction(m_upgradeAction);
     m_view->OnInitialUpdate();
 
-    // The window takes the size the form asks for, and keeps it.
-    adjustSize();
-    setFixedSize(sizeHint());
+    FitSize();
     m_view->setFocus(Qt::OtherFocusReason);
     qApp->installEventFilter(this);
 }
 
 CMainFrame::~CMainFrame() { qApp->removeEventFilter(this); }
+
+void CMainFrame::FitSize() {
+    // The window takes the size the form asks for, and keeps it.
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+    adjustSize();
+    setFixedSize(sizeHint());
+}
 
 void CMainFrame::PreCreateWindow() {
     // No maximise box and no sizing border: minimise and close only.
@@ -156,8 +162,30 @@ void CMainFrame::CreateStatusBar() {
     m_readyPane = new QLabel(Text(uitexts::kReady), this);
     m_readyPane->setObjectName(QStringLiteral("ReadyPane"));
     statusBar()->addWidget(m_readyPane, 1);
+    // Where the lock-key panes stood: the recovery indicator.
+    m_recoveryPane = new QLabel(Text(uitexts::kRecoveryPane), this);
+    m_recoveryPane->setObjectName(QStringLiteral("RecoveryPane"));
+    m_recoveryPane->setToolTip(Text(uitexts::kRecoveryTip));
+    m_recoveryPane->setFrameShape(QFrame::Panel);
+    m_recoveryPane->setFrameShadow(QFrame::Sunken);
+    statusBar()->addPermanentWidget(m_recoveryPane);
     statusBar()->setSizeGripEnabled(false);
+    ShowRecoveryMode(m_view->RecoveryArmed());
+    connect(m_view, &CDorvikUpgradeKitView::RecoveryModeShown, this, &CMainFrame::ShowRecoveryMode);
+    connect(m_view, &CDorvikUpgradeKitView::StatusHint, this, &CMainFrame::ShowHint);
     connect(m_statusBarAction, &QAction::toggled, statusBar(), &QWidget::setVisible);
+}
+
+void CMainFrame::ShowRecoveryMode(bool armed) {
+    // The flag may have changed again since this was sent: show what holds now.
+    m_recoveryPane->setVisible(armed && m_view->RecoveryArmed());
+}
+
+void CMainFrame::ShowHint(const QString& text) {
+    const bool wasHint = m_readyPane->wordWrap();
+    m_readyPane->setWordWrap(!text.isEmpty());
+    m_readyPane->setText(text.isEmpty() ? Text(uitexts::kReady) : text);
+    if (wasHint != m_readyPane->wordWrap() && isVisible()) FitSize();
 }
 
 void CMainFrame::OnAppAbout() {

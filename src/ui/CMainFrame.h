@@ -27,6 +27,11 @@ class CMainFrame final : public QMainWindow {
     CDorvikUpgradeKitView* View() const { return m_view; }
     QAction* UpgradeAction() const { return m_upgradeAction; }
     QToolBar* ToolBar() const { return m_wndToolBar; }
+    // The status bar's panes: the main one (its text, or a hint where the user may be stuck) and
+    // the recovery indicator on the right, shown while the next Upgrade goes straight to
+    // programming.
+    QLabel* MessagePane() const { return m_readyPane; }
+    QLabel* RecoveryPane() const { return m_recoveryPane; }
     QMenu* FileMenu() const { return m_fileMenu; }
 
     // The About box, modal.
@@ -46,10 +51,15 @@ class CMainFrame final : public QMainWindow {
     void CreateToolBar();
     void CreateStatusBar();
     bool IsUserInput(QObject* watched, const QEvent* event) const;
+    void ShowRecoveryMode(bool armed);
+    void ShowHint(const QString& text);
+    // The window keeps the size its contents ask for, which a hint of two lines changes.
+    void FitSize();
 
     CDorvikUpgradeKitView* m_view = nullptr;
     QToolBar* m_wndToolBar = nullptr;
     QLabel* m_readyPane = nullptr;
+    QLabel* m_recoveryPane = nullptr;
     QMenu* m_fileMenu = nullptr;
     QAction* m_upgradeAction = nullptr;
     QAction* m_exitAction = nullptr;

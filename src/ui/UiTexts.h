@@ -67,4 +67,20 @@ inline constexpr const char* kCloseDuringRun =
     "An upgrade is in progress. \r\n\r\nClosing the kit now could leave the radio between erase "
     "and boot swap, needing a recovery run. Please wait until the upgrade has ended.";
 
+// Our own: recovery mode, made visible, and hints where the user could be stuck.
+inline constexpr const char* kRecoveryPane = "Recovery: next Upgrade programs at once";
+inline constexpr const char* kRecoveryTip =
+    "An upgrade stopped between \"Erase Flash\" and \"Boot Swap\" (or Ctrl+Alt+U was pressed), so "
+    "the radio may have no working firmware.\nThe next Upgrade skips detection and the checks "
+    "and goes straight to programming.\nA completed upgrade ends this mode; so does a radio that "
+    "answers and refuses programming, since no interrupted upgrade left it waiting.";
+inline constexpr const char* kRecoveryRemembered =
+    "An upgrade of the radio on %1 did not finish (it stopped between erase and boot swap on "
+    "%2), so that radio may have no working firmware.\n\nThe next Upgrade goes straight to "
+    "programming and finishes it: connect that radio and choose Upgrade.";
+inline constexpr const char* kRecoveryRememberedTitle = "Kestro Upgrade Kit";
+inline constexpr const char* kSilentRadioHint =
+    "A radio that an interrupted upgrade left without firmware answers nothing; Ctrl+Alt+U "
+    "finishes it.";
+
 }  // namespace kestro::uitexts

@@ -119,9 +119,8 @@ void CUpgradeHub::SetRecoveryMode(bool armed) {
     if (m_recoveryMode.exchange(value) != value) m_reporter.RecoveryModeChanged(armed);
 }
 
-RecoveryRecord CUpgradeHub::CurrentPort() const {
+RecoveryRecord CUpgradeHub::PortKey(int number) {
     RecoveryRecord port;
-    const int number = m_engine->PortNumber();
     if (number < 1) return port;
     port.portName = PortName(number);
     // A device path names the port for the command line; the Windows device namespace does not.
@@ -129,6 +128,17 @@ RecoveryRecord CUpgradeHub::CurrentPort() const {
         port.device = *device;
     }
     return port;
+}
+
+std::optional<RecoveryRecord> CUpgradeHub::RememberedRecovery(int portNumber,
+                                                              std::string* note) const {
+    if (portNumber == 0) {
+        auto all = m_recoveryRecords.All(note);
+        if (all.empty()) return std::nullopt;
+        return all.front();
+    }
+    const RecoveryRecord port = PortKey(portNumber);
+    return m_recoveryRecords.Find(port.portName, port.device, note);
 }
 
 void CUpgradeHub::MarkRadioNeedsRecovery(const std::string& serial) {

@@ -111,7 +111,12 @@ public:
     void SetRecoveryMode(bool armed);
     const CRecoveryRecords& RecoveryRecords() const { return m_recoveryRecords; }
     // The port of the current run, as a recovery record names it (serial number left empty).
-    RecoveryRecord CurrentPort() const;
+    RecoveryRecord CurrentPort() const { return PortKey(m_engine->PortNumber()); }
+    static RecoveryRecord PortKey(int portNumber);
+    // The record a run left for port n, for a front end's start-up; with n = 0 (the cable is
+    // found automatically) the first record of any port. `note` gets at most one line about
+    // files that were skipped.
+    std::optional<RecoveryRecord> RememberedRecovery(int portNumber, std::string* note) const;
     // Before the erase: remembers, on disk, that the radio on this port may be left without a
     // working firmware. After the boot swap's acknowledgement (or a radio that turned out not to
     // be waiting in programming): forgets it again.
