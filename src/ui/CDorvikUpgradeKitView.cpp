@@ -173,6 +173,8 @@ bool CDorvikUpgradeKitView::OnUpdateFileUpgrade() {
 
 void CDorvikUpgradeKitView::SyncUpgradeEnabled() {
     if (m_upgradeAction != nullptr) m_upgradeAction->setEnabled(m_hub.m_upgradeRunning.load() == 0);
+    // Whoever set the flag, the indicator shows it once the run is over.
+    emit RecoveryModeShown(RecoveryArmed());
 }
 
 void CDorvikUpgradeKitView::OnUpgrade() {

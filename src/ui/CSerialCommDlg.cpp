@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 
 #include "ui/DialogUnits.h"
 #include "ui/UiFonts.h"
@@ -29,6 +31,23 @@ std::string ToLatin1(const QString& text) {
 constexpr int kPortNameRole = Qt::UserRole;
 
 }  // namespace
+
+QString PortComboBox::DisplayText() const {
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    const QRect field =
+        style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, this);
+    return option.fontMetrics.elidedText(option.currentText, Qt::ElideMiddle, field.width());
+}
+
+void PortComboBox::paintEvent(QPaintEvent* /*event*/) {
+    QStylePainter painter(this);
+    QStyleOptionComboBox option;
+    initStyleOption(&option);
+    painter.drawComplexControl(QStyle::CC_ComboBox, option);
+    option.currentText = DisplayText();
+    painter.drawControl(QStyle::CE_ComboBoxLabel, option);
+}
 
 CSerialCommDlg::CSerialCommDlg(ISettings& settings, QWidget* parent, PortLister lister)
     : QDialog(parent), m_settings(settings), m_lister(std::move(lister)) {
@@ -61,7 +80,20 @@ void CSerialCommDlg::BuildControls() {
     m_autoDetectButton = new QCheckBox(QString::fromLatin1(uitexts::kAutoDetect), this);
     m_autoDetectButton->setObjectName(QStringLiteral("IDC_AUTO_DETECT"));
     m_autoDetectButton->setLayoutDirection(Qt::RightToLeft);  // the text left of the box
-    m_autoDetectButton->setGeometry(du.Rect(34, 31, 91, 11));
+    // As wide as its text and box, so that the text starts at x = 34 like the labels below it
+    // (a wider control would push the text right, against the box).
+    const QRect autoRect = du.Rect(34, 31, 91, 11);
+    m_autoDetectButton->setGeometry(autoRect.x(), autoRect.y(),
+                                    std::min(autoRect.width(), m_autoDetectButton->sizeHint().width()),
+                                    autoRect.height());
+    QStyleOptionButton option;
+    option.initFrom(m_autoDetectButton);
+    option.text = m_autoDetectButton->text();
+    const QRect text = m_autoDetectButton->style()->subElementRect(QStyle::SE_CheckBoxContents,
+                                                                   &option, m_autoDetectButton);
+    // Right to left, the text is drawn against the right end of its area.
+    const int textLeft = text.right() + 1 - option.fontMetrics.horizontalAdvance(option.text);
+    m_autoDetectButton->move(autoRect.x() - std::max(0, textLeft), autoRect.y());
     connect(m_autoDetectButton, &QCheckBox::clicked, this, &CSerialCommDlg::OnAutoDetectClicked);
 
     m_portLabel = new QLabel(QString::fromLatin1(uitexts::kSelectPort), this);
@@ -69,13 +101,16 @@ void CSerialCommDlg::BuildControls() {
     m_portLabel->setGeometry(du.Rect(34, 48, 57, 12));
 
     // The template's height includes the dropped list; the closed box is as high as its font.
-    m_portCombo = new QComboBox(this);
+    m_portCombo = new PortComboBox(this);
     m_portCombo->setObjectName(QStringLiteral("IDC_PORT_COMBO"));
     m_portCombo->setEditable(false);
-    const QRect comboRect = du.Rect(116, 46, 53, 70);
+    // Wider than the template's 53 units, up to the group's right edge: entries name a device too.
+    const QRect comboRect = du.Rect(116, 46, 64, 70);
     m_portCombo->setGeometry(comboRect.x(), comboRect.y(), comboRect.width(),
                              m_portCombo->sizeHint().height());
     m_portCombo->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    connect(m_portCombo, &QComboBox::currentIndexChanged, m_portCombo,
+            [combo = m_portCombo] { combo->setToolTip(combo->currentText()); });
 
     auto* baud = new QLabel(QString::fromLatin1(uitexts::kBaudRate), this);
     baud->setObjectName(QStringLiteral("IDC_BAUD_LABEL"));

@@ -3,6 +3,7 @@
 // port from the list of ports present. OK stores "AUTO" ("Yes"/"No") and "COM" (the chosen port's
 // name) in section "Settings"; the Upgrade command reads them at its next start.
 
+#include <QComboBox>
 #include <QDialog>
 #include <functional>
 #include <string>
@@ -12,10 +13,21 @@
 #include "serial/PortDiscovery.h"
 
 class QCheckBox;
-class QComboBox;
 class QLabel;
 
 namespace kestro {
+
+// A closed port list that keeps both ends of a long entry readable ("COM97 (/de...pts/0)" would
+// hide the device): it elides the middle, and its tool tip holds the whole entry.
+class PortComboBox final : public QComboBox {
+  public:
+    using QComboBox::QComboBox;
+    // The text the closed box shows for its current entry.
+    QString DisplayText() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+};
 
 class CSerialCommDlg final : public QDialog {
     Q_OBJECT

@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QPushButton>
 #include <QSettings>
@@ -173,6 +174,42 @@ class SerialCommDlgTest : public QObject {
         QVERIFY(ok->geometry().right() < cancel->geometry().left());
         QCOMPARE(ok->geometry().top(), cancel->geometry().top());
         QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
+    }
+
+    // "COM97 (/dev/pts/0)" in the closed list: both the port and the device stay readable, and
+    // the tool tip has it whole. The box's text starts where the labels below it start.
+    void closedListAndBoxTextAreReadable() {
+        auto dialog = Open({{97, "COM97", "/dev/pts/0", "COM97 (/dev/pts/0)"},
+                            {98, "COM98", "/dev/serial/by-id/usb-Kestro_Programming_Cable_0006-if00",
+                             "COM98 (/dev/serial/by-id/usb-Kestro_Programming_Cable_0006-if00)"}});
+        auto* combo = static_cast<kestro::PortComboBox*>(dialog->PortCombo());
+        for (int i = 0; i < combo->count(); ++i) {
+            combo->setCurrentIndex(i);
+            const QString shown = combo->DisplayText();
+            const QString whole = combo->itemText(i);
+            QCOMPARE(combo->toolTip(), whole);
+            QVERIFY2(shown.startsWith(whole.left(5)) && shown.endsWith(whole.right(3)), qPrintable(shown));
+        }
+        QVERIFY(combo->geometry().right() < dialog->findChild<QGroupBox*>()->geometry().right());
+
+        // Where ink starts in the dialog's picture, within a widget's area.
+        dialog->AutoDetectButton()->click();  // the label below is drawn in full colour
+        const QImage picture = dialog->grab().toImage();
+        if (const QByteArray path = qgetenv("KESTRO_UI_SCREENSHOT"); !path.isEmpty()) picture.save(QString::fromLocal8Bit(path));
+        const auto firstInk = [&](QWidget* widget) {
+            const QRect area = widget->geometry();
+            const QColor ground = picture.pixelColor(area.left(), area.top());
+            for (int x = area.left(); x <= area.right(); ++x) {
+                for (int y = area.top(); y <= area.bottom(); ++y) {
+                    if (std::abs(picture.pixelColor(x, y).lightness() - ground.lightness()) > 60) return x;
+                }
+            }
+            return -1;
+        };
+        const int boxText = firstInk(dialog->AutoDetectButton());
+        const int labelText = firstInk(dialog->PortLabel());
+        QVERIFY2(labelText >= 0 && std::abs(boxText - labelText) <= 2,
+                 qPrintable(QStringLiteral("%1 vs %2").arg(boxText).arg(labelText)));
     }
 
     void kitStoreUsesTheKitsNames() {

@@ -26,6 +26,7 @@ class ModalCloser : public QObject {
         QString className;
         QString title;
         QString text;  // a message box's text; empty for other dialogs
+        QString detail;  // what a message box shows beneath its text
         QMessageBox::Icon icon = QMessageBox::NoIcon;
     };
 
@@ -50,6 +51,7 @@ class ModalCloser : public QObject {
         seen.title = modal->windowTitle();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             seen.text = box->text();
+            seen.detail = box->informativeText();
             seen.icon = box->icon();
         }
         m_seen.push_back(seen);

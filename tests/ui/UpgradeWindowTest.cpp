@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QFile>
 #include <QLabel>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -13,6 +14,7 @@
 #include "UiTestSupport.h"
 #include "radio/Scenarios.h"
 #include "radio/posix/PtyRadioServer.h"
+#include "serial/CSerialPort.h"
 #include "serial/PortNames.h"
 #include "ui/CDorvikUpgradeKitView.h"
 #include "ui/CMainFrame.h"
@@ -70,16 +72,23 @@ class UpgradeWindowTest : public QObject {
         m_settings.SetString("Settings", "AUTO", "No");
         m_settings.SetString("Settings", "COM", PortName(kPort));
     }
-    void OpenWindow(const QString& firmware) {
+    void OpenWindow(const QString& firmware, const QString& recoveryFolder = {}) {
         CUpgradeHub::Options options;
         options.firmwarePath = firmware.toStdString();
         options.logPath = m_logPath.toStdString();
+        options.recoveryFolder = recoveryFolder.toStdString();
         m_frame = std::make_unique<CMainFrame>(m_settings, options);
         m_frame->show();
         m_frame->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
     }
     QStringList LogLines() { return uitest::FileLines(m_logPath); }
+    bool RecoveryShown() { return m_frame->RecoveryPane()->isVisible(); }
+    // After a box has closed, the window takes its keys again once it is active.
+    void Activate() {
+        m_frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+    }
     static bool Until(const std::function<bool()>& condition) {
         return uitest::WaitUntil(condition, kRunTimeoutMs);
     }
@@ -188,14 +197,17 @@ class UpgradeWindowTest : public QObject {
         OpenWindow(m_shortFirmware);
         uitest::ModalCloser closer;
 
+        QVERIFY(!RecoveryShown());
         PressKey(Qt::Key_U, Qt::ControlModifier | Qt::AltModifier);
         QCOMPARE(Hub().m_recoveryMode.load(), 1);
         QVERIFY(Hub().UpgradeRunning());
+        QVERIFY(Until([&] { return RecoveryShown(); }));
         QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
 
         QVERIFY(closer.Boxes().empty());
         QCOMPARE(Hub().LastOutcome(), RunOutcome::Completed);
         QCOMPARE(Hub().m_recoveryMode.load(), 0);
+        QVERIFY(Until([&] { return !RecoveryShown(); }));
         QVERIFY(Radio([](SimRadio& radio) {
             return !radio.Requests().empty() && radio.Requests().front().id == REQ_UPDATE_START &&
                    radio.CountOf(REQ_DETECT) == 0 && radio.State() == RadioState::Normal;
@@ -216,7 +228,7 @@ class UpgradeWindowTest : public QObject {
         StartRadio("needs-recovery", 12);
         OpenWindow(m_shortFirmware);
         uitest::ModalCloser closer;
-        Hub().m_recoveryMode.store(1);
+        Hub().SetRecoveryMode(true);
 
         PressKey(Qt::Key_U, Qt::ControlModifier);
         QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
@@ -234,6 +246,102 @@ class UpgradeWindowTest : public QObject {
         QCOMPARE(Hub().LastOutcome(), RunOutcome::Failed);
         QCOMPARE(Hub().m_recoveryMode.load(), 1);  // the radio still needs its recovery run
         QCOMPARE(Status(), Q(texts::kStartTheUpgrade));
+        QVERIFY(RecoveryShown());
+    }
+
+    // A radio that answers and refuses programming was not left waiting: recovery mode ends.
+    void recoveryKeyOnAHealthyRadioEndsRecoveryMode() {
+        StartRadio("normal");
+        OpenWindow(m_shortFirmware);
+        uitest::ModalCloser closer;
+        PressKey(Qt::Key_U, Qt::ControlModifier | Qt::AltModifier);
+        QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
+        QCOMPARE(closer.Boxes().size(), std::size_t{1});
+        QCOMPARE(closer.Boxes()[0].text, uitest::Shown(texts::kWriteError10));
+        QCOMPARE(Hub().m_recoveryMode.load(), 0);
+        QVERIFY(Until([&] { return !RecoveryShown(); }));
+    }
+
+    // The radio answers nothing: the box is the kit's own, the status bar says what may be wrong.
+    void silentRadioGetsAHint() {
+        StartRadio("silent");
+        OpenWindow(m_shortFirmware);
+        uitest::ModalCloser closer;
+        PressKey(Qt::Key_U, Qt::ControlModifier);
+        QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
+        QCOMPARE(closer.Boxes().size(), std::size_t{1});
+        QCOMPARE(closer.Boxes()[0].text, uitest::Shown(texts::kCommError1));
+        QVERIFY(Until([&] { return m_frame->MessagePane()->text() == Q(uitexts::kSilentRadioHint); }));
+        Activate();
+        PressKey(Qt::Key_U, Qt::ControlModifier);  // the next run starts without the hint
+        QCOMPARE(m_frame->MessagePane()->text(), Q(uitexts::kReady));
+        QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
+    }
+
+    // A port that cannot be opened: the kit's box, with the reason and what to do beneath it.
+    void portFailureSaysWhy() {
+        StartRadio("normal");
+        CSerialPort holder;  // another program holds the radio's port
+        QVERIFY(holder.OpenPort(nullptr, kPort));
+        OpenWindow(m_shortFirmware);
+        uitest::ModalCloser closer;
+        PressKey(Qt::Key_U, Qt::ControlModifier);
+        holder.ClosePort();
+        RegisterPortDevice(kPort, "/dev/kestro-no-such-device");
+        Activate();
+        PressKey(Qt::Key_U, Qt::ControlModifier);
+
+        QCOMPARE(closer.Boxes().size(), std::size_t{2});
+        const QString device = QString::fromStdString(m_radio->SlavePath());
+        for (const auto& box : closer.Boxes()) QCOMPARE(box.text, uitest::Shown(texts::kNoDeviceDetected));
+        QVERIFY2(closer.Boxes()[0].detail.contains(QStringLiteral("device busy")) &&
+                     closer.Boxes()[0].detail.contains(device),
+                 qPrintable(closer.Boxes()[0].detail));
+        QVERIFY2(closer.Boxes()[1].detail.contains(QStringLiteral("no such device: /dev/kestro-no-such-device")),
+                 qPrintable(closer.Boxes()[1].detail));
+        QVERIFY(!Hub().UpgradeRunning());
+    }
+
+    // A command-line kit killed outright in the middle of the rows; the window started afterwards
+    // knows that the radio has no working firmware, says so, and its Upgrade finishes the radio.
+    void windowAfterAKilledKitArmsRecovery() {
+        StartRadio("normal");
+        const QString stateHome = m_dir.filePath(QStringLiteral("state"));
+        QProcess kit;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), stateHome);
+        kit.setProcessEnvironment(environment);
+        kit.setProcessChannelMode(QProcess::MergedChannels);
+        kit.start(QStringLiteral(KESTRO_UPGRADE_EXE),
+                  {QStringLiteral("--port"), QString::fromStdString(m_radio->SlavePath()),
+                   QStringLiteral("--firmware"), m_shortFirmware, QStringLiteral("--log"), m_logPath});
+        QByteArray output;
+        QVERIFY(Until([&] {
+            output += kit.readAll();
+            return output.contains("Please Don't Power Off.") || kit.state() == QProcess::NotRunning;
+        }));
+        kit.kill();  // SIGKILL: no end sequence, no hint
+        QVERIFY(kit.waitForFinished());
+        QCOMPARE(kit.exitStatus(), QProcess::CrashExit);
+        Radio([](SimRadio& radio) { radio.Reconnect(); });
+
+        OpenWindow(m_shortFirmware, stateHome + QStringLiteral("/kestro-upgrade-kit"));
+        QCOMPARE(Hub().m_recoveryMode.load(), 1);
+        QVERIFY(RecoveryShown());
+        QVERIFY(Until([&] { return View().RecoveryNotice() != nullptr && View().RecoveryNotice()->isVisible(); }));
+        QVERIFY2(View().RecoveryNotice()->text().contains(QString::fromStdString(m_radio->SlavePath())),
+                 qPrintable(View().RecoveryNotice()->text()));
+        View().RecoveryNotice()->accept();
+        Activate();
+
+        uitest::ModalCloser closer;
+        PressKey(Qt::Key_U, Qt::ControlModifier);
+        QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
+        QVERIFY(closer.Boxes().empty());
+        QCOMPARE(Hub().LastOutcome(), RunOutcome::Completed);
+        QVERIFY(Until([&] { return !RecoveryShown(); }));
+        QVERIFY(Hub().RecoveryRecords().All().empty());
+        QVERIFY(Radio([](SimRadio& radio) { return radio.State() == RadioState::Normal && radio.BootSwapMatched(); }));
     }
 
     void windowDestroyedMidRunDoesNotHang() {
