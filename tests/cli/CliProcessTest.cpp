@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -159,19 +160,17 @@ TEST_F(KitProcess, AKitKilledMidRunLeavesARecordThatTheNextKitNamesWithItsComman
     Result r = RunKit(run, "Please Don't Power Off.", SIGKILL, state);
     ASSERT_EQ(r.status, 128 + SIGKILL) << r.output;
     const auto records = [&] {
-        std::size_t count = 0;
-        std::error_code ec;
-        for (const auto& e : std::filesystem::directory_iterator(dir.path() / "state" / "kestro-upgrade-kit", ec)) {
-            count += e.path().filename().string().rfind("recovery-", 0) == 0 ? 1 : 0;
-        }
-        return count;
+        return CRecoveryRecords(dir.path() / "state" / "kestro-upgrade-kit").All().size();
     };
     ASSERT_EQ(records(), 1U);
     // The technician switches the radio off and on: without firmware it answers no checks.
     radio.WithRadio([](SimRadio& sim) { sim.Reconnect(); });
+    // Beside the record, a file that only looks like one: one line about it, and no refusal.
+    std::ofstream(dir.path() / "state" / "kestro-upgrade-kit" / "recovery-junk.state") << "\x01\x02junk";
 
     r = RunKit(run, {}, SIGINT, state);
     EXPECT_EQ(r.status, kExitRadioFailed) << r.output;  // the radio takes no checks as it is
+    EXPECT_NE(r.output.find("ignoring the recovery record"), std::string::npos) << r.output;
     std::smatch found;
     ASSERT_TRUE(std::regex_search(r.output, found,
                                   std::regex("on COM[0-9]+ \\(" + radio.SlavePath() +
