@@ -17,6 +17,7 @@ CUpgradeHub::CUpgradeHub(IReporter& reporter, ISettings& settings, Options optio
       m_clock(m_options.clock != nullptr ? m_options.clock : &RealClock::Instance()),
       m_engine(m_options.engine != nullptr ? m_options.engine : &m_port),
       m_receiver(m_link) {
+    m_port.SetCableFallback(m_options.cableFallback);
     m_request.SetPort(m_engine);
     m_request.SetCancelEvent(&m_stopEvent);
 }

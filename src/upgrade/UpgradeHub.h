@@ -57,6 +57,8 @@ public:
                                              // calls OnSerialRxChar there.
         IClock* clock = nullptr;             // empty: the real clock
         bool runWorkerInline = false;        // run the worker inside OnUpgrade (virtual time)
+        bool cableFallback = true;           // the own engine may replace a named port that
+                                             // cannot be opened by the cable's USB lookup
     };
 
     CUpgradeHub(IReporter& reporter, ISettings& settings, Options options);

@@ -1,0 +1,61 @@
+#include "platform/SharedFile.h"
+
+#include <windows.h>
+
+#include <string>
+
+namespace kestro {
+
+namespace {
+
+bool WriteAll(HANDLE file, std::string_view bytes) {
+    while (!bytes.empty()) {
+        DWORD written = 0;
+        const DWORD chunk = static_cast<DWORD>(bytes.size() > 0x10000000 ? 0x10000000 : bytes.size());
+        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
+        bytes.remove_prefix(written);
+    }
+    return true;
+}
+
+}  // namespace
+
+CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view firstBytes) {
+    // Written under a private name, then moved into place without replacing: the move fails when
+    // the name is taken, so exactly one of two writers starting together puts its file there.
+    const std::wstring temp =
+        path.wstring() + L"." + std::to_wstring(::GetCurrentProcessId()) + L"." +
+        std::to_wstring(::GetCurrentThreadId()) + L".tmp";
+    HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return CreateResult::Failed;
+    const bool written = WriteAll(file, firstBytes) && ::FlushFileBuffers(file);
+    ::CloseHandle(file);
+    CreateResult result = CreateResult::Failed;
+    if (written) {
+        if (::MoveFileExW(temp.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            return CreateResult::Created;
+        }
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) result = CreateResult::Exists;
+    }
+    ::DeleteFileW(temp.c_str());
+    return result;
+}
+
+bool AppendLocked(const std::filesystem::path& path, std::string_view bytes) {
+    HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    OVERLAPPED whole{};
+    bool written = false;
+    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        written = WriteAll(file, bytes);
+        ::UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+    }
+    ::CloseHandle(file);
+    return written;
+}
+
+}  // namespace kestro
