@@ -20,11 +20,8 @@ constexpr const char* kSilentRadioHint =
     "A radio that an interrupted upgrade left without firmware answers nothing; "
     "kestro-upgrade --recovery on that port finishes it.";
 
-// `text` with each "COMn" of the port number the kit gave a device path replaced by that path.
-std::string NamedByPath(std::string text, int portNumber, const std::string& port) {
-    if (portNumber <= 0) return text;
-    const std::string name = PortName(portNumber);
-    if (name == port) return text;
+// `text` with each `name` not followed by a digit replaced by `port`.
+std::string Replaced(std::string text, const std::string& name, const std::string& port) {
     for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
         const std::size_t end = at + name.size();
         if (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) {
@@ -35,6 +32,14 @@ std::string NamedByPath(std::string text, int portNumber, const std::string& por
         at += port.size();
     }
     return text;
+}
+
+// `text` with the port number the kit gave a device path ("COM97", "Port: 97") replaced by
+// that path.
+std::string NamedByPath(std::string text, int portNumber, const std::string& port) {
+    if (portNumber <= 0 || PortName(portNumber) == port) return text;
+    text = Replaced(std::move(text), PortName(portNumber), port);
+    return Replaced(std::move(text), "Port: " + std::to_string(portNumber), "Port: " + port);
 }
 
 }  // namespace
