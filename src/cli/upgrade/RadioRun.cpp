@@ -107,7 +107,9 @@ RadioRun::RadioRun(RadioSpec spec, const RunSettings& settings, FleetConsole& co
 
 RadioRun::~RadioRun() {
     m_hub.reset();  // stops a worker still running before the line goes
+#if KESTRO_HAVE_SIMULATION
     m_line.reset();
+#endif
 }
 
 void RadioRun::NotStarted(const std::string& reason, int exitStatus) {

@@ -69,7 +69,9 @@ private:
     FrameTrace m_trace;
     std::unique_ptr<Reporter> m_reporter;
     std::unique_ptr<CUpgradeHub> m_hub;
+#if KESTRO_HAVE_SIMULATION
     std::unique_ptr<SimulatedLine> m_line;
+#endif
     std::chrono::steady_clock::time_point m_started;
     bool m_startedOk = false;
     int m_exitStatus = 0;
