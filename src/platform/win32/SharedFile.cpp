@@ -44,14 +44,17 @@ CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view 
 }
 
 bool AppendLocked(const std::filesystem::path& path, std::string_view bytes) {
-    HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+    // LockFileEx needs write access, not append access alone; every writer moves to the end
+    // once it holds the lock.
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     OVERLAPPED whole{};
     bool written = false;
     if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-        written = WriteAll(file, bytes);
+        LARGE_INTEGER end{};
+        written = ::SetFilePointerEx(file, end, nullptr, FILE_END) && WriteAll(file, bytes);
         ::UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
     }
     ::CloseHandle(file);
