@@ -4,6 +4,7 @@
 // write, so that no reader ever sees a piece torn or two pieces mixed. Each back end (posix/,
 // win32/) implements it with its own locks.
 
+#include <chrono>
 #include <filesystem>
 #include <string_view>
 
@@ -15,9 +16,13 @@ enum class CreateResult { Created, Exists, Failed };
 // appears with its bytes in one step: no one can append to it before they are in.
 CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view firstBytes);
 
-// Appends `bytes` at the end of `path` (created empty when missing) while holding an exclusive
-// lock on the file, which other writers of this kind wait for. False when it cannot be opened or
-// written.
+// The longest AppendLocked waits for another holder of the lock.
+inline constexpr std::chrono::milliseconds kLockWait{1000};
+
+// Appends `bytes` at the end of `path` (created empty when missing) in one write, while holding
+// an exclusive lock on the file, which other writers of this kind wait for. A lock held longer
+// than kLockWait by another program does not hold the caller up: the bytes are then appended
+// without it. False when the file cannot be opened or written.
 bool AppendLocked(const std::filesystem::path& path, std::string_view bytes);
 
 }  // namespace kestro

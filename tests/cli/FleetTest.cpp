@@ -15,9 +15,7 @@
 #include "cli/upgrade/ExitCodes.h"
 #include "cli/upgrade/Fleet.h"
 #include "firmware/FirmwareLoader.h"
-#include "platform/VirtualClock.h"
 #include "radio/Scenarios.h"
-#include "radio/VirtualLink.h"
 #include "radio/posix/PtyRadioServer.h"
 #include "upgrade/Texts.h"
 
@@ -36,6 +34,8 @@ std::ostream& operator<<(std::ostream& out, const End& end) {
     return out << end.outcome << " / " << end.result << (end.needsRecovery ? " / needs recovery" : "");
 }
 
+constexpr int kApplicationRows = 40;
+
 End EndOf(const RadioSummary& r) { return {r.outcome, r.result, r.needsRecovery}; }
 
 class Fleet : public ::testing::Test {
@@ -43,7 +43,7 @@ protected:
     void SetUp() override {
         firmware = dir.path() / "firmware.pvx";
         log = dir.path() / "runs.csv";
-        test::SmallFirmware(40).WriteTo(firmware);
+        test::SmallFirmware(kApplicationRows).WriteTo(firmware);
         CFirmwareLoader loader;
         loader.LoadFirmwareFile(firmware, image, [](const std::string&) {});
         ASSERT_EQ(loader.m_firmwareLoadFailed, 0);
@@ -193,24 +193,14 @@ TEST_F(Fleet, ABadPortBesideAGoodOneIsNamedByItsPathAndTheGoodRadioIsUpgradedOnc
     EXPECT_EQ(output.find("COM9"), std::string::npos) << output;
 }
 
-// The end of a run of `plan` alone, in virtual time, through the same hub and worker.
-End AloneInVirtualTime(const soak::FaultPlan& plan, const std::filesystem::path& firmware,
-                       const std::filesystem::path& log) {
-    VirtualClock clock;
-    SimRadio radio(plan.radio);
-    if (plan.codeplugNeedsRestore) radio.SetCodeplugByte(0x3197, 0x00);
-    VirtualLink link(clock, radio);
-    test::RecordingReporter reporter;
-    MemorySettings settings;
-    CUpgradeHub::Options options;
-    options.firmwarePath = firmware;
-    options.logPath = log;
-    options.engine = &link;
-    options.clock = &clock;
-    options.runWorkerInline = true;
-    CUpgradeHub hub(reporter, settings, options);
-    hub.OnInitialUpdate();
-    hub.OnUpgrade();
+// The end of a run of `plan` alone, in virtual time, through the same hub and worker, on the
+// same firmware.
+End AloneInVirtualTime(const soak::FaultPlan& plan) {
+    test::VirtualRun run(kApplicationRows);
+    run.radio.Reset(plan.radio);
+    if (plan.codeplugNeedsRestore) run.radio.SetCodeplugByte(0x3197, 0x00);
+    run.Upgrade();
+    const CUpgradeHub& hub = *run.hub;
     End end;
     switch (hub.LastOutcome()) {
         case RunOutcome::Completed: end = {"completed", "upgraded", false}; break;
@@ -247,7 +237,7 @@ TEST_F(Fleet, EightRadiosWithRandomFaultsEachEndAsTheirPlanEndsAlone) {
         for (int draws = 0; plans.size() < 8; ++draws) {
             soak::FaultPlan plan = soak::DrawFaultPlan(random, 60);
             if (!timingFree(plan)) continue;
-            const End end = AloneInVirtualTime(plan, firmware, dir.path() / "alone.csv");
+            const End end = AloneInVirtualTime(plan);
             if (kinds[end.result] >= 2 && draws < 2000) continue;
             ++kinds[end.result];
             plans.push_back(std::move(plan));

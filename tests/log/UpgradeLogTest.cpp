@@ -18,6 +18,18 @@
 namespace kestro {
 namespace {
 
+// 2024/03/07 09:05:03, the time every line of these tests is written at.
+std::tm FixedTime() {
+    std::tm when{};
+    when.tm_year = 2024 - 1900;
+    when.tm_mon = 2;  // March
+    when.tm_mday = 7;
+    when.tm_hour = 9;
+    when.tm_min = 5;
+    when.tm_sec = 3;
+    return when;
+}
+
 class UpgradeLogFile : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -25,16 +37,7 @@ protected:
               ("kestro-log-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(dir);
         log.SetPath(dir / "state" / "kit" / "Kestro_UpdateKit_log.csv");
-        log.m_localTime = [] {
-            std::tm when{};
-            when.tm_year = 2024 - 1900;
-            when.tm_mon = 2;  // March
-            when.tm_mday = 7;
-            when.tm_hour = 9;
-            when.tm_min = 5;
-            when.tm_sec = 3;
-            return when;
-        };
+        log.m_localTime = FixedTime;
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
 
@@ -85,16 +88,7 @@ void AppendFromEightThreads(const std::filesystem::path& path, int kit, int line
         threads.emplace_back([&path, kit, t, lines] {
             CUpgradeLog log;
             log.SetPath(path);
-            log.m_localTime = [] {
-                std::tm when{};
-                when.tm_year = 2024 - 1900;
-                when.tm_mon = 2;
-                when.tm_mday = 7;
-                when.tm_hour = 9;
-                when.tm_min = 5;
-                when.tm_sec = 3;
-                return when;
-            };
+            log.m_localTime = FixedTime;
             log.WriteHeaderIfMissing();
             const std::string padding(150, 'x');
             for (int n = 0; n < lines; ++n) {

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
 
 namespace kestro {
 
@@ -48,11 +50,14 @@ CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view 
 bool AppendLocked(const std::filesystem::path& path, std::string_view bytes) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return false;
-    int locked;
-    do {
-        locked = ::flock(fd, LOCK_EX);
-    } while (locked != 0 && errno == EINTR);
-    const bool written = locked == 0 && WriteAll(fd, bytes);
+    // Writers of this kind hold the lock for one write; a program that keeps the file locked
+    // longer is not waited for beyond kLockWait, and the line goes in one appending write.
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const bool written = WriteAll(fd, bytes);
     // Closing the descriptor releases the lock.
     ::close(fd);
     return written;

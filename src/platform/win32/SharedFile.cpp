@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <chrono>
 #include <string>
 
 namespace kestro {
@@ -50,13 +51,19 @@ bool AppendLocked(const std::filesystem::path& path, std::string_view bytes) {
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
+    // Writers of this kind hold the lock for one write; a program that keeps the file locked
+    // longer is not waited for beyond kLockWait (Windows then refuses the write).
     OVERLAPPED whole{};
-    bool written = false;
-    if (::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-        LARGE_INTEGER end{};
-        written = ::SetFilePointerEx(file, end, nullptr, FILE_END) && WriteAll(file, bytes);
-        ::UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    bool locked = false;
+    while (!(locked = ::LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0,
+                                   MAXDWORD, MAXDWORD, &whole) != 0) &&
+           std::chrono::steady_clock::now() < deadline) {
+        ::Sleep(1);
     }
+    LARGE_INTEGER end{};
+    const bool written = ::SetFilePointerEx(file, end, nullptr, FILE_END) && WriteAll(file, bytes);
+    if (locked) ::UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
     ::CloseHandle(file);
     return written;
 }
