@@ -3,7 +3,8 @@
 // its real serial engines. The radios are served by this process; the kit runs in a child
 // process of its own, so that its CPU time and peak memory are measured alone.
 // For each N prints each radio's time against its limit (the wire and the fixed pauses alone),
-// the fleet's wall time against one radio alone, the kit's CPU seconds per radio and its peak RSS.
+// the fleet's wall time against one radio alone, the kit's CPU seconds per radio and its peak RSS,
+// and the CPU time the simulated radios took meanwhile.
 //
 // Usage: bench_fleet [APPLICATION_ROWS [N...]]   (default 2000 rows; N = 1 4 8 16 32)
 
@@ -30,6 +31,13 @@ using namespace kestro;
 
 namespace {
 
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 struct KitFigures {
     std::vector<double> seconds;  // each radio's run
     double wall = 0.0;
@@ -50,9 +58,7 @@ int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& 
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    const double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-    std::printf("%d %.6f %.6f %ld", result.exitStatus, wall, cpu, usage.ru_maxrss);
+    std::printf("%d %.6f %.6f %ld", result.exitStatus, wall, CpuSeconds(), usage.ru_maxrss);
     for (const auto& radio : result.radios) std::printf(" %.6f", radio.seconds);
     std::printf("\n");
     return 0;
@@ -121,8 +127,8 @@ int main(int argc, char** argv) {
     const double pauses = std::chrono::duration<double>(bench::FixedPauses(firmware, dir / "virtual.csv")).count();
 
     std::printf("%d application rows per radio; fixed pauses %.3f s per run\n", appRows, pauses);
-    std::printf("%4s  %10s  %10s  %8s  %8s  %9s  %9s  %9s  %9s\n", "N", "limit s", "median s", "median",
-                "worst", "wall s", "wall/one", "CPU s/N", "peak MB");
+    std::printf("%4s  %10s  %10s  %8s  %8s  %9s  %9s  %9s  %9s  %12s\n", "N", "limit s", "median s",
+                "median", "worst", "wall s", "wall/one", "CPU s/N", "peak MB", "radios CPU s");
     double oneRadio = 0.0;
     for (const int n : counts) {
         SimRadioConfig config;
@@ -146,8 +152,10 @@ int main(int argc, char** argv) {
             ports.push_back(servers.back()->SlavePath());
         }
         std::filesystem::remove(dir / "runs.csv");
+        const double radiosCpuBefore = CpuSeconds();
         const KitFigures kit = RunKit(argv[0], firmware, dir / "runs.csv", ports);
         servers.clear();
+        const double radiosCpu = CpuSeconds() - radiosCpuBefore;
         if (!kit.allUpgraded || kit.seconds.size() != static_cast<std::size_t>(n)) {
             std::fprintf(stderr, "N = %d: not every radio was upgraded\n", n);
             return 1;
@@ -162,10 +170,10 @@ int main(int argc, char** argv) {
         }
         std::sort(ratios.begin(), ratios.end());
         if (n == 1 || oneRadio == 0.0) oneRadio = kit.seconds.front();
-        std::printf("%4d  %10.3f  %10.3f  %+7.2f%%  %+7.2f%%  %9.3f  %+8.2f%%  %9.4f  %9.1f\n", n,
+        std::printf("%4d  %10.3f  %10.3f  %+7.2f%%  %+7.2f%%  %9.3f  %+8.2f%%  %9.4f  %9.1f  %12.2f\n", n,
                     limitSum / n, ratios[ratios.size() / 2] * limitSum / n, (ratios[ratios.size() / 2] - 1) * 100,
                     (ratios.back() - 1) * 100, kit.wall, (kit.wall / oneRadio - 1) * 100, kit.cpu / n,
-                    static_cast<double>(kit.peakKiB) / 1024.0);
+                    static_cast<double>(kit.peakKiB) / 1024.0, radiosCpu);
         std::fflush(stdout);
     }
     std::filesystem::remove_all(dir);
