@@ -16,89 +16,16 @@
 #include <thread>
 #include <unistd.h>
 
+#include "BenchRun.h"
 #include "platform/Settings.h"
-#include "platform/VirtualClock.h"
-#include "radio/SimRadio.h"
-#include "radio/VirtualLink.h"
 #include "radio/posix/PtyRadioServer.h"
 #include "serial/PortNames.h"
 #include "upgrade/PortSetting.h"
 #include "upgrade/UpgradeHub.h"
 
-namespace {
-
 using namespace kestro;
-
-// Intel hexadecimal records for rows 0..rows-1, none of them erased, with segment records
-// wherever a 64 KiB bank begins.
-std::string FullImage(int rows) {
-    std::string out;
-    auto record = [&out](int type, unsigned address, const std::uint8_t* data, int count) {
-        unsigned sum = static_cast<unsigned>(count) + (address >> 8) + (address & 0xFF) +
-                       static_cast<unsigned>(type);
-        char cell[16];
-        std::snprintf(cell, sizeof cell, ":%02X%04X%02X", count, address & 0xFFFF, type);
-        out += cell;
-        for (int i = 0; i < count; ++i) {
-            std::snprintf(cell, sizeof cell, "%02X", data[i]);
-            out += cell;
-            sum += data[i];
-        }
-        std::snprintf(cell, sizeof cell, "%02X\r\n", (0x100 - (sum & 0xFF)) & 0xFF);
-        out += cell;
-    };
-    for (int row = 0; row < rows; ++row) {
-        const unsigned address = static_cast<unsigned>(row) * 16;
-        if ((address & 0xFFFF) == 0 && address != 0) {
-            const std::uint8_t segment[2] = {static_cast<std::uint8_t>(address >> 12), 0};
-            record(0x02, 0, segment, 2);
-        }
-        std::uint8_t data[16];
-        for (int i = 0; i < 16; ++i) data[i] = static_cast<std::uint8_t>((row * 31 + i * 7) % 0xFF);
-        record(0x00, address & 0xFFFF, data, 16);
-    }
-    out += ":00000001FF\r\n";
-    return out;
-}
-
-class QuietReporter final : public IReporter {
-public:
-    void SetStatusText(const std::string&) override {}
-    void SetProgressText(const std::string&) override {}
-    void SetProgress(int) override {}
-    void ShowProgress(bool) override {}
-    void MessageBox(const std::string& text, TitleKind, Icon) override {
-        std::fprintf(stderr, "message: %s\n", text.c_str());
-    }
-};
-
-// The fixed pauses of a fault-free run, from the same run in virtual time.
-std::chrono::milliseconds FixedPauses(const std::filesystem::path& firmware,
-                                      const std::filesystem::path& log) {
-    VirtualClock clock;
-    SimRadio radio;
-    VirtualLink link(clock, radio);
-    QuietReporter reporter;
-    MemorySettings settings;
-    CUpgradeHub::Options options;
-    options.firmwarePath = firmware;
-    options.logPath = log;
-    options.engine = &link;
-    options.clock = &clock;
-    options.runWorkerInline = true;
-    CUpgradeHub hub(reporter, settings, options);
-    hub.OnInitialUpdate();
-    hub.OnUpgrade();
-    if (hub.LastOutcome() != RunOutcome::Completed) {
-        std::fprintf(stderr, "the virtual run did not complete\n");
-        std::exit(1);
-    }
-    std::chrono::milliseconds total{0};
-    for (const auto& pause : clock.Pauses()) total += pause.elapsed;
-    return total;
-}
-
-}  // namespace
+using bench::FixedPauses;
+using bench::QuietReporter;
 
 int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::max(257, std::atoi(argv[1])) : 16384;
@@ -107,7 +34,7 @@ int main(int argc, char** argv) {
     std::filesystem::create_directories(dir);
     const auto firmware = dir / "full.pvx";
     const auto log = dir / "runs.csv";
-    std::ofstream(firmware, std::ios::binary) << FullImage(rows);
+    std::ofstream(firmware, std::ios::binary) << bench::FullImage(rows);
 
     const auto pauses = FixedPauses(firmware, log);
 

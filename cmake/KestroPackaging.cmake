@@ -1,5 +1,6 @@
 # What an installation holds besides the programs and the sample firmware: the desktop entry,
-# the icon, the udev rule for the programming cable and the manual page; and the .deb package.
+# the icon, the udev rule for the programming cable, the manual page and the bash completion; and
+# the .deb package.
 if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/kestro-upgrade-kit.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
@@ -10,6 +11,9 @@ if(NOT WIN32)
     DESTINATION lib/udev/rules.d)
   install(FILES ${PROJECT_SOURCE_DIR}/docs/kestro-upgrade.1
     DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  # Where bash-completion loads completions on demand, by the command's name.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/kestro-upgrade.bash-completion
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME kestro-upgrade)
 endif()
 
 set(CPACK_PACKAGE_NAME kestro-upgrade-kit)

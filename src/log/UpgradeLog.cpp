@@ -1,8 +1,9 @@
 #include "log/UpgradeLog.h"
 
 #include <cstdio>
-#include <fstream>
 #include <system_error>
+
+#include "platform/SharedFile.h"
 
 namespace kestro {
 
@@ -29,7 +30,13 @@ bool CUpgradeLog::WriteHeaderIfMissing() {
     if (std::filesystem::exists(m_logPath, ec)) return std::filesystem::is_regular_file(m_logPath, ec);
     const auto folder = m_logPath.parent_path();
     if (!folder.empty()) std::filesystem::create_directories(folder, ec);
-    return AppendLogLine(kLogHeader, "");
+    // Another kit may create the log at the same moment: one of the two puts the header there.
+    switch (CreateFileWith(m_logPath, std::string(kLogHeader) + "\r\n")) {
+        case CreateResult::Created: return true;
+        case CreateResult::Exists: return std::filesystem::is_regular_file(m_logPath, ec);
+        case CreateResult::Failed: break;
+    }
+    return false;
 }
 
 bool CUpgradeLog::AppendLogLine(const std::string& fields, const std::string& result) {
@@ -38,12 +45,8 @@ bool CUpgradeLog::AppendLogLine(const std::string& fields, const std::string& re
     line += fields;
     line += result;
     line += "\r\n";
-
-    // Binary append: the CR LF is written as it stands on every platform.
-    std::ofstream out(m_logPath, std::ios::binary | std::ios::app);
-    if (!out.is_open()) return false;
-    out.write(line.data(), static_cast<std::streamsize>(line.size()));
-    return true;
+    // One locked write per line: workers of this kit and other kits append to the same file.
+    return AppendLocked(m_logPath, line);
 }
 
 std::string LogField(const std::string& deviceText) {

@@ -1,6 +1,7 @@
 #pragma once
 // The comma-separated upgrade log: a header line, then one dated line per logged run. The file
-// only grows; it is opened and closed for every line, so nothing stays open between runs.
+// only grows; it is opened and closed for every line, so nothing stays open between runs, and
+// each line goes in whole under a file lock, so that many runs and kits can share one log.
 
 #include <ctime>
 #include <filesystem>

@@ -72,6 +72,9 @@ public:
     CSerialPort& operator=(const CSerialPort&) = delete;
 
     bool OpenPort(IPortOwner* owner, int portNumber) override;
+    // Whether a named port that cannot be opened is replaced by the cable found by its USB
+    // lookup (the default, as the window does). Off, the named port alone is tried.
+    void SetCableFallback(bool enabled) { m_cableFallback = enabled; }
     bool StartPortThread() override;
     void ClosePort() override;
     int PortNumber() const override { return m_portNumber.load(); }
@@ -124,6 +127,7 @@ private:
 
     // Set by the port thread once the line has hung up: it then stops watching the port.
     bool m_portDead = false;
+    bool m_cableFallback = true;
     mutable std::mutex m_errorLock;
     std::string m_lastOpenError;
 };

@@ -32,4 +32,9 @@ std::vector<PortEntry> ListPresentPorts(const std::filesystem::path& sysfsRoot =
 // number, -1 when no such bridge is present.
 int FindUsbPortNumberIn(const std::filesystem::path& sysfsRoot, const char* instanceId);
 
+// The ports of every programming cable present (USB 10C4:EA60, whatever its serial string;
+// interface 0 of a composite device), as the names a user gives with --port: device paths on
+// Linux, "COMn" on Windows. Sorted, without duplicates.
+std::vector<std::string> FindCablePortsIn(const std::filesystem::path& sysfsRoot);
+
 }  // namespace kestro

@@ -19,6 +19,7 @@ CUpgradeHub::CUpgradeHub(IReporter& reporter, ISettings& settings, Options optio
       m_engine(m_options.engine != nullptr ? m_options.engine : &m_port),
       m_receiver(m_link),
       m_recoveryRecords(m_options.recoveryFolder) {
+    m_port.SetCableFallback(m_options.cableFallback);
     m_request.SetPort(m_engine);
     m_request.SetCancelEvent(&m_stopEvent);
 }

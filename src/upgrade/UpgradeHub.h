@@ -59,6 +59,8 @@ public:
         IClock* clock = nullptr;             // empty: the real clock
         bool runWorkerInline = false;        // run the worker inside OnUpgrade (virtual time)
         std::filesystem::path recoveryFolder;  // where recovery records are kept; empty: none
+        bool cableFallback = true;           // the own engine may replace a named port that
+                                             // cannot be opened by the cable's USB lookup
     };
 
     CUpgradeHub(IReporter& reporter, ISettings& settings, Options options);

@@ -7,7 +7,8 @@
 #include <string>
 
 #include "cli/upgrade/CommandLine.h"
-#include "cli/upgrade/ConsoleReporter.h"
+#include "cli/TerminalText.h"
+#include "cli/upgrade/FleetConsole.h"
 #include "cli/upgrade/ExitCodes.h"
 #include "serial/PortNames.h"
 #include "upgrade/PortSetting.h"
@@ -36,52 +37,54 @@ private:
     std::FILE* m_file;
 };
 
-TEST(ConsoleReporter, AMessageBoxIsOneLineWithTitleAndIcon) {
+TEST(FleetConsole, OneRadioPrintsPlainLinesAndThePercentOncePerProgressLine) {
     Captured out;
-    ConsoleReporter reporter(out.file(), false);
-    reporter.MessageBox(texts::kWriteError4, TitleKind::Kit, Icon::Error);
-    reporter.MessageBox("a\r\nb\n\nc", TitleKind::PortError, Icon::Warning);
+    FleetConsole console(out.file(), OutputMode::Lines);
+    const int radio = console.AddRadio("/dev/ttyUSB0");
+    console.Message(radio, texts::kWriteError4, TitleKind::Kit, Icon::Error);
+    console.Message(radio, "a\r\nb\n\nc", TitleKind::PortError, Icon::Warning);
+    console.Progress(radio, 5, "Firmware Writing  5%");  // hidden: nothing
+    console.ShowProgress(radio, true);
+    console.Progress(radio, 1, "Firmware Writing  1%");
+    console.Progress(radio, 1, "Firmware Writing  1%");
+    console.Progress(radio, 101, "x");  // out of range: ignored
+    console.Status(radio, "Boot Writing !");
+    console.Progress(radio, 0, "Firmware Writing 100%");  // the label lags behind the stretch
+    console.Progress(radio, 2, "Boot Writing  2%");
     EXPECT_EQ(out.Text(),
               "[Kestro Upgrade Kit] error: Write Error #4 Unable to write. Please try again.\n"
-              "[Application Error] warning: a b c\n");
-}
-
-TEST(ConsoleReporter, WithoutATerminalEachWholePercentIsOneLineWhileTheBarIsShown) {
-    Captured out;
-    ConsoleReporter reporter(out.file(), false);
-    reporter.SetProgress(5);  // hidden: nothing
-    reporter.ShowProgress(true);
-    reporter.SetProgressText("Firmware Writing  1%");
-    reporter.SetProgress(1);
-    reporter.SetProgress(1);
-    reporter.SetProgress(101);  // out of range: ignored
-    reporter.SetProgress(-1);
-    reporter.SetStatusText("Boot Writing !");
-    reporter.SetProgress(2);
-    reporter.ShowProgress(false);
-    reporter.SetProgress(3);
-    EXPECT_EQ(out.Text(),
-              "progress 1% (Firmware Writing  1%)\n"
+              "[Application Error] warning: a b c\n"
+              "Firmware Writing  1%\n"
               "Boot Writing !\n"
-              "progress 2% (Firmware Writing  1%)\n");
+              "progress 0%\n"
+              "Boot Writing  2%\n");
 }
 
-TEST(ConsoleReporter, OnATerminalTheBarIsDrawnInPlaceAndClearedForEachLine) {
+TEST(FleetConsole, SeveralRadiosOnATerminalKeepOneFittedLineEachBelowTheMessages) {
     Captured out;
-    ConsoleReporter reporter(out.file(), true);
-    reporter.ShowProgress(true);
-    reporter.SetProgressText("Boot Writing 50%");
-    reporter.SetProgress(50);
-    reporter.SetStatusText("Boot Swap ! ");
-    reporter.ShowProgress(false);
+    FleetConsole console(out.file(), OutputMode::Live, 40);
+    const int a = console.AddRadio("/dev/ttyUSB0");
+    const int b = console.AddRadio("/dev/ttyUSB1");
+    console.Serial(a, "KS24001735");
+    console.ShowProgress(b, true);
+    console.Progress(b, 40, "Firmware Writing 40% and a label far too long for the line");
+    console.Message(a, texts::kReadError8, TitleKind::Kit, Icon::Error);
+    console.Finish();
+    console.Progress(b, 41, "Firmware Writing 41%");  // after the end: never drawn again
     const std::string text = out.Text();
-    const std::string bar = ConsoleReporter::BarLine(50, "Boot Writing 50%", 80);
-    EXPECT_EQ(bar, "[###############...............]  50% Boot Writing 50%");
-    // Every status line starts on a cleared line, and the bar ends cleared.
-    EXPECT_NE(text.find("\r" + bar + "\033[K\r\033[KBoot Swap ! \n"), std::string::npos);
-    EXPECT_EQ(text.substr(text.size() - 4), "\r\033[K");
-    EXPECT_EQ(ConsoleReporter::BarLine(100, "", 80).substr(0, 32), "[" + std::string(30, '#') + "]");
-    EXPECT_EQ(ConsoleReporter::BarLine(40, "a long label", 20).size(), 19U);
+    EXPECT_EQ(text.find("41%"), std::string::npos);
+    // Every live line fits 39 columns (a message above them may wrap: it is never redrawn); the
+    // message has its port, and the output ends at the start of a fresh line.
+    for (const std::string& line : kestro::test::VisibleLines(text)) {
+        if (line.find("] error: ") == std::string::npos) {
+            EXPECT_LE(line.size(), 39U) << line;
+        }
+    }
+    EXPECT_TRUE(text.ends_with("\n"));
+    EXPECT_NE(text.find("/dev/ttyUSB0: [Kestro Upgrade Kit] error: Read Error #8"), std::string::npos);
+    const std::string fitted = FleetConsole::Fit("/dev/ttyUSB1  Firmware Writing 40% and a label far", 40);
+    EXPECT_EQ(fitted.size(), 39U);
+    EXPECT_NE(text.find("\033[2K" + fitted + "\n"), std::string::npos) << text;
 }
 
 TEST(PortChoice, EachFormSelectsItsPort) {
@@ -106,14 +109,20 @@ TEST(PortChoice, EachFormSelectsItsPort) {
     }
 }
 
-TEST(PortChoice, AnOtherDeviceGetsAFreeNumberThatLeadsBackToIt) {
-    MemorySettings settings;
+TEST(PortChoice, OtherDevicesEachGetAFreeNumberThatLeadsBackToThem) {
+    MemorySettings first;
+    MemorySettings second;
     std::string error;
-    ASSERT_TRUE(ApplyPortChoice("/tmp/kestro-line", settings, error));
-    const int port = PortNumberFromSettings(settings);
-    EXPECT_GE(port, kFirstFreePort);
-    EXPECT_EQ(DevicePathForPort(port), "/tmp/kestro-line");
-    UnregisterPortDevice(port);
+    ASSERT_TRUE(ApplyPortChoice("/tmp/kestro-line", first, error));
+    ASSERT_TRUE(ApplyPortChoice("/tmp/kestro-line2", second, error));
+    const int one = PortNumberFromSettings(first);
+    const int two = PortNumberFromSettings(second);
+    EXPECT_GE(one, kFirstFreePort);
+    EXPECT_NE(one, two);
+    EXPECT_EQ(DevicePathForPort(one), "/tmp/kestro-line");
+    EXPECT_EQ(DevicePathForPort(two), "/tmp/kestro-line2");
+    UnregisterPortDevice(one);
+    UnregisterPortDevice(two);
 }
 
 TEST(PortChoice, AnythingElseIsRefusedWithAReason) {
@@ -132,21 +141,23 @@ std::optional<CommandLine> Parse(std::vector<const char*> args, int& code) {
     return ParseCommandLine(static_cast<int>(args.size()), args.data(), code);
 }
 
-TEST(CommandLineOptions, SimulateTakesAnOptionalKnownScenario) {
+TEST(CommandLineOptions, SimulateTakesKnownScenariosAndPortRepeats) {
     int code;
     auto options = Parse({"--simulate"}, code);
     ASSERT_TRUE(options);
     EXPECT_TRUE(options->simulate);
-    EXPECT_EQ(options->scenario, "normal");
-    options = Parse({"--simulate=battery-low", "--trace", "--recovery"}, code);
+    EXPECT_EQ(options->scenarios, std::vector<std::string>{"normal"});
+    options = Parse({"--simulate=battery-low,normal,battery-low", "--trace", "--recovery", "--json"}, code);
     ASSERT_TRUE(options);
-    EXPECT_EQ(options->scenario, "battery-low");
+    EXPECT_EQ(options->scenarios, (std::vector<std::string>{"battery-low", "normal", "battery-low"}));
     EXPECT_TRUE(options->trace);
     EXPECT_TRUE(options->recovery);
-    options = Parse({"--port", "COM4", "--firmware", "f.pvx", "--log", "l.csv"}, code);
+    EXPECT_TRUE(options->json);
+    options = Parse({"--port", "COM4", "--port", "/dev/ttyUSB1", "--firmware", "f.pvx", "--log", "l.csv"},
+                    code);
     ASSERT_TRUE(options);
     EXPECT_FALSE(options->simulate);
-    EXPECT_EQ(options->port, "COM4");
+    EXPECT_EQ(options->ports, (std::vector<std::string>{"COM4", "/dev/ttyUSB1"}));
     EXPECT_EQ(options->firmware, "f.pvx");
     EXPECT_EQ(options->log, "l.csv");
 }
@@ -155,7 +166,9 @@ TEST(CommandLineOptions, UsageErrorsEndWithTheUsageCodeAndHelpWithZero) {
     int code;
     ::testing::internal::CaptureStderr();
     ::testing::internal::CaptureStdout();
-    EXPECT_FALSE(Parse({"--simulate=nonsense"}, code));
+    EXPECT_FALSE(Parse({"--simulate=normal,nonsense"}, code));
+    EXPECT_EQ(code, kExitUsage);
+    EXPECT_FALSE(Parse({"--all", "--port", "COM3"}, code));
     EXPECT_EQ(code, kExitUsage);
     EXPECT_FALSE(Parse({"--simulate", "--port", "COM3"}, code));
     EXPECT_EQ(code, kExitUsage);
@@ -164,7 +177,9 @@ TEST(CommandLineOptions, UsageErrorsEndWithTheUsageCodeAndHelpWithZero) {
     EXPECT_FALSE(Parse({"--help"}, code));
     EXPECT_EQ(code, kExitCompleted);
     const std::string help = ::testing::internal::GetCapturedStdout();
-    ::testing::internal::GetCapturedStderr();
+    // The refusal of an unknown scenario lists the scenarios there are.
+    EXPECT_NE(::testing::internal::GetCapturedStderr().find("the scenarios are: normal, "),
+              std::string::npos);
     EXPECT_NE(help.find("130"), std::string::npos);
     EXPECT_NE(help.find("cable-pulled"), std::string::npos);
 }

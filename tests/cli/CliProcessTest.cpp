@@ -3,18 +3,22 @@
 // time, so a run takes a few seconds.
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <poll.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "cli/TerminalText.h"
 #include "cli/upgrade/ExitCodes.h"
 #include "radio/posix/PtyRadioServer.h"
 #include "upgrade/UpgradeTestSupport.h"
@@ -76,6 +80,48 @@ Result RunKit(const std::vector<std::string>& args, const std::string& interrupt
     return result;
 }
 
+// The same on a pseudo-terminal of `columns` columns, as a user at a terminal runs it.
+Result RunKitOnTerminal(const std::vector<std::string>& args, int columns,
+                        const std::string& interruptAt = {}) {
+    winsize size{};
+    size.ws_row = 50;
+    size.ws_col = static_cast<unsigned short>(columns);
+    int master = -1;
+    const pid_t pid = ::forkpty(&master, nullptr, nullptr, &size);
+    if (pid == 0) {
+        std::vector<std::string> copies = args;
+        std::string program = KESTRO_UPGRADE_EXE;
+        std::vector<char*> argv{program.data()};
+        for (auto& a : copies) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::setenv("KESTRO_SYSFS_ROOT", "/nonexistent-sysfs", 1);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    Result result;
+    if (pid < 0) return result;
+    bool interrupted = false;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < limit) {
+        pollfd p{master, POLLIN, 0};
+        if (::poll(&p, 1, 200) <= 0) continue;
+        const ssize_t n = ::read(master, buffer, sizeof buffer);
+        if (n <= 0) break;  // EIO once the program has ended
+        result.output.append(buffer, static_cast<std::size_t>(n));
+        if (!interruptAt.empty() && !interrupted && result.output.find(interruptAt) != std::string::npos) {
+            interrupted = true;
+            ::kill(pid, SIGINT);
+        }
+    }
+    ::close(master);
+    if (std::chrono::steady_clock::now() >= limit) ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
 class KitProcess : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -96,7 +142,7 @@ TEST_F(KitProcess, ACompletedUpgradeExitsWithZeroAndLogsOk) {
     const Result r = RunKit(Simulate("codeplug-restore"));
     EXPECT_EQ(r.status, kExitCompleted) << r.output;
     EXPECT_NE(r.output.find("Completed the program firmware file.\n"), std::string::npos) << r.output;
-    EXPECT_NE(r.output.find("progress 100% (Boot Writing 100%)\n"), std::string::npos);
+    EXPECT_NE(r.output.find("\nBoot Writing 100%\n"), std::string::npos);
     const auto lines = test::LogLines(log);
     ASSERT_EQ(lines.size(), 1U);
     EXPECT_NE(lines[0].find(",R0103,Yes,OK"), std::string::npos) << lines[0];
@@ -109,7 +155,9 @@ TEST_F(KitProcess, EachKindOfFailureHasItsOwnExitStatus) {
 
     r = RunKit({"--simulate", "--firmware", (dir.path() / "missing.pvx").string(), "--log", log});
     EXPECT_EQ(r.status, kExitFirmware) << r.output;
-    EXPECT_NE(r.output.find("Firmware file can not open"), std::string::npos);
+    // Which file and why, before any simulated radio is started.
+    EXPECT_NE(r.output.find("missing.pvx: it does not exist"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("Simulated radio"), std::string::npos) << r.output;
 
     r = RunKit({"--port", "COM200", "--firmware", firmware, "--log", log});
     EXPECT_EQ(r.status, kExitPort) << r.output;
@@ -136,6 +184,68 @@ TEST_F(KitProcess, ARecoveryRunFinishesARadioLeftWithoutFirmware) {
     // The trace shows the frames both ways with their time stamps.
     EXPECT_NE(r.output.find(" ms  -> 01 "), std::string::npos) << r.output.substr(0, 2000);
     EXPECT_NE(r.output.find(" ms  <- 01 "), std::string::npos);
+}
+
+TEST_F(KitProcess, JsonGivesOneObjectPerLineForEachRadioAndASummary) {
+    const Result r = RunKit({"--simulate=normal,battery-low", "--json", "--firmware", firmware, "--log", log});
+    EXPECT_EQ(r.status, kExitRadioFailed) << r.output;
+    std::map<std::string, int> events;
+    std::map<std::string, std::string> outcomes;
+    nlohmann::json last;
+    std::size_t start = 0;
+    for (std::size_t end; (end = r.output.find('\n', start)) != std::string::npos; start = end + 1) {
+        const auto object = nlohmann::json::parse(r.output.substr(start, end - start));  // throws if not one
+        ASSERT_TRUE(object.is_object());
+        const std::string event = object.at("event");
+        ++events[event];
+        if (event != "summary") {
+            EXPECT_TRUE(object.at("port").is_string()) << object.dump();
+        }
+        if (event == "end") outcomes[object.at("port")] = object.at("result");
+        if (event == "message") {
+            EXPECT_EQ(object.at("title"), "Kestro Upgrade Kit");
+        }
+        if (event == "progress") {
+            EXPECT_LE(object.at("percent").get<int>(), 100);
+        }
+        last = object;
+    }
+    EXPECT_EQ(start, r.output.size()) << "a last line without its end";
+    EXPECT_EQ(events["start"], 2);
+    EXPECT_EQ(events["end"], 2);
+    EXPECT_GT(events["progress"], 100);
+    ASSERT_EQ(outcomes.size(), 2U);
+    EXPECT_EQ(outcomes.begin()->second, "upgraded");  // the first pseudo-terminal: normal
+    EXPECT_EQ(last.at("event"), "summary");
+    EXPECT_EQ(last.at("exit_status"), kExitRadioFailed);
+    EXPECT_EQ(last.at("radios").size(), 2U);
+}
+
+TEST_F(KitProcess, OnATerminalTheLiveLinesNeverWrapAndCtrlCLeavesAWholeLastLine) {
+    for (const int columns : {40, 200}) {
+        // At 200 columns the run is interrupted while the rows are being written.
+        const Result r = RunKitOnTerminal({"--simulate=normal,normal,battery-low", "--firmware", firmware,
+                                           "--log", log},
+                                          columns, columns == 200 ? "Firmware Writing 30%" : "");
+        EXPECT_EQ(r.status, columns == 200 ? kExitInterrupted : kExitRadioFailed) << r.output;
+        const std::string live = r.output.substr(0, r.output.find("PORT "));
+        ASSERT_NE(live.size(), r.output.size()) << "no summary: " << r.output;
+        int liveLines = 0;
+        for (const std::string& line : test::VisibleLines(live)) {
+            // Messages and notes carry "port: " and may wrap; the live lines never do.
+            if (!line.starts_with("/dev/") || line.find(": ") < line.find("  ")) continue;
+            ++liveLines;
+            EXPECT_LE(line.size(), static_cast<std::size_t>(columns - 1)) << line;
+        }
+        EXPECT_GT(liveLines, 3) << r.output;
+        // After the summary nothing is drawn again, and the output ends with a whole line.
+        const std::string after = r.output.substr(live.size());
+        EXPECT_EQ(after.find('\033'), std::string::npos) << after;
+        EXPECT_TRUE(r.output.ends_with("\n")) << r.output;
+        if (columns == 200) {
+            EXPECT_NE(after.find("interrupted"), std::string::npos) << after;
+        }
+    }
 }
 
 std::vector<std::string> Words(const std::string& text) {
@@ -177,7 +287,7 @@ TEST_F(KitProcess, AKitKilledMidRunLeavesARecordThatTheNextKitNamesWithItsComman
                                              "\\) stopped .* finish it with: (kestro-upgrade [^\n]*)\n")))
         << r.output;
     const auto command = Words(found[1]);
-    ASSERT_EQ(command.back(), "--recovery");
+    ASSERT_NE(std::find(command.begin(), command.end(), "--recovery"), command.end());
 
     r = RunKit(std::vector<std::string>(command.begin() + 1, command.end()), {}, SIGINT, state);
     EXPECT_EQ(r.status, kExitCompleted) << r.output;

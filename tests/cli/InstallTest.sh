@@ -16,6 +16,7 @@ expected=(
   share/icons/hicolor/scalable/apps/kestro-upgrade-kit.svg
   lib/udev/rules.d/60-kestro-programming-cable.rules
   share/man/man1/kestro-upgrade.1
+  share/bash-completion/completions/kestro-upgrade
 )
 [ -x "$build/bin/kestro-upgrade-kit" ] && expected+=(bin/kestro-upgrade-kit)
 missing=0
@@ -28,6 +29,15 @@ done
 grep -q 'TAG+="uaccess"' "$prefix/lib/udev/rules.d/60-kestro-programming-cable.rules"
 grep -q 'ENV{ID_MM_DEVICE_IGNORE}="1"' "$prefix/lib/udev/rules.d/60-kestro-programming-cable.rules"
 [ $missing -eq 0 ]
+
+# The completion, as bash runs it: scenarios after --simulate= (also after a comma), options.
+complete_words() {
+  bash -c 'source "$1"; shift; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _kestro_upgrade;
+           echo "${COMPREPLY[*]}"' _ "$prefix/share/bash-completion/completions/kestro-upgrade" "$@"
+}
+[ "$(complete_words "$prefix/bin/kestro-upgrade" --simulate = normal,bat)" = "normal,battery-low" ]
+[ "$(complete_words "$prefix/bin/kestro-upgrade" --simulate = no)" = "normal no-restore" ]
+[ "$(complete_words "$prefix/bin/kestro-upgrade" --rec)" = "--recovery" ]
 
 state="$prefix/state"
 status=0

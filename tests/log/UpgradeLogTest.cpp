@@ -5,12 +5,31 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <thread>
+#include <vector>
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "log/UpgradeLog.h"
 
 namespace kestro {
 namespace {
+
+// 2024/03/07 09:05:03, the time every line of these tests is written at.
+std::tm FixedTime() {
+    std::tm when{};
+    when.tm_year = 2024 - 1900;
+    when.tm_mon = 2;  // March
+    when.tm_mday = 7;
+    when.tm_hour = 9;
+    when.tm_min = 5;
+    when.tm_sec = 3;
+    return when;
+}
 
 class UpgradeLogFile : public ::testing::Test {
 protected:
@@ -19,16 +38,7 @@ protected:
               ("kestro-log-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         std::filesystem::remove_all(dir);
         log.SetPath(dir / "state" / "kit" / "Kestro_UpdateKit_log.csv");
-        log.m_localTime = [] {
-            std::tm when{};
-            when.tm_year = 2024 - 1900;
-            when.tm_mon = 2;  // March
-            when.tm_mday = 7;
-            when.tm_hour = 9;
-            when.tm_min = 5;
-            when.tm_sec = 3;
-            return when;
-        };
+        log.m_localTime = FixedTime;
     }
     void TearDown() override { std::filesystem::remove_all(dir); }
 
@@ -69,6 +79,73 @@ TEST_F(UpgradeLogFile, AnUnopenableLogIsReportedAndNothingIsCreatedElsewhere) {
     EXPECT_FALSE(log.WriteHeaderIfMissing());
     EXPECT_FALSE(log.AppendLogLine("A,", "OK"));
     EXPECT_TRUE(std::filesystem::is_directory(log.Path()));
+}
+
+// Eight threads of one kit, each with its own log object as each run has, write the header if
+// missing and then `lines` lines tagged with `kit`, the thread and the line's number.
+void AppendFromEightThreads(const std::filesystem::path& path, int kit, int lines) {
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([&path, kit, t, lines] {
+            CUpgradeLog log;
+            log.SetPath(path);
+            log.m_localTime = FixedTime;
+            log.WriteHeaderIfMissing();
+            const std::string padding(150, 'x');
+            for (int n = 0; n < lines; ++n) {
+                log.AppendLogLine(std::to_string(kit) + "," + std::to_string(t) + "," +
+                                      std::to_string(n) + "," + padding + ",",
+                                  "OK");
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+}
+
+TEST_F(UpgradeLogFile, ManyRunsOfTwoKitsAppendWholeLinesUnderOneHeader) {
+    constexpr int kLines = 1000;
+    std::filesystem::create_directories(log.Path().parent_path());
+    int kits = 1;
+#if defined(_WIN32)
+    AppendFromEightThreads(log.Path(), 0, kLines);
+#else
+    // Two kit processes that start together, the log not there yet.
+    kits = 2;
+    int gate[2];
+    ASSERT_EQ(::pipe(gate), 0);
+    std::vector<pid_t> children;
+    for (int kit = 0; kit < kits; ++kit) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::close(gate[1]);
+            char c;
+            (void)::read(gate[0], &c, 1);  // returns once the parent closes its end
+            AppendFromEightThreads(log.Path(), kit, kLines);
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    ::close(gate[0]);
+    ::close(gate[1]);
+    for (const pid_t pid : children) {
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+#endif
+    std::istringstream text(Contents());
+    std::string line;
+    ASSERT_TRUE(std::getline(text, line));
+    EXPECT_EQ(line, std::string(kLogHeader) + "\r");
+    std::map<std::string, int> seen;
+    while (std::getline(text, line)) {
+        // "2024/03/07, 09:05:03," kit "," thread "," number "," padding ",OK\r"
+        ASSERT_TRUE(line.starts_with("2024/03/07, 09:05:03,")) << line;
+        ASSERT_TRUE(line.ends_with("," + std::string(150, 'x') + ",OK\r")) << line;
+        ++seen[line.substr(21, line.size() - 21 - 155)];
+    }
+    EXPECT_EQ(seen.size(), static_cast<std::size_t>(kits * 8 * kLines));
+    for (const auto& [key, count] : seen) ASSERT_EQ(count, 1) << key;
 }
 
 TEST(LogField, PrintableTextIsUnchanged) {

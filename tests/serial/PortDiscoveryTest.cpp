@@ -93,6 +93,17 @@ TEST_F(PortDiscoveryTest, SkipsOtherVendorsAndProducts) {
     EXPECT_EQ(FindUsbPortNumberIn(m_sysfs.Root(), "0006"), 35);
 }
 
+TEST_F(PortDiscoveryTest, EveryCableIsFoundWhateverItsSerialStringAndNothingElse) {
+    m_sysfs.AddUsbTty("ttyUSB3", {.serial = "0006"});
+    m_sysfs.AddUsbTty("ttyACM2", {.serial = "0001"});
+    m_sysfs.AddUsbTty("ttyUSB1", {.serial = "A7Z"});
+    m_sysfs.AddUsbTty("ttyUSB0", {.vendor = "0403", .product = "ea60"});
+    m_sysfs.AddUsbTty("ttyUSB4", {.interfaces = 2, .interfaceNumber = 1});
+    m_sysfs.AddUart("ttyS0", 4);
+    EXPECT_EQ(FindCablePortsIn(m_sysfs.Root()),
+              (std::vector<std::string>{"/dev/ttyACM2", "/dev/ttyUSB1", "/dev/ttyUSB3"}));
+}
+
 TEST_F(PortDiscoveryTest, CompositeDeviceCountsOnlyItsFirstInterface) {
     m_sysfs.AddUsbTty("ttyUSB4", {.interfaces = 2, .interfaceNumber = 1});
     EXPECT_EQ(FindUsbPortNumberIn(m_sysfs.Root(), "0006"), -1);

@@ -557,10 +557,18 @@ TEST_F(SerialPortFallbackTest, UnopenablePortFallsBackToInstance0001) {
         << second.LastOpenError();
 }
 
-TEST_F(SerialPortFallbackTest, APortInUseFallsBackToInstance0001) {
+TEST_F(SerialPortFallbackTest, APortInUseFallsBackToInstance0001UnlessTheFallBackIsOff) {
     PlugCable("0001");
     CSerialPort holder;  // another program has the stored port
     ASSERT_TRUE(holder.OpenPort(&m_owner, kPtyPort)) << holder.LastOpenError();
+
+    // A port named by the user is that port alone: its reason, and the cable left untouched.
+    CSerialPort named;
+    named.SetCableFallback(false);
+    EXPECT_FALSE(named.OpenPort(&m_owner, kPtyPort));
+    EXPECT_NE(named.LastOpenError().find("device busy"), std::string::npos) << named.LastOpenError();
+    EXPECT_EQ(named.LastOpenError().find("cable"), std::string::npos) << named.LastOpenError();
+
     ASSERT_TRUE(m_port.OpenPort(&m_owner, kPtyPort)) << m_port.LastOpenError();
     EXPECT_EQ(m_port.PortNumber(), kCablePort);
     ExpectBytesFromTheCable();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -124,14 +125,15 @@ private:
     std::map<std::uint32_t, std::array<std::uint8_t, 16>> m_rows;
 };
 
-// A folder of its own for each test, removed afterwards.
+// A folder of its own for each test (and for each further one a test makes), removed afterwards.
 class TempDir {
 public:
     TempDir() {
+        static std::atomic<int> made{0};
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         m_path = std::filesystem::temp_directory_path() /
                  ("kestro-" + std::string(info->test_suite_name()) + "-" + info->name() + "-" +
-                  std::to_string(::getpid()));
+                  std::to_string(::getpid()) + "-" + std::to_string(made++));
         std::filesystem::remove_all(m_path);
         std::filesystem::create_directories(m_path);
     }

@@ -1,6 +1,7 @@
 #include "cli/upgrade/CommandLine.h"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <vector>
@@ -40,14 +41,25 @@ std::string Footer() {
     }
     text +=
         "\nExit status:\n"
-        "  0    the radio was upgraded\n"
-        "  1    a check or a step failed at the radio (the message says which)\n"
+        "  0    every radio was upgraded\n"
+        "  1    a radio was not upgraded (the message and the summary say which and why)\n"
         "  2    usage error\n"
-        "  3    the firmware file could not be used\n"
-        "  4    the port could not be opened\n"
-        "  5    the kit could not run (no thread, no pseudo-terminal)\n"
-        "  130  interrupted by Ctrl-C; the run ended at its next wait\n";
+        "  3    the firmware file could not be used; no port was opened\n"
+        "  4    one radio: its port could not be opened\n"
+        "  5    one radio: the kit could not run (no thread, no pseudo-terminal)\n"
+        "  130  interrupted by Ctrl-C; each run ended at its next wait\n";
     return text;
+}
+
+std::vector<std::string> SplitScenarios(const std::string& value) {
+    std::vector<std::string> names;
+    std::size_t start = 0;
+    while (start <= value.size()) {
+        const std::size_t comma = std::min(value.find(',', start), value.size());
+        names.push_back(value.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return names;
 }
 
 }  // namespace
@@ -61,8 +73,7 @@ bool ApplyPortChoice(const std::string& port, ISettings& settings, std::string& 
     if (number == 0 && port.find('/') != std::string::npos) {
         // A device path: its number by the port rule, or a number of its own.
         const auto known = PortNumberForDevice(port);
-        number = known.value_or(kFirstFreePort);
-        if (!known) RegisterPortDevice(number, port);
+        number = known ? *known : RegisterOnFreePortNumber(port);
     }
     if (number <= 0) {
         error = "--port must be auto, COMn (n from 1) or a device path such as /dev/ttyUSB0, not \"" +
@@ -72,6 +83,23 @@ bool ApplyPortChoice(const std::string& port, ISettings& settings, std::string& 
     settings.SetString(kSettingsSection, kAutoValue, "No");
     settings.SetString(kSettingsSection, kComValue, PortName(number));
     return true;
+}
+
+int RegisterOnFreePortNumber(const std::string& device) {
+    const auto mappings = PortMappings();
+    int number = kFirstFreePort;
+    while (std::any_of(mappings.begin(), mappings.end(),
+                       [number](const auto& m) { return m.first == number; })) {
+        ++number;
+    }
+    RegisterPortDevice(number, device);
+    return number;
+}
+
+std::string ScenarioList() {
+    std::string list;
+    for (const auto& s : Scenarios()) list += (list.empty() ? "" : ", ") + std::string(s.name);
+    return list;
 }
 
 std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, int& exitCode) {
@@ -85,26 +113,39 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
     for (const auto& s : Scenarios()) scenarios.emplace_back(s.name);
 
     std::string simulateValue;
-    auto* port = app.add_option("--port", options.port,
-                                "auto (find the cable, the default), COMn, or a device path");
+    auto* port = app.add_option("--port", options.ports,
+                                "auto (find the cable, the default), COMn, or a device path; "
+                                "repeat it for several radios at once")
+                     ->expected(1)
+                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    auto* all = app.add_flag("--all", options.all, "every connected programming cable at once");
     app.add_option("--firmware", options.firmware, "firmware file (default: the kit's own)");
     app.add_option("--log", options.log, "CSV log of runs (default: the kit's log)");
     app.add_flag("--recovery", options.recovery,
-                 "go straight to programming: finishes a radio left between erase and boot swap");
+                 "go straight to programming, on every port: finishes a radio left between erase "
+                 "and boot swap");
     auto* simulate =
         app.add_option("--simulate", simulateValue,
-                       "upgrade a simulated radio on a pseudo-terminal; SCENARIO defaults to normal")
+                       "upgrade simulated radios on pseudo-terminals, one per scenario "
+                       "(comma-separated); SCENARIO defaults to normal")
             ->expected(0, 1)
-            ->type_name("[SCENARIO]")
+            ->type_name("[SCENARIO[,SCENARIO...]]")
             ->check([&scenarios](const std::string& value) -> std::string {
                 if (value.empty()) return {};
-                for (const auto& s : scenarios) {
-                    if (s == value) return {};
+                for (const std::string& name : SplitScenarios(value)) {
+                    if (std::find(scenarios.begin(), scenarios.end(), name) == scenarios.end()) {
+                        return "unknown scenario \"" + name + "\"; the scenarios are: " +
+                               ScenarioList();
+                    }
                 }
-                return "unknown scenario \"" + value + "\" (see the list below)";
+                return {};
             });
     app.add_flag("--trace", options.trace, "print every frame sent and received to standard error");
+    app.add_flag("--json", options.json,
+                 "one JSON object per line on standard output, for scripts and test stations");
     simulate->excludes(port);
+    simulate->excludes(all);
+    all->excludes(port);
 
     try {
         app.parse(argc, argv);
@@ -114,7 +155,10 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
         return std::nullopt;
     }
     options.simulate = simulate->count() > 0;
-    if (options.simulate && !simulateValue.empty()) options.scenario = simulateValue;
+    if (options.simulate) {
+        options.scenarios =
+            simulateValue.empty() ? std::vector<std::string>{"normal"} : SplitScenarios(simulateValue);
+    }
     return options;
 }
 

@@ -1,23 +1,26 @@
 #pragma once
 // The command line of kestro-upgrade: its options, their parsing (CLI11) and the port choice,
-// turned into the settings the hub reads.
+// turned into the settings each radio's hub reads.
 
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/Settings.h"
 
 namespace kestro::cli {
 
 struct CommandLine {
-    std::string port = "auto";           // auto, COMn or a device path
+    std::vector<std::string> ports;      // each --port: auto, COMn or a device path; none: auto
+    bool all = false;                    // every connected programming cable
     std::filesystem::path firmware;      // empty: the kit's fixed firmware file
     std::filesystem::path log;           // empty: the kit's log path
-    bool recovery = false;               // go straight to programming
-    bool simulate = false;               // a simulated radio behind a pseudo-terminal
-    std::string scenario = "normal";     // its set-up
+    bool recovery = false;               // go straight to programming, on every port
+    bool simulate = false;               // simulated radios behind pseudo-terminals
+    std::vector<std::string> scenarios;  // one simulated radio each (--simulate alone: normal)
     bool trace = false;                  // frames to standard error
+    bool json = false;                   // one JSON object per line on standard output
 };
 
 // Parses argv. Returns the options, or nullopt with `exitCode` set when the program should end
@@ -28,5 +31,12 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
 // found, "COMn" (any case, n >= 1) selects port n, a device path is given a port number of its
 // own. Returns false with a reason in `error` for anything else.
 bool ApplyPortChoice(const std::string& port, ISettings& settings, std::string& error);
+
+// Maps `device` to the lowest port number from kFirstFreePort that no mapping uses yet, so that
+// several devices of one process each get their own number; returns it.
+int RegisterOnFreePortNumber(const std::string& device);
+
+// The scenarios of --simulate, "a, b, c".
+std::string ScenarioList();
 
 }  // namespace kestro::cli

@@ -1,5 +1,6 @@
 #include "cli/upgrade/SimulatedLine.h"
 
+#include "cli/upgrade/CommandLine.h"
 #include "radio/Scenarios.h"
 #include "radio/posix/PtyRadioServer.h"
 #include "serial/PortNames.h"
@@ -24,8 +25,7 @@ bool SimulatedLine::Start(const std::string& scenario, std::string& error) {
         error = "cannot open a pseudo-terminal for the simulated radio: " + error;
         return false;
     }
-    m_portNumber = kFirstFreePort;
-    RegisterPortDevice(m_portNumber, m_server->SlavePath());
+    m_portNumber = RegisterOnFreePortNumber(m_server->SlavePath());
     return true;
 }
 

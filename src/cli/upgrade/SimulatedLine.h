@@ -21,7 +21,7 @@ public:
     // Sets the radio up for `scenario` and starts serving; false with a reason in `error`.
     bool Start(const std::string& scenario, std::string& error);
     const std::string& DevicePath() const;
-    // "COM97": the port number registered for the line.
+    // "COM97": the port number registered for the line, the lowest one free.
     std::string PortChoice() const;
 
 private:

@@ -167,6 +167,10 @@ bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
             return false;
         }
         firstFailure = reason;
+        if (!m_cableFallback) {
+            setError(firstFailure);
+            return false;
+        }
         portNumber = FindUsbPortNumber(kFallbackInstance);
         if (portNumber < 1) {
             setError(firstFailure);

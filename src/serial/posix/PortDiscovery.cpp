@@ -116,10 +116,11 @@ std::optional<UsbLocation> FindUsbAncestor(const fs::path& ttyFolder) {
     return std::nullopt;
 }
 
+// A cable; with `instanceId`, the one with that serial string.
 bool IsCableInstance(const UsbLocation& usb, const char* instanceId) {
     if (ReadNumber(usb.device / "idVendor", 16) != kCableVendorId ||
         ReadNumber(usb.device / "idProduct", 16) != kCableProductId ||
-        ReadAttribute(usb.device / "serial") != std::string(instanceId)) {
+        (instanceId != nullptr && ReadAttribute(usb.device / "serial") != std::string(instanceId))) {
         return false;
     }
     const auto interfaces = ReadNumber(usb.device / "bNumInterfaces", 10);
@@ -194,6 +195,18 @@ int FindUsbPortNumberIn(const fs::path& sysfsRoot, const char* instanceId) {
         }
     }
     return result;
+}
+
+std::vector<std::string> FindCablePortsIn(const fs::path& sysfsRoot) {
+    std::vector<std::string> devices;
+    for (const std::string& name : DeviceBackedTtys(sysfsRoot)) {
+        const fs::path folder = sysfsRoot / "class" / "tty" / name;
+        const auto usb = FindUsbAncestor(folder);
+        if (usb && IsCableInstance(*usb, nullptr)) devices.push_back(DeviceNodeOf(folder, name));
+    }
+    std::sort(devices.begin(), devices.end());
+    devices.erase(std::unique(devices.begin(), devices.end()), devices.end());
+    return devices;
 }
 
 }  // namespace kestro

@@ -38,6 +38,9 @@ class CSerialPort final : public IPortEngine {
     CSerialPort& operator=(const CSerialPort&) = delete;
 
     bool OpenPort(IPortOwner* owner, int portNumber) override;
+    // Whether a named port that cannot be opened is replaced by the cable found by its USB
+    // lookup (the default, as the window does). Off, the named port alone is tried.
+    void SetCableFallback(bool enabled) { m_cableFallback = enabled; }
     bool StartPortThread() override;
     void ClosePort() override;
     int PortNumber() const override { return m_portNumber.load(); }
@@ -98,6 +101,7 @@ class CSerialPort final : public IPortEngine {
     // Port thread only: an event wait is outstanding on m_hPort.
     bool m_waitArmed = false;
 
+    bool m_cableFallback = true;
     mutable std::mutex m_errorLock;
     std::string m_lastOpenError;
 };

@@ -4,6 +4,8 @@
 
 #include "serial/PortDiscovery.h"
 
+#include <algorithm>
+
 #include "serial/win32/RegistryPorts.h"
 
 namespace kestro {
@@ -25,6 +27,22 @@ std::vector<PortEntry> ListPresentPorts(const std::filesystem::path& /*sysfsRoot
 
 int FindUsbPortNumberIn(const std::filesystem::path& /*sysfsRoot*/, const char* instanceId) {
     return win32::FindUsbPortNumberInRegistry(instanceId);
+}
+
+std::vector<std::string> FindCablePortsIn(const std::filesystem::path& /*sysfsRoot*/) {
+    std::vector<std::string> ports;
+    const auto present = win32::ReadSerialCommPortNames();
+    for (const std::string& id : win32::FindCableInstanceIds()) {
+        const int number = win32::FindUsbPortNumberInRegistry(id.c_str());
+        const std::string name = "COM" + std::to_string(number);
+        // The registry keeps cables that were once attached: only present ports count.
+        if (number >= 1 && std::find(present.begin(), present.end(), name) != present.end()) {
+            ports.push_back(name);
+        }
+    }
+    std::sort(ports.begin(), ports.end());
+    ports.erase(std::unique(ports.begin(), ports.end()), ports.end());
+    return ports;
 }
 
 }  // namespace kestro

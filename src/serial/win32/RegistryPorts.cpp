@@ -135,6 +135,25 @@ int FindUsbPortNumberInRegistry(const char* instanceId, HKEY root, const char* s
     return -1;
 }
 
+std::vector<std::string> FindCableInstanceIds(HKEY root, const char* systemKey) {
+    std::vector<std::string> ids;
+    char path[64];
+    std::snprintf(path, sizeof path, "%sVid_%x&Pid_%x", kUsbEnumKey, kCableVendorId, kCableProductId);
+    RegKey system;
+    RegKey cables;
+    if (!system.Open(root, systemKey) || !cables.Open(system.Get(), path)) return ids;
+    std::array<char, 256> name{};
+    for (DWORD index = 0;; ++index) {
+        DWORD length = static_cast<DWORD>(name.size());
+        if (::RegEnumKeyExA(cables.Get(), index, name.data(), &length, nullptr, nullptr, nullptr,
+                            nullptr) != ERROR_SUCCESS) {
+            break;
+        }
+        ids.emplace_back(name.data(), length);
+    }
+    return ids;
+}
+
 int PortNumberFromName(const std::string& portName) {
     long long number = 0;
     for (std::size_t i = 3; i < portName.size(); ++i) {

@@ -36,6 +36,10 @@ std::string UsbDeviceKeyPath(unsigned vendorId, unsigned productId, const std::s
 int FindUsbPortNumberInRegistry(const char* instanceId, HKEY root = HKEY_LOCAL_MACHINE,
                                 const char* systemKey = kSystemKey);
 
+// The instance identifiers (serial strings) of every cable 10C4:EA60 the registry knows.
+std::vector<std::string> FindCableInstanceIds(HKEY root = HKEY_LOCAL_MACHINE,
+                                              const char* systemKey = kSystemKey);
+
 // The number in a port name: the first three characters are skipped unread, then decimal
 // digits up to the first non-digit ("COM12" 12, "COM007" 7, "COM", "COM 5" and "COM-5" 0).
 // Numbers too large for an int give INT_MAX.

@@ -1,0 +1,181 @@
+// Several radios at once, as kestro-upgrade runs them: N simulated radios, each on its own
+// pseudo-terminal paced at 76 800 bit/s both ways, upgraded together by the fleet runner with
+// its real serial engines. The radios are served by this process; the kit runs in a child
+// process of its own, so that its CPU time and peak memory are measured alone.
+// For each N prints each radio's time against its limit (the wire and the fixed pauses alone),
+// the fleet's wall time against one radio alone, the kit's CPU seconds per radio and its peak RSS,
+// and the CPU time the simulated radios took meanwhile.
+//
+// Usage: bench_fleet [APPLICATION_ROWS [N...]]   (default 2000 rows; N = 1 4 8 16 32)
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "BenchRun.h"
+#include "cli/upgrade/Fleet.h"
+#include "radio/posix/PtyRadioServer.h"
+
+using namespace kestro;
+
+namespace {
+
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+struct KitFigures {
+    std::vector<double> seconds;  // each radio's run
+    double wall = 0.0;
+    double cpu = 0.0;
+    long peakKiB = 0;
+    bool allUpgraded = false;
+};
+
+// The kit's side, in the child: upgrades the radios on `ports` and prints its figures.
+int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& log,
+            const std::vector<std::string>& ports) {
+    std::vector<cli::RadioSpec> radios;
+    for (const auto& port : ports) radios.push_back({port, ""});
+    std::FILE* sink = std::fopen("/dev/null", "w");
+    cli::FleetConsole console(sink, cli::OutputMode::Lines);
+    const auto started = std::chrono::steady_clock::now();
+    const cli::FleetResult result = cli::RunFleet(radios, {firmware, log, false, false}, console);
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    std::printf("%d %.6f %.6f %ld", result.exitStatus, wall, CpuSeconds(), usage.ru_maxrss);
+    for (const auto& radio : result.radios) std::printf(" %.6f", radio.seconds);
+    std::printf("\n");
+    return 0;
+}
+
+KitFigures RunKit(const char* self, const std::filesystem::path& firmware,
+                  const std::filesystem::path& log, const std::vector<std::string>& ports) {
+    int out[2];
+    if (::pipe(out) != 0) std::exit(1);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(out[1], 1);
+        ::close(out[0]);
+        ::close(out[1]);
+        std::vector<std::string> args{self, "--kit", firmware.string(), log.string()};
+        args.insert(args.end(), ports.begin(), ports.end());
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv("/proc/self/exe", argv.data());
+        ::_exit(127);
+    }
+    ::close(out[1]);
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    ::close(out[0]);
+    ::waitpid(pid, nullptr, 0);
+    KitFigures figures;
+    std::size_t at = 0;
+    auto next = [&]() { return std::strtod(text.c_str() + at, nullptr); };
+    auto skip = [&]() {
+        at = text.find(' ', at);
+        at = at == std::string::npos ? text.size() : at + 1;
+    };
+    figures.allUpgraded = next() == 0;
+    skip();
+    figures.wall = next();
+    skip();
+    figures.cpu = next();
+    skip();
+    figures.peakKiB = static_cast<long>(next());
+    skip();
+    for (std::size_t i = 0; i < ports.size() && at < text.size(); ++i) {
+        figures.seconds.push_back(next());
+        skip();
+    }
+    return figures;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc >= 4 && std::string(argv[1]) == "--kit") {
+        return KitSide(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
+    }
+    const int appRows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
+    std::vector<int> counts;
+    for (int i = 2; i < argc; ++i) counts.push_back(std::max(1, std::atoi(argv[i])));
+    if (counts.empty()) counts = {1, 4, 8, 16, 32};
+
+    const auto dir = std::filesystem::temp_directory_path() / ("kestro-bench-fleet-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto firmware = dir / "image.pvx";
+    std::ofstream(firmware, std::ios::binary) << bench::FullImage(appRows + 256);
+    const double pauses = std::chrono::duration<double>(bench::FixedPauses(firmware, dir / "virtual.csv")).count();
+
+    std::printf("%d application rows per radio; fixed pauses %.3f s per run\n", appRows, pauses);
+    std::printf("%4s  %10s  %10s  %8s  %8s  %9s  %9s  %9s  %9s  %12s\n", "N", "limit s", "median s",
+                "median", "worst", "wall s", "wall/one", "CPU s/N", "peak MB", "radios CPU s");
+    double oneRadio = 0.0;
+    for (const int n : counts) {
+        SimRadioConfig config;
+        config.pace = true;
+        config.latency = std::chrono::milliseconds{0};
+        std::vector<std::unique_ptr<PtyRadioServer>> servers;
+        std::vector<std::unique_ptr<std::atomic<std::size_t>>> bytes;
+        std::vector<std::string> ports;
+        for (int i = 0; i < n; ++i) {
+            servers.push_back(std::make_unique<PtyRadioServer>(config));
+            bytes.push_back(std::make_unique<std::atomic<std::size_t>>(0));
+            auto* count = bytes.back().get();
+            servers.back()->SetTrace([count](PtyRadioServer::Direction, std::span<const std::uint8_t> chunk) {
+                *count += chunk.size();
+            });
+            std::string error;
+            if (!servers.back()->Start(&error)) {
+                std::fprintf(stderr, "cannot serve radio %d: %s\n", i, error.c_str());
+                return 1;
+            }
+            ports.push_back(servers.back()->SlavePath());
+        }
+        std::filesystem::remove(dir / "runs.csv");
+        const double radiosCpuBefore = CpuSeconds();
+        const KitFigures kit = RunKit(argv[0], firmware, dir / "runs.csv", ports);
+        servers.clear();
+        const double radiosCpu = CpuSeconds() - radiosCpuBefore;
+        if (!kit.allUpgraded || kit.seconds.size() != static_cast<std::size_t>(n)) {
+            std::fprintf(stderr, "N = %d: not every radio was upgraded\n", n);
+            return 1;
+        }
+        // Each radio against its own limit: its bytes on the wire and the fixed pauses.
+        std::vector<double> ratios;
+        double limitSum = 0.0;
+        for (int i = 0; i < n; ++i) {
+            const double limit = static_cast<double>(bytes[i]->load()) * 10.0 / 76800.0 + pauses;
+            limitSum += limit;
+            ratios.push_back(kit.seconds[i] / limit);
+        }
+        std::sort(ratios.begin(), ratios.end());
+        if (n == 1 || oneRadio == 0.0) oneRadio = kit.seconds.front();
+        std::printf("%4d  %10.3f  %10.3f  %+7.2f%%  %+7.2f%%  %9.3f  %+8.2f%%  %9.4f  %9.1f  %12.2f\n", n,
+                    limitSum / n, ratios[ratios.size() / 2] * limitSum / n, (ratios[ratios.size() / 2] - 1) * 100,
+                    (ratios.back() - 1) * 100, kit.wall, (kit.wall / oneRadio - 1) * 100, kit.cpu / n,
+                    static_cast<double>(kit.peakKiB) / 1024.0, radiosCpu);
+        std::fflush(stdout);
+    }
+    std::filesystem::remove_all(dir);
+    return 0;
+}

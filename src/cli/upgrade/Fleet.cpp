@@ -1,0 +1,115 @@
+#include "cli/upgrade/Fleet.h"
+
+#include <memory>
+#include <system_error>
+#include <thread>
+
+#include "cli/upgrade/ExitCodes.h"
+#include "firmware/CCommFile.h"
+#include "firmware/FirmwareLoader.h"
+#include "platform/Paths.h"
+
+namespace kestro::cli {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Why the firmware file cannot be used, or empty when it can: told once, before any port is
+// opened or any simulated radio started.
+std::string FirmwareProblem(const std::filesystem::path& path) {
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) return "it does not exist";
+    if (!std::filesystem::is_regular_file(path, ec)) return "it is not a file";
+    if (std::filesystem::file_size(path, ec) == 0 && !ec) return "it is empty";
+    if (!ReadFirmwareFileBytes(path)) return "it cannot be read";
+    CFirmwareLoader loader;
+    CCommFile file;
+    std::string status;
+    loader.LoadFirmwareFile(path, file, [&status](const std::string& text) { status = text; });
+    return loader.m_firmwareLoadFailed != 0 ? status : std::string{};
+}
+
+std::string ShellWord(const std::string& word) {
+    if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                                "0123456789/._-=:,+@%") == std::string::npos) {
+        return word;
+    }
+    std::string quoted = "'";
+    for (const char c : word) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+}  // namespace
+
+std::string RecoveryCommand(const std::vector<RadioSummary>& radios, const RunSettings& settings) {
+    std::string command;
+    for (const RadioSummary& r : radios) {
+        if (r.needsRecovery) command += " --port " + ShellWord(r.port);
+    }
+    if (command.empty()) return {};
+    command = "kestro-upgrade --recovery" + command;
+    if (!settings.firmware.empty()) command += " --firmware " + ShellWord(settings.firmware.string());
+    if (!settings.log.empty()) command += " --log " + ShellWord(settings.log.string());
+    return command;
+}
+
+FleetResult RunFleet(const std::vector<RadioSpec>& radios, const RunSettings& settings,
+                     FleetConsole& console, const volatile std::sig_atomic_t* stop) {
+    FleetResult result;
+    const auto firmware = settings.firmware.empty() ? DefaultFirmwarePath() : settings.firmware;
+    if (const std::string problem = FirmwareProblem(firmware); !problem.empty()) {
+        console.Note(-1, "cannot use the firmware file " + firmware.string() + ": " + problem);
+        result.exitStatus = kExitFirmware;
+        return result;
+    }
+
+    std::vector<std::unique_ptr<RadioRun>> runs;
+    for (const RadioSpec& spec : radios) runs.push_back(std::make_unique<RadioRun>(spec, settings, console));
+    for (auto& run : runs) {
+        if (!run->Prepare() && run->ExitStatus() == kExitUsage) {
+            result.exitStatus = kExitUsage;  // a wrong port name: nothing is started
+            return result;
+        }
+    }
+    for (auto& run : runs) {
+        if (run->ExitStatus() == 0) run->Start();
+    }
+
+    // Each run goes on by itself; this thread only passes a stop request on and keeps the live
+    // lines' times current. Ctrl-C never cuts a frame: each worker ends at its next wait.
+    bool stopAsked = false;
+    auto anyRunning = [&runs] {
+        bool running = false;
+        for (const auto& run : runs) running = run->Poll() || running;
+        return running;
+    };
+    int ticks = 0;
+    while (anyRunning()) {
+        if (stop != nullptr && *stop != 0 && !stopAsked) {
+            stopAsked = true;
+            console.Note(-1, "Stopping at the next wait...");
+            for (auto& run : runs) run->RequestStop();
+        }
+        std::this_thread::sleep_for(20ms);
+        if (++ticks % 25 == 0) console.Tick();
+    }
+
+    int completed = 0;
+    for (auto& run : runs) {
+        result.radios.push_back(run->Summary());
+        if (run->ExitStatus() == kExitCompleted) ++completed;
+    }
+    console.Finish();
+    if (runs.size() == 1) {
+        result.exitStatus = runs.front()->ExitStatus();
+    } else if (stopAsked) {
+        result.exitStatus = kExitInterrupted;
+    } else {
+        result.exitStatus = completed == static_cast<int>(runs.size()) ? kExitCompleted : kExitRadioFailed;
+    }
+    console.Summary(result.radios, RecoveryCommand(result.radios, settings), result.exitStatus);
+    return result;
+}
+
+}  // namespace kestro::cli

@@ -1,0 +1,29 @@
+#pragma once
+// kestro-upgrade's whole job: the firmware file checked once, then one complete, independent run
+// per radio, all at once, watched until each has ended; then the summary and the exit status.
+
+#include <csignal>
+#include <vector>
+
+#include "cli/upgrade/FleetConsole.h"
+#include "cli/upgrade/RadioRun.h"
+
+namespace kestro::cli {
+
+struct FleetResult {
+    std::vector<RadioSummary> radios;
+    int exitStatus = 0;
+};
+
+// Runs every radio of `radios`. `stop` is polled: once it is not zero every run is asked to end
+// at its next wait. With one radio the exit status is that radio's own (4 for a port that could
+// not be opened, 5 when the kit could not run); with several: 0 when every radio was upgraded,
+// 130 after a stop, else 1.
+FleetResult RunFleet(const std::vector<RadioSpec>& radios, const RunSettings& settings,
+                     FleetConsole& console, const volatile std::sig_atomic_t* stop = nullptr);
+
+// "kestro-upgrade --recovery --port P --port Q [--firmware F] [--log L]" for the ports whose
+// radios were left needing recovery; empty when there are none.
+std::string RecoveryCommand(const std::vector<RadioSummary>& radios, const RunSettings& settings);
+
+}  // namespace kestro::cli

@@ -1,0 +1,268 @@
+#include "cli/upgrade/RadioRun.h"
+
+#include <cctype>
+
+#include "cli/upgrade/CommandLine.h"
+#include "cli/upgrade/ExitCodes.h"
+#include "cli/upgrade/Fleet.h"
+#include "log/UpgradeLog.h"
+#include "serial/PortNames.h"
+#include "upgrade/PortSetting.h"
+#include "upgrade/Texts.h"
+#if KESTRO_HAVE_SIMULATION
+#include "cli/upgrade/SimulatedLine.h"
+#endif
+
+namespace kestro::cli {
+
+namespace {
+
+constexpr const char* kSilentRadioHint =
+    "A radio that an interrupted upgrade left without firmware answers nothing; "
+    "kestro-upgrade --recovery on that port finishes it.";
+
+// `text` with each `name` not followed by a digit replaced by `port`.
+std::string Replaced(std::string text, const std::string& name, const std::string& port) {
+    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
+        const std::size_t end = at + name.size();
+        if (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) {
+            at = end;  // COM97 inside COM970
+            continue;
+        }
+        text.replace(at, name.size(), port);
+        at += port.size();
+    }
+    return text;
+}
+
+// `text` with the port number the kit gave a device path ("COM97", "Port: 97") replaced by
+// that path.
+std::string NamedByPath(std::string text, int portNumber, const std::string& port) {
+    if (portNumber <= 0 || PortName(portNumber) == port) return text;
+    text = Replaced(std::move(text), PortName(portNumber), port);
+    return Replaced(std::move(text), "Port: " + std::to_string(portNumber), "Port: " + port);
+}
+
+}  // namespace
+
+// What the hub reports about this radio, passed to the console: the window's idle text is no
+// status line here, a device path stays a path, the serial number shows once read, and a radio
+// that does not answer at all gets a hint at --recovery.
+class RadioRun::Reporter final : public IReporter {
+public:
+    Reporter(RadioRun& run) : m_run(run) {}
+
+    void SetStatusText(const std::string& text) override {
+        if (text == texts::kStartTheUpgrade) return;
+        if (text == texts::kRestoringCodeplug) m_restoring = true;
+        if (text == texts::kPreparingUpdate && m_codeplug.empty()) m_codeplug = m_restoring ? "Yes" : "No";
+        NoteSerial();
+        m_run.m_console.Status(m_run.m_index, text);
+    }
+    void SetProgressText(const std::string& label) override {
+        std::lock_guard lock(m_lock);
+        m_label = label;
+    }
+    void SetProgress(int position) override {
+        std::string label;
+        {
+            std::lock_guard lock(m_lock);
+            label = m_label;
+        }
+        m_run.m_console.Progress(m_run.m_index, position, label);
+    }
+    void ShowProgress(bool show) override { m_run.m_console.ShowProgress(m_run.m_index, show); }
+    void MessageBox(const std::string& text, TitleKind title, Icon icon) override {
+        const int number = m_run.m_hub ? m_run.m_hub->Engine().PortNumber() : 0;
+        m_run.m_console.Message(m_run.m_index, NamedByPath(text, number, m_run.m_port), title, icon);
+        if (text == texts::kCommError1) m_run.m_console.Note(m_run.m_index, kSilentRadioHint);
+    }
+
+    // The serial number and firmware version, once the radio has told them.
+    void NoteSerial() {
+        if (!m_run.m_hub || !m_serial.empty()) return;
+        const std::string serial = m_run.m_hub->m_link.DeviceSerialNumber();
+        if (serial.empty()) return;
+        m_serial = LogField(serial);
+        m_run.m_console.Serial(m_run.m_index, m_serial);
+    }
+
+    std::string m_serial;
+    std::string m_codeplug;
+
+private:
+    RadioRun& m_run;
+    std::mutex m_lock;
+    std::string m_label;
+    bool m_restoring = false;
+};
+
+RadioRun::RadioRun(RadioSpec spec, const RunSettings& settings, FleetConsole& console)
+    : m_spec(std::move(spec)),
+      m_settings(settings),
+      m_console(console),
+      m_index(console.AddRadio(m_spec.scenario.empty() ? m_spec.port : "simulated")),
+      m_port(m_spec.port),
+      m_trace(stderr),
+      m_reporter(std::make_unique<Reporter>(*this)) {}
+
+RadioRun::~RadioRun() {
+    m_hub.reset();  // stops a worker still running before the line goes
+#if KESTRO_HAVE_SIMULATION
+    m_line.reset();
+#endif
+}
+
+void RadioRun::NotStarted(const std::string& reason, int exitStatus) {
+    m_failure = reason;
+    m_exitStatus = exitStatus;
+    if (!reason.empty()) m_console.Note(m_index, reason);
+}
+
+bool RadioRun::Prepare() {
+    m_started = std::chrono::steady_clock::now();
+    std::string error;
+    if (!m_spec.scenario.empty()) {
+#if KESTRO_HAVE_SIMULATION
+        m_line = std::make_unique<SimulatedLine>();
+        if (!m_line->Start(m_spec.scenario, error)) {
+            NotStarted(error, kExitKit);
+            return false;
+        }
+        m_port = m_line->DevicePath();
+        m_console.RenamePort(m_index, m_port);
+        m_console.Started(m_index, m_spec.scenario);
+        ApplyPortChoice(m_line->PortChoice(), m_hubSettings, error);
+#else
+        NotStarted("--simulate needs pseudo-terminals, which this build lacks; run "
+                   "kestro-radio-sim on Linux and choose its port instead",
+                   kExitUsage);
+        return false;
+#endif
+    } else if (!ApplyPortChoice(m_spec.port, m_hubSettings, error)) {
+        NotStarted(error, kExitUsage);
+        return false;
+    }
+
+    CUpgradeHub::Options options;
+    options.firmwarePath = m_settings.firmware;
+    options.logPath = m_settings.log;
+    // A port named on the command line is that port: with several cables attached, the
+    // cable lookup would upgrade another radio than the one named.
+    options.cableFallback = PortNumberFromSettings(m_hubSettings) == 0;
+    // A simulated radio ends with the process: nothing to remember for it.
+    if (m_spec.scenario.empty()) options.recoveryFolder = DefaultRecoveryFolder();
+    if (m_settings.trace) options.portOwner = &m_trace;
+    m_hub = std::make_unique<CUpgradeHub>(*m_reporter, m_hubSettings, options);
+    if (m_settings.trace) {
+        m_trace.SetNext(m_hub.get());
+        m_hub->m_request.SetSendObserver([this](const Frame& frame) { m_trace.OnSent(frame.view()); });
+    }
+    m_hub->OnInitialUpdate();
+    TellOfRememberedRecovery();
+    if (m_settings.recovery) m_hub->SetRecoveryMode(true);
+    return true;
+}
+
+void RadioRun::TellOfRememberedRecovery() {
+    std::string note;
+    const auto record = m_hub->RememberedRecovery(PortNumberFromSettings(m_hubSettings), &note);
+    if (!note.empty()) m_console.Note(m_index, "kestro-upgrade: " + note);
+    // The run goes ahead as asked: scripts keep their meaning. The user learns how to finish the
+    // radio that an earlier run left between erase and boot swap.
+    if (!record || m_settings.recovery) return;
+    RadioSummary left;
+    left.port = record->PortArgument();
+    left.needsRecovery = true;
+    m_console.Note(m_index, "kestro-upgrade: an upgrade of the radio on " + record->Describe() +
+                                " stopped between erase and boot swap on " + record->SinceText() +
+                                " and may have left it without firmware; finish it with: " +
+                                RecoveryCommand({left}, m_settings));
+}
+
+bool RadioRun::Start() {
+    if (m_spec.scenario.empty()) m_console.Started(m_index, {});
+    m_started = std::chrono::steady_clock::now();
+    const StartResult result = m_hub->OnUpgrade();
+    const int number = m_hub->Engine().PortNumber();
+    if (m_spec.scenario.empty() && PortNumberFromSettings(m_hubSettings) == 0 && number > 0) {
+        m_port = DevicePathForPort(number).value_or(PortName(number));
+        m_console.RenamePort(m_index, m_port);
+    }
+    switch (result) {
+        case StartResult::Started: m_startedOk = true; return true;
+        case StartResult::LoadFailed:
+            NotStarted("cannot use the firmware file", kExitFirmware);
+            return false;
+        case StartResult::PortFailed:
+            NotStarted(NamedByPath(m_hub->Engine().LastOpenError(), number, m_port), kExitPort);
+            if (m_failure.empty()) m_failure = "the port could not be opened";
+            return false;
+        case StartResult::NoPortThread:
+            NotStarted("the port's thread could not be started", kExitKit);
+            return false;
+        case StartResult::NoWorker:
+        case StartResult::Busy: NotStarted("the run could not be started", kExitKit); return false;
+    }
+    return false;
+}
+
+bool RadioRun::Poll() {
+    if (m_startedOk && m_hub->UpgradeRunning()) return true;
+    if (!m_finished) Finish();
+    return false;
+}
+
+void RadioRun::RequestStop() {
+    if (m_hub) m_hub->RequestStop();
+}
+
+void RadioRun::Finish() {
+    m_finished = true;
+    RadioSummary& summary = m_summary;
+    if (m_hub) {
+        m_hub->JoinWorker();
+        m_trace.Flush();
+        m_reporter->NoteSerial();
+        summary.serial = m_reporter->m_serial;
+        summary.firmwareBefore = LogField(m_hub->m_link.DeviceFirmwareVersion());
+        summary.needsRecovery = m_hub->m_recoveryMode.load() == 1;
+    }
+    summary.port = m_port;
+    summary.codeplug = m_reporter->m_codeplug;
+    summary.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+    if (!m_startedOk) {
+        summary.outcome = "not started";
+        std::string reason = m_failure;
+        if (reason.starts_with(m_port + ": ")) reason.erase(0, m_port.size() + 2);
+        const char* what = m_exitStatus == kExitPort ? "port not opened" : "not started";
+        summary.result = reason.empty() ? what : std::string(what) + ": " + reason;
+    } else {
+        switch (m_hub->LastOutcome()) {
+            case RunOutcome::Completed:
+                summary.outcome = "completed";
+                summary.result = "upgraded";
+                m_exitStatus = kExitCompleted;
+                break;
+            case RunOutcome::Interrupted:
+                summary.outcome = "interrupted";
+                summary.result = "interrupted";
+                m_exitStatus = kExitInterrupted;
+                break;
+            case RunOutcome::Failed:
+            case RunOutcome::None: {
+                summary.outcome = "failed";
+                const std::string title = FleetConsole::MessageTitle(m_hub->LastMessage());
+                summary.result = title.empty() ? "failed" : title;
+                m_exitStatus = kExitRadioFailed;
+                break;
+            }
+        }
+    }
+    m_console.Ended(m_index, summary);
+}
+
+int RadioRun::ExitStatus() const { return m_exitStatus; }
+
+}  // namespace kestro::cli
