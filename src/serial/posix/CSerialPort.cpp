@@ -1,5 +1,5 @@
 // The POSIX back end of the port engine. The three-way wait is one poll() on the stop event, the
-// port and the send event; a pending send is taken first, then a stop, then bytes. Between a
+// port and the send event (ThreeWayWait); a pending send is taken first, then a stop, then bytes. Between a
 // reply's last byte and the next request on the wire the path makes no allocation, builds no
 // text and takes only m_portLock, which nobody else holds then.
 // Line events (break, CTS, ring, framing errors) are not reported on Linux: nothing in the kit
@@ -23,6 +23,7 @@
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
 #include "serial/posix/LineRate.h"
+#include "serial/posix/ThreeWayWait.h"
 
 namespace kestro {
 namespace {
@@ -275,6 +276,7 @@ void CSerialPort::PortThreadProc() {
             ::tcflush(m_hPort.Get(), TCIOFLUSH);
         }
     }
+    posix::ThreeWayWait wait(m_hStopEvent.PollHandle(), m_hPort.Get(), m_hSendEvent.PollHandle());
     for (;;) {
         // A pending send goes first, before a stop and before received bytes. Only with the
         // slot empty does the thread announce that it waits, under the same lock as the
@@ -293,43 +295,42 @@ void CSerialPort::PortThreadProc() {
             continue;
         }
 
-        // After a hang-up the port is left out of the wait: it would report POLLHUP forever.
-        const int portFd = m_portDead ? -1 : m_hPort.Get();
-        pollfd handles[3] = {
-            {m_hStopEvent.PollHandle(), POLLIN, 0},
-            {portFd, POLLIN, 0},
-            {m_hSendEvent.PollHandle(), POLLIN, 0},
-        };
-        const int ready = ::poll(handles, 3, -1);
+        posix::ThreeWayWait::Readiness ready{};
+        const bool woken = wait.Wait(ready);
         {
             std::lock_guard lock(m_portLock);
             m_waiting = false;
         }
-        if (ready <= 0) {
+        if (!woken) {
             continue;
         }
-        if (handles[WAIT_SEND].revents != 0) {
+        if (ready[posix::ThreeWayWait::kSend] != 0) {
             m_hSendEvent.Reset();
         }
         if (m_send.Pending()) {
             continue;  // the send first
         }
-        if (handles[WAIT_STOP].revents != 0) {
+        if (ready[posix::ThreeWayWait::kStop] != 0) {
             std::lock_guard lock(m_portLock);
             ReleasePort();
             m_threadRunning.store(0);
             return;
         }
-        if (handles[WAIT_PORT].revents != 0) {
+        if (ready[posix::ThreeWayWait::kPort] != 0) {
             DrainInput();
             constexpr short kLineGone = POLLHUP | POLLERR | POLLNVAL;
-            if (!m_portDead && (handles[WAIT_PORT].revents & kLineGone) != 0 &&
+            if (!m_portDead && (ready[posix::ThreeWayWait::kPort] & kLineGone) != 0 &&
                 !m_hStopEvent.IsSet()) {
                 // Nothing is left to read, yet the line keeps signalling: it has hung up
                 // without a failing read telling us so.
                 m_portDead = true;
                 DeliverError(PortWarningText("ReadFile()", SystemErrorText(EIO),
                                              m_portNumber.load()));
+            }
+            if (m_portDead) {
+                // After a hang-up the port is left out of the wait: it would report itself
+                // forever.
+                wait.ForgetPort();
             }
         }
     }

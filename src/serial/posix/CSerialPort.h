@@ -34,8 +34,6 @@ public:
     static int FindUsbPortNumber(const char* instanceId);
 
 private:
-    enum WaitResult { WAIT_STOP = 0, WAIT_PORT = 1, WAIT_SEND = 2 };
-
     void StopPortThread();
     // Gives up the descriptor, first lifting the exclusive mode: a tty that stays in use
     // elsewhere (a pseudo-terminal whose other side is open) would otherwise keep refusing every
