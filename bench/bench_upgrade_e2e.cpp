@@ -98,8 +98,8 @@ std::int64_t NowNanoseconds() {
         .count();
 }
 
-// The real clock, noting each pause of the procedure: the exchange after a pause is no measure
-// of the kit's turnaround.
+// The real clock, noting each pause of the procedure and each wait that timed out: the exchange
+// after one is no measure of the kit's turnaround.
 class PauseNotingClock final : public IClock {
 public:
     Millis Now() override { return RealClock::Instance().Now(); }
@@ -107,8 +107,11 @@ public:
         m_paused.store(true);
         return RealClock::Instance().Sleep(duration, interrupt);
     }
+    // A wait that timed out (a reply that wakes nobody, or none at all) is a pause as well.
     bool WaitFor(const ManualResetEvent& event, Millis timeout) override {
-        return RealClock::Instance().WaitFor(event, timeout);
+        const bool signalled = RealClock::Instance().WaitFor(event, timeout);
+        if (!signalled) m_paused.store(true);
+        return signalled;
     }
     void Wait(const ManualResetEvent& event) override { RealClock::Instance().Wait(event); }
     bool TakePaused() { return m_paused.exchange(false); }

@@ -1,7 +1,7 @@
 #pragma once
 // The Windows port engine: "\\.\COMn" opened exclusively for overlapped I/O, one port thread
 // that waits on the stop event, the port's event wait and the send event (in that order of
-// precedence, a pending send first of all), and reads and delivers one byte at a time.
+// precedence, a pending send first of all), reads what is waiting and delivers it byte by byte.
 // Included through serial/CSerialPort.h; free of <windows.h> so that its macros never reach
 // the code that owns an engine.
 
@@ -15,17 +15,13 @@
 #include <thread>
 
 #include "protocol/PortEngine.h"
+#include "serial/PortEngineShared.h"
 #include "serial/win32/WinHandle.h"
 
 namespace kestro {
 
-inline constexpr std::size_t kSendBufferSize = 256;
-inline constexpr unsigned kLineRate = 76800;
-// Time-outs of the line: a one-byte read may take 2 ms per byte plus 100 ms, a send 100 ms.
+// The gap after which a read of several bytes returns what it has.
 inline constexpr int kReadIntervalMs = 100;
-inline constexpr int kReadTotalMultiplierMs = 2;
-inline constexpr int kReadTotalConstantMs = 100;
-inline constexpr int kWriteTotalConstantMs = 100;
 // EV_RXCHAR, EV_RXFLAG, EV_CTS, EV_BREAK, EV_ERR and EV_RING.
 inline constexpr unsigned long kWatchedEvents = 0x01CB;
 inline constexpr const char* kLineDefinition = "baud=%d parity=%c data=%d stop=%d xon=off";
@@ -70,15 +66,16 @@ class CSerialPort final : public IPortEngine {
     bool TakeSend();
     void PerformSend();
     void DrainInput();
-    // Builds the warning text for `error` with m_portLock held; delivered after releasing it.
+    // Builds the warning text for `error`; delivered after m_portLock is released.
     std::string ReportPortError(const char* operationName, unsigned long error) const;
     void DeliverError(const std::string& text);
     bool StopSignalled() const;
     void CloseDeviceLocked();
 
-    // The send hand-off: the requester writes buffer, length and flag under m_sendLock (held
-    // for a copy of at most 256 bytes, never while the port is touched), then signals the event.
-    std::atomic<int> m_sendRequested{0};
+    // The send hand-off: the requester places its frame in the slot under m_sendLock (held for
+    // a copy of at most 256 bytes, never while the port is touched), then signals the event.
+    std::mutex m_sendLock;
+    SendSlot m_send;
     std::thread m_portThread;
     std::mutex m_portLock;
     std::atomic<int> m_threadRunning{0};
@@ -89,12 +86,10 @@ class CSerialPort final : public IPortEngine {
     std::unique_ptr<OsRecords> m_os;
     IPortOwner* m_owner = nullptr;
     std::atomic<int> m_portNumber{0};
-    std::mutex m_sendLock;
-    std::unique_ptr<std::uint8_t[]> m_sendBuffer;
-    int m_sendLength = 0;
-    // The port thread's copy of the frame it is writing.
+    // Port thread only: the frame it writes, and what one read brings in.
     std::array<std::uint8_t, kSendBufferSize> m_outgoing{};
     std::size_t m_outgoingLength = 0;
+    std::array<std::uint8_t, 512> m_incoming{};
     // Port thread only: an event wait is outstanding on m_hPort.
     bool m_waitArmed = false;
 
