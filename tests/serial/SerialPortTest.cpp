@@ -388,6 +388,42 @@ TEST_F(SerialPortTest, SendRequestedDuringADrainGoesOutAfterIt) {
     EXPECT_EQ(m_pty.Read(frame.size(), 10s), frame);
 }
 
+// Bursts larger than one read, delivered to a slow owner, while the requester's thread hands off
+// a frame: the owner is never entered twice at once, no byte is lost or reordered, and the frame
+// (whose purge would drop whatever is still waiting) goes out only once the burst is drained.
+TEST_F(SerialPortTest, BurstsArriveOneByteAtATimeAndASendFromAnotherThreadWaitsForTheDrain) {
+    OpenAndStart();
+    constexpr std::size_t kBurst = 700;
+    std::atomic<int> inside{0};
+    std::atomic<bool> overlapped{false};
+    m_owner.SetHook([&](std::uint8_t) {
+        if (inside.fetch_add(1) != 0) {
+            overlapped.store(true);
+        }
+        std::this_thread::sleep_for(20us);
+        inside.fetch_sub(1);
+    });
+    Bytes stream;
+    for (std::size_t i = 0; i < 3 * kBurst; ++i) {
+        stream.push_back(static_cast<std::uint8_t>(i * 13 + i / 256));
+    }
+    const Bytes frame = Frame(9, 0x70);
+
+    m_pty.Write(Bytes(stream.begin(), stream.begin() + kBurst));
+    ASSERT_TRUE(m_owner.WaitForBytes(100));
+    m_port.HandOff(frame.data(), frame.size());
+    for (int burst = 1; burst < 3; ++burst) {
+        std::this_thread::sleep_for(2ms);
+        m_pty.Write(Bytes(stream.begin() + burst * kBurst, stream.begin() + (burst + 1) * kBurst));
+    }
+
+    EXPECT_EQ(m_pty.Read(frame.size(), 10s), frame);
+    EXPECT_GE(m_owner.BytesSeen().size(), kBurst) << "the frame went out during the first burst";
+    ASSERT_TRUE(m_owner.WaitForBytes(stream.size()));
+    EXPECT_EQ(m_owner.BytesSeen(), stream);
+    EXPECT_FALSE(overlapped.load()) << "two deliveries ran at once";
+}
+
 TEST_F(SerialPortTest, SendPendingAtAStopGoesFirstAndDropsWaitingBytes) {
     OpenAndStart();
     const Bytes frame = Frame(6, 0x50);
