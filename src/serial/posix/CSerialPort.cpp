@@ -252,7 +252,9 @@ void CSerialPort::HandOff(const std::uint8_t* bytes, std::size_t length) {
     bool wake = false;
     {
         std::lock_guard lock(m_portLock);
-        if (m_waiting && m_hPort.IsOpen()) {
+        // Bytes still waiting came while the port thread delivered the last ones, and it is
+        // about to wake for them: they are delivered before the frame goes out, as in a drain.
+        if (m_waiting && m_hPort.IsOpen() && !InputWaitingLocked()) {
             WriteFrameLocked(bytes, std::min(length, kSendBufferSize));
             written = true;
         } else {
@@ -278,17 +280,27 @@ void CSerialPort::PortThreadProc() {
     }
     posix::ThreeWayWait wait(m_hStopEvent.PollHandle(), m_hPort.Get(), m_hSendEvent.PollHandle());
     for (;;) {
-        // A pending send goes first, before a stop and before received bytes. Only with the
-        // slot empty does the thread announce that it waits, under the same lock as the
-        // requester's look at it: a frame is either in the slot or written by the requester.
+        // A pending send goes first, before a stop and before received bytes, once the drain
+        // before it has seen the queue empty: its purge must not drop bytes that came while the
+        // last ones were being delivered. Only with the slot empty does the thread announce that
+        // it waits, under the same lock as the requester's look at it: a frame is either in the
+        // slot or written by the requester.
         std::size_t sendLength = 0;
+        bool drainFirst = false;
         {
             std::lock_guard lock(m_portLock);
-            sendLength = m_send.Take(m_outgoing);
-            if (sendLength > 0) {
-                WriteFrameLocked(m_outgoing.data(), sendLength);
+            drainFirst = m_drainUnconfirmed && m_send.Pending();
+            if (!drainFirst) {
+                sendLength = m_send.Take(m_outgoing);
+                if (sendLength > 0) {
+                    WriteFrameLocked(m_outgoing.data(), sendLength);
+                }
             }
-            m_waiting = sendLength == 0;
+            m_waiting = !drainFirst && sendLength == 0;
+        }
+        if (drainFirst) {
+            DrainInput();
+            continue;
         }
         if (sendLength > 0) {
             FrameWritten();
@@ -374,6 +386,11 @@ void CSerialPort::WriteFrameLocked(const std::uint8_t* bytes, std::size_t length
     }
 }
 
+bool CSerialPort::InputWaitingLocked() const {
+    int waiting = 0;
+    return ::ioctl(m_hPort.Get(), FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
 void CSerialPort::FrameWritten() {
     if (m_owner != nullptr) {
         m_owner->OnFrameWritten(m_portNumber.load());
@@ -381,10 +398,13 @@ void CSerialPort::FrameWritten() {
 }
 
 void CSerialPort::DrainInput() {
-    // Everything waiting is read in one call and handed over byte by byte; the drain ends when
-    // a read finds nothing more. A read that fails is reported once and the drain goes on; a
-    // second failure in a row ends it, so that a port that keeps failing cannot keep the thread
-    // reporting instead of waiting for a stop.
+    // Everything waiting is read in one call and handed over byte by byte. A read that did not
+    // fill the buffer took all there was; bytes that came during the delivery wake the next
+    // wait, unless a frame is to go out, which waits until a read finds the queue empty. A read
+    // that fails is reported once and the drain goes on; a second failure in a row ends it, so
+    // that a port that keeps failing cannot keep the thread reporting instead of waiting for a
+    // stop.
+    m_drainUnconfirmed = false;
     bool lastReadFailed = false;
     for (;;) {
         if (m_hStopEvent.IsSet()) {
@@ -408,6 +428,10 @@ void CSerialPort::DrainInput() {
                     m_owner->OnSerialRxChar(m_incoming[static_cast<std::size_t>(i)],
                                             m_portNumber.load());
                 }
+            }
+            if (static_cast<std::size_t>(got) < m_incoming.size() && !m_send.Pending()) {
+                m_drainUnconfirmed = true;
+                return;
             }
             continue;
         }

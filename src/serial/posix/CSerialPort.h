@@ -42,6 +42,8 @@ private:
     void PortThreadProc();
     // With m_portLock held: purges both queues, then writes the frame.
     void WriteFrameLocked(const std::uint8_t* bytes, std::size_t length);
+    // With m_portLock held: received bytes are waiting to be read.
+    bool InputWaitingLocked() const;
     void FrameWritten();
     void DrainInput();
     void DeliverError(const std::string& text);
@@ -64,6 +66,9 @@ private:
     PortEvent m_hSendEvent;
     IPortOwner* m_owner = nullptr;
     std::atomic<int> m_portNumber{0};
+    // Port thread only: the last drain ended on a read that took less than it could, so bytes
+    // may have come since.
+    bool m_drainUnconfirmed = false;
     // Port thread only: the frame it writes, and what one read brings in.
     std::array<std::uint8_t, kSendBufferSize> m_outgoing{};
     std::array<std::uint8_t, 512> m_incoming{};
