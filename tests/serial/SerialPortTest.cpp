@@ -18,6 +18,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <string>
@@ -394,14 +395,18 @@ TEST_F(SerialPortTest, SendRequestedDuringADrainGoesOutAfterIt) {
 TEST_F(SerialPortTest, BurstsArriveOneByteAtATimeAndASendFromAnotherThreadWaitsForTheDrain) {
     OpenAndStart();
     constexpr std::size_t kBurst = 700;
-    std::atomic<int> inside{0};
-    std::atomic<bool> overlapped{false};
-    m_owner.SetHook([&](std::uint8_t) {
-        if (inside.fetch_add(1) != 0) {
-            overlapped.store(true);
+    // Shared with the hook, which may outlive this body when an assertion ends it early.
+    struct Deliveries {
+        std::atomic<int> inside{0};
+        std::atomic<bool> overlapped{false};
+    };
+    const auto deliveries = std::make_shared<Deliveries>();
+    m_owner.SetHook([deliveries](std::uint8_t) {
+        if (deliveries->inside.fetch_add(1) != 0) {
+            deliveries->overlapped.store(true);
         }
         std::this_thread::sleep_for(20us);
-        inside.fetch_sub(1);
+        deliveries->inside.fetch_sub(1);
     });
     Bytes stream;
     for (std::size_t i = 0; i < 3 * kBurst; ++i) {
@@ -421,7 +426,7 @@ TEST_F(SerialPortTest, BurstsArriveOneByteAtATimeAndASendFromAnotherThreadWaitsF
     EXPECT_GE(m_owner.BytesSeen().size(), kBurst) << "the frame went out during the first burst";
     ASSERT_TRUE(m_owner.WaitForBytes(stream.size()));
     EXPECT_EQ(m_owner.BytesSeen(), stream);
-    EXPECT_FALSE(overlapped.load()) << "two deliveries ran at once";
+    EXPECT_FALSE(deliveries->overlapped.load()) << "two deliveries ran at once";
 }
 
 TEST_F(SerialPortTest, SendPendingAtAStopGoesFirstAndDropsWaitingBytes) {
