@@ -1,7 +1,7 @@
-// The POSIX back end of the port engine. The three-way wait is one poll() on the stop event, the
-// port and the send event (ThreeWayWait); a pending send is taken first, then a stop, then bytes. Between a
-// reply's last byte and the next request on the wire the path makes no allocation, builds no
-// text and takes only m_portLock, which nobody else holds then.
+// The POSIX back end of the port engine. The three-way wait (ThreeWayWait) watches the stop
+// event, the port and the send event at once; a pending send is taken first, then a stop, then
+// bytes. Between a reply's last byte and the next request on the wire the path makes no
+// allocation, builds no text and takes only m_portLock, which nobody else holds then.
 // Line events (break, CTS, ring, framing errors) are not reported on Linux: nothing in the kit
 // acts on them, and termios offers no portable way to wait for them alongside the data.
 
