@@ -12,7 +12,7 @@ namespace kestro {
 
 inline constexpr std::size_t kSendBufferSize = 256;
 inline constexpr unsigned kLineRate = 76800;
-// Time-outs of the line: a one-byte read may take 2 ms per byte plus 100 ms, a send 100 ms.
+// Time-outs of the line: a read may take 2 ms per byte plus 100 ms, a send 100 ms.
 inline constexpr int kReadTotalMultiplierMs = 2;
 inline constexpr int kReadTotalConstantMs = 100;
 inline constexpr int kWriteTotalConstantMs = 100;
