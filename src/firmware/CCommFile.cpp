@@ -181,9 +181,12 @@ const char* DecodeRecord(std::string_view line, Record& record) {
 }  // namespace
 
 bool CCommFile::ParseHexRecords(std::string_view text, HexParseError& error) {
-    m_byteImage.reset();
-    auto image = std::make_unique<ByteImage>();
-    image->fill(0xFF);
+    std::vector<Row>().swap(m_image);
+    // Every byte starts erased; the table is filled once, with no zeroing before it.
+    Row erased;
+    erased.fill(0xFF);
+    std::vector<Row> image;
+    image.assign(kMaxRows, erased);
     auto refuse = [&error](int line, const char* reason) {
         error.m_line = line;
         error.m_reason = reason;
@@ -225,8 +228,17 @@ bool CCommFile::ParseHexRecords(std::string_view text, HexParseError& error) {
                 if (first + static_cast<std::uint64_t>(record.m_count) > kImageBytes) {
                     return refuse(line, "data beyond byte address 0x3FFFF");
                 }
-                std::memcpy(image->data() + first, record.m_data.data(),
-                            static_cast<std::size_t>(record.m_count));
+                const std::uint8_t* from = record.m_data.data();
+                auto left = static_cast<std::size_t>(record.m_count);
+                constexpr auto kRowBytes = static_cast<std::size_t>(kRowDataBytes);
+                for (auto at = static_cast<std::size_t>(first); left > 0;) {
+                    const std::size_t column = at % kRowBytes;
+                    const std::size_t part = std::min(left, kRowBytes - column);
+                    std::memcpy(image[at / kRowBytes].data() + 2 + column, from, part);
+                    at += part;
+                    from += part;
+                    left -= part;
+                }
                 // A record of no bytes carries nothing: a file of only such records would erase
                 // the radio and write blank rows.
                 if (record.m_count > 0) ++dataRecords;
@@ -236,7 +248,7 @@ bool CCommFile::ParseHexRecords(std::string_view text, HexParseError& error) {
                 if (dataRecords == 0) {
                     return refuse(line, "no data record");
                 }
-                m_byteImage = std::move(image);
+                m_image = std::move(image);
                 return true;
             case kExtendedSegment:
             case kExtendedLinear: {
@@ -257,36 +269,34 @@ bool CCommFile::ParseHexRecords(std::string_view text, HexParseError& error) {
 }
 
 void CCommFile::BuildRowTable() {
-    if (!m_byteImage) {
-        m_byteImage = std::make_unique<ByteImage>();
-        m_byteImage->fill(0xFF);
+    if (m_image.empty()) {
+        Row erased;
+        erased.fill(0xFF);
+        m_image.assign(kMaxRows, erased);
     }
-    const std::uint8_t* bytes = m_byteImage->data();
-
-    int kept = kBootRows;
-    for (int r = kBootRows; r < kMaxRows; ++r) {
-        kept += IsRowErased(bytes + r * kRowDataBytes) ? 0 : 1;
-    }
-
-    std::vector<Row> table;
-    table.reserve(static_cast<std::size_t>(kept));
+    // Kept rows move down over dropped ones; a row never moves up, so none is overwritten
+    // before it has been looked at.
+    std::size_t kept = 0;
     m_appStartRow = 0;
     for (int r = 0; r < kMaxRows; ++r) {
-        const std::uint8_t* rowBytes = bytes + r * kRowDataBytes;
-        if (r >= kBootRows && IsRowErased(rowBytes)) {
+        Row& row = m_image[static_cast<std::size_t>(r)];
+        if (r >= kBootRows && IsRowErased(row.data() + 2)) {
             continue;
         }
-        Row& row = table.emplace_back();
         row[0] = static_cast<std::uint8_t>(r >> 8);
         row[1] = static_cast<std::uint8_t>(r & 0xFF);
-        std::memcpy(row.data() + 2, rowBytes, kRowDataBytes);
         if (r == kAppStartRowNumber) {
-            m_appStartRow = static_cast<int>(table.size()) - 1;
+            m_appStartRow = static_cast<int>(kept);
         }
+        if (kept != static_cast<std::size_t>(r)) {
+            m_image[kept] = row;
+        }
+        ++kept;
     }
-    m_rowTable = std::move(table);
+    m_image.resize(kept);
+    m_rowTable = std::move(m_image);
+    m_image = {};
     m_rowCount = static_cast<int>(m_rowTable.size());
-    m_byteImage.reset();
 }
 
 const CCommFile::Row& CCommFile::RowAt(int position) const {

@@ -5,7 +5,6 @@
 
 #include <array>
 #include <cstdint>
-#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,12 +29,13 @@ public:
     static constexpr std::uint32_t kImageBytes = 0x40000;
 
     // First pass: reads every record of `text` up to its end-of-file record into a fresh byte
-    // image. Returns false and fills `error` when the text is damaged; the image is then
-    // released and the row table keeps its previous content.
+    // image, kept as all kMaxRows rows. Returns false and fills `error` when the text is
+    // damaged; the image is then released and the row table keeps its previous content.
     bool ParseHexRecords(std::string_view text, HexParseError& error);
 
-    // Second pass: cuts the byte image of the last successful first pass into the row table,
-    // then releases the image. Without such an image it builds the table of an erased image.
+    // Second pass: makes the row table of the image of the last successful first pass, dropping
+    // erased rows in place; the image's storage becomes the table. Without such an image it
+    // builds the table of an erased image.
     void BuildRowTable();
 
     // The row at table position 0 .. m_rowCount - 1.
@@ -50,8 +50,9 @@ public:
     int m_appStartRow = 0;
 
 private:
-    using ByteImage = std::array<std::uint8_t, kImageBytes>;
-    std::unique_ptr<ByteImage> m_byteImage;
+    // Row r holds image bytes 16 r .. 16 r + 15 behind room for its number; empty when there is
+    // no image.
+    std::vector<Row> m_image;
 };
 
 }  // namespace kestro

@@ -1,5 +1,6 @@
 #include "firmware/FirmwareLoader.h"
 
+#include <algorithm>
 #include <fstream>
 #include <system_error>
 
@@ -22,10 +23,22 @@ std::optional<std::string> ReadFirmwareFileBytes(const std::filesystem::path& pa
     if (!in) {
         return std::nullopt;
     }
-    std::string bytes(static_cast<std::size_t>(size), '\0');
-    in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    // A file that shrank while being read is taken as far as it reached.
-    bytes.resize(static_cast<std::size_t>(in.gcount()));
+    // Read through a small buffer into reserved room: a string sized up front would be filled
+    // with zeros first, only to be overwritten at once.
+    std::string bytes;
+    bytes.reserve(static_cast<std::size_t>(size));
+    char chunk[64 * 1024];
+    // A file that shrank while being read is taken as far as it reached, one that grew as far
+    // as its size when it was looked at.
+    while (bytes.size() < size) {
+        const auto want = std::min<std::uintmax_t>(sizeof chunk, size - bytes.size());
+        in.read(chunk, static_cast<std::streamsize>(want));
+        const auto got = static_cast<std::size_t>(in.gcount());
+        bytes.append(chunk, got);
+        if (got < want) {
+            break;
+        }
+    }
     if (bytes.empty()) {
         return std::nullopt;
     }
@@ -35,7 +48,7 @@ std::optional<std::string> ReadFirmwareFileBytes(const std::filesystem::path& pa
 void CFirmwareLoader::LoadFirmwareFile(const std::filesystem::path& path, CCommFile& file,
                                        const StatusTextSink& setStatusText) {
     if (auto bytes = ReadFirmwareFileBytes(path)) {
-        m_firmwareText = DecodeFirmwareBytes(*bytes);
+        m_firmwareText = DecodeFirmwareBytes(std::move(*bytes));
     }
     DecodeFirmwareText(file, setStatusText);
 }
@@ -45,7 +58,8 @@ void CFirmwareLoader::LoadFirmwareFile(CCommFile& file, const StatusTextSink& se
 }
 
 void CFirmwareLoader::DecodeFirmwareText(CCommFile& file, const StatusTextSink& setStatusText) {
-    if (FirmwareLineCount(m_firmwareText) == 1) {
+    // One line only (no CR LF anywhere) is no firmware file.
+    if (m_firmwareText.find("\r\n") == std::string::npos) {
         setStatusText(kFirmwareCanNotOpenText);
         m_firmwareLoadFailed = 1;
         return;

@@ -61,23 +61,26 @@ TextEncoding DetectTextEncoding(std::string_view bytes) {
 }
 
 std::string DecodeFirmwareBytes(std::string_view bytes) {
+    return DecodeFirmwareBytes(std::string(bytes));
+}
+
+std::string DecodeFirmwareBytes(std::string&& bytes) {
     const TextEncoding encoding = DetectTextEncoding(bytes);
-    std::string text;
     if (encoding == TextEncoding::kEightBit) {
+        bytes.resize(std::min(bytes.find('\0'), bytes.size()));
         // A UTF-8 byte-order mark would otherwise stand in front of the first record.
         if (bytes.size() >= 3 && std::memcmp(bytes.data(), "\xEF\xBB\xBF", 3) == 0) {
-            bytes.remove_prefix(3);
+            bytes.erase(0, 3);
         }
-        bytes = bytes.substr(0, std::min(bytes.find('\0'), bytes.size()));
-        text.resize(bytes.size());
-        std::transform(bytes.begin(), bytes.end(), text.begin(), Upper);
-        return text;
+        std::transform(bytes.begin(), bytes.end(), bytes.begin(), Upper);
+        return std::move(bytes);
     }
 
     const bool bigEndian = encoding == TextEncoding::kUtf16Be;
     const auto b0 = static_cast<unsigned char>(bytes[0]);
     const bool hasMark = (b0 == 0xFF || b0 == 0xFE) && UnitAt(bytes, 0, bigEndian) == 0xFEFF;
     const std::size_t units = bytes.size() / 2;
+    std::string text;
     text.reserve(units);
     for (std::size_t i = hasMark ? 1 : 0; i < units; ++i) {
         const unsigned unit = UnitAt(bytes, i, bigEndian);

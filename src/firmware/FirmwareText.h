@@ -17,6 +17,8 @@ TextEncoding DetectTextEncoding(std::string_view bytes);
 // The text up to its first NUL character, as 8-bit characters, upper-cased. UTF-16 units above
 // 0xFF have no 8-bit form and become '?'.
 std::string DecodeFirmwareBytes(std::string_view bytes);
+// The same, reusing the file's own buffer for an 8-bit text instead of copying it.
+std::string DecodeFirmwareBytes(std::string&& bytes);
 
 // Lines of a text as a multi-line edit box counts them: CR LF pairs plus one.
 int FirmwareLineCount(std::string_view text);

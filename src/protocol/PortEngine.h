@@ -18,6 +18,10 @@ public:
     // A port failure worth telling the user about (for example the cable was pulled).
     // `text` is complete and readable; `portNumber` names the port.
     virtual void OnPortError(const std::string& text, int portNumber) = 0;
+    // Called once a handed-off frame has been written to the line, on the thread that wrote it
+    // (the port thread or the requester). It lets a measurement see when a request left; the
+    // kit itself needs nothing here.
+    virtual void OnFrameWritten(int /*portNumber*/) {}
 };
 
 // The send hand-off: the requester places a frame and signals; the engine's thread sends it at

@@ -18,6 +18,7 @@
 #include <cstring>
 #include <condition_variable>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <numeric>
 #include <string>
@@ -386,6 +387,46 @@ TEST_F(SerialPortTest, SendRequestedDuringADrainGoesOutAfterIt) {
     ASSERT_TRUE(m_owner.WaitForBytes(stream.size()));
     EXPECT_EQ(m_owner.BytesSeen(), stream);
     EXPECT_EQ(m_pty.Read(frame.size(), 10s), frame);
+}
+
+// Bursts larger than one read, delivered to a slow owner, while the requester's thread hands off
+// a frame: the owner is never entered twice at once, no byte is lost or reordered, and the frame
+// (whose purge would drop whatever is still waiting) goes out only once the burst is drained.
+TEST_F(SerialPortTest, BurstsArriveOneByteAtATimeAndASendFromAnotherThreadWaitsForTheDrain) {
+    OpenAndStart();
+    constexpr std::size_t kBurst = 700;
+    // Shared with the hook, which may outlive this body when an assertion ends it early.
+    struct Deliveries {
+        std::atomic<int> inside{0};
+        std::atomic<bool> overlapped{false};
+    };
+    const auto deliveries = std::make_shared<Deliveries>();
+    m_owner.SetHook([deliveries](std::uint8_t) {
+        if (deliveries->inside.fetch_add(1) != 0) {
+            deliveries->overlapped.store(true);
+        }
+        std::this_thread::sleep_for(20us);
+        deliveries->inside.fetch_sub(1);
+    });
+    Bytes stream;
+    for (std::size_t i = 0; i < 3 * kBurst; ++i) {
+        stream.push_back(static_cast<std::uint8_t>(i * 13 + i / 256));
+    }
+    const Bytes frame = Frame(9, 0x70);
+
+    m_pty.Write(Bytes(stream.begin(), stream.begin() + kBurst));
+    ASSERT_TRUE(m_owner.WaitForBytes(100));
+    m_port.HandOff(frame.data(), frame.size());
+    for (int burst = 1; burst < 3; ++burst) {
+        std::this_thread::sleep_for(2ms);
+        m_pty.Write(Bytes(stream.begin() + burst * kBurst, stream.begin() + (burst + 1) * kBurst));
+    }
+
+    EXPECT_EQ(m_pty.Read(frame.size(), 10s), frame);
+    EXPECT_GE(m_owner.BytesSeen().size(), kBurst) << "the frame went out during the first burst";
+    ASSERT_TRUE(m_owner.WaitForBytes(stream.size()));
+    EXPECT_EQ(m_owner.BytesSeen(), stream);
+    EXPECT_FALSE(deliveries->overlapped.load()) << "two deliveries ran at once";
 }
 
 TEST_F(SerialPortTest, SendPendingAtAStopGoesFirstAndDropsWaitingBytes) {

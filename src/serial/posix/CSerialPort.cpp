@@ -1,5 +1,7 @@
-// The POSIX back end of the port engine. The three-way wait is one poll() on the stop event, the
-// port and the send event; a pending send is taken first, then a stop, then bytes.
+// The POSIX back end of the port engine. The three-way wait (ThreeWayWait) watches the stop
+// event, the port and the send event at once; a pending send is taken first, then a stop, then
+// bytes. Between a reply's last byte and the next request on the wire the path makes no
+// allocation, builds no text and takes only m_portLock, which nobody else holds then.
 // Line events (break, CTS, ring, framing errors) are not reported on Linux: nothing in the kit
 // acts on them, and termios offers no portable way to wait for them alongside the data.
 
@@ -21,6 +23,7 @@
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
 #include "serial/posix/LineRate.h"
+#include "serial/posix/ThreeWayWait.h"
 
 namespace kestro {
 namespace {
@@ -82,7 +85,11 @@ int ConfigureLine(int fd) {
     if (::ioctl(fd, TIOCMBIC, &rts) != 0 && errno != ENOTTY && errno != EINVAL) {
         return errno;
     }
-    return posix::SetExactLineRate(fd, kLineRate);
+    if (const int error = posix::SetExactLineRate(fd, kLineRate); error != 0) {
+        return error;
+    }
+    posix::RequestLowLatency(fd);
+    return 0;
 }
 
 }  // namespace
@@ -135,9 +142,8 @@ bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
         m_hStopEvent.Reset();
         m_owner = owner;
         {
-            std::lock_guard sendLock(m_sendLock);
-            m_sendRequested.store(0);
-            m_sendBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kSendBufferSize);
+            std::lock_guard portLock(m_portLock);
+            m_send.Clear();
         }
         m_portNumber.store(portNumber);
 
@@ -246,27 +252,27 @@ void CSerialPort::HandOff(const std::uint8_t* bytes, std::size_t length) {
     if (bytes == nullptr || length == 0) {
         return;
     }
+    bool written = false;
+    bool wake = false;
     {
-        std::lock_guard lock(m_sendLock);
-        if (m_sendBuffer == nullptr) {
-            return;
+        std::lock_guard lock(m_portLock);
+        // Bytes still waiting came while the port thread delivered the last ones, and it is
+        // about to wake for them: they are delivered before the frame goes out, as in a drain.
+        if (m_waiting && m_hPort.IsOpen() && !InputWaitingLocked()) {
+            WriteFrameLocked(bytes, std::min(length, kSendBufferSize));
+            written = true;
+        } else {
+            m_send.Put(bytes, length);
+            // A running thread looks at the slot before it waits again; the event is for a
+            // thread not running yet, whose first wait then ends at once.
+            wake = m_threadRunning.load() == 0;
         }
-        length = std::min(length, kSendBufferSize);
-        std::memcpy(m_sendBuffer.get(), bytes, length);
-        m_sendLength = static_cast<int>(length);
-        m_sendRequested.store(1);
     }
-    m_hSendEvent.Set();
-}
-
-bool CSerialPort::TakeSend() {
-    std::lock_guard lock(m_sendLock);
-    if (m_sendRequested.exchange(0) != 1 || m_sendBuffer == nullptr) {
-        return false;
+    if (written) {
+        FrameWritten();
+    } else if (wake) {
+        m_hSendEvent.Set();
     }
-    m_outgoingLength = static_cast<std::size_t>(m_sendLength);
-    std::memcpy(m_outgoing.data(), m_sendBuffer.get(), m_outgoingLength);
-    return true;
 }
 
 void CSerialPort::PortThreadProc() {
@@ -276,78 +282,85 @@ void CSerialPort::PortThreadProc() {
             ::tcflush(m_hPort.Get(), TCIOFLUSH);
         }
     }
+    posix::ThreeWayWait wait(m_hStopEvent.PollHandle(), m_hPort.Get(), m_hSendEvent.PollHandle());
     for (;;) {
-        // After a hang-up the port is left out of the wait: it would report POLLHUP forever.
-        const int portFd = m_portDead ? -1 : m_hPort.Get();
-        pollfd handles[3] = {
-            {m_hStopEvent.PollHandle(), POLLIN, 0},
-            {portFd, POLLIN, 0},
-            {m_hSendEvent.PollHandle(), POLLIN, 0},
-        };
-        WaitResult result = WAIT_FAILED;
-        if (::poll(handles, 3, -1) > 0) {
-            if (handles[WAIT_STOP].revents != 0) {
-                result = WAIT_STOP;
-            } else if (handles[WAIT_PORT].revents != 0) {
-                result = WAIT_PORT;
-            } else if (handles[WAIT_SEND].revents != 0) {
-                result = WAIT_SEND;
+        // A pending send goes first, before a stop and before received bytes, once the drain
+        // before it has seen the queue empty: its purge must not drop bytes that came while the
+        // last ones were being delivered. Only with the slot empty does the thread announce that
+        // it waits, under the same lock as the requester's look at it: a frame is either in the
+        // slot or written by the requester.
+        std::size_t sendLength = 0;
+        bool drainFirst = false;
+        {
+            std::lock_guard lock(m_portLock);
+            drainFirst = m_drainUnconfirmed && m_send.Pending();
+            if (!drainFirst) {
+                sendLength = m_send.Take(m_outgoing);
+                if (sendLength > 0) {
+                    WriteFrameLocked(m_outgoing.data(), sendLength);
+                }
             }
+            m_waiting = !drainFirst && sendLength == 0;
         }
-        // The event is reset before the flag is looked at: a hand-off that comes later sets
-        // the event again and wakes the next wait, so no send is ever left waiting unseen.
-        m_hSendEvent.Reset();
-        const bool sendTaken = TakeSend();
-        if (sendTaken) {
-            result = WAIT_SEND;
+        if (drainFirst) {
+            DrainInput();
+            continue;
+        }
+        if (sendLength > 0) {
+            FrameWritten();
+            continue;
         }
 
-        switch (result) {
-            case WAIT_STOP: {
-                std::lock_guard lock(m_portLock);
-                ReleasePort();
-                m_threadRunning.store(0);
-                return;
+        posix::ThreeWayWait::Readiness ready{};
+        const bool woken = wait.Wait(ready);
+        {
+            std::lock_guard lock(m_portLock);
+            m_waiting = false;
+        }
+        if (!woken) {
+            continue;
+        }
+        if (ready[posix::ThreeWayWait::kSend] != 0) {
+            m_hSendEvent.Reset();
+        }
+        if (m_send.Pending()) {
+            continue;  // the send first
+        }
+        if (ready[posix::ThreeWayWait::kStop] != 0) {
+            std::lock_guard lock(m_portLock);
+            ReleasePort();
+            m_threadRunning.store(0);
+            return;
+        }
+        if (ready[posix::ThreeWayWait::kPort] != 0) {
+            DrainInput();
+            constexpr short kLineGone = POLLHUP | POLLERR | POLLNVAL;
+            if (!m_portDead && (ready[posix::ThreeWayWait::kPort] & kLineGone) != 0 &&
+                !m_hStopEvent.IsSet()) {
+                // Nothing is left to read, yet the line keeps signalling: it has hung up
+                // without a failing read telling us so.
+                m_portDead = true;
+                DeliverError(PortWarningText("ReadFile()", SystemErrorText(EIO),
+                                             m_portNumber.load()));
             }
-            case WAIT_PORT: {
-                DrainInput();
-                constexpr short kLineGone = POLLHUP | POLLERR | POLLNVAL;
-                if (!m_portDead && (handles[WAIT_PORT].revents & kLineGone) != 0 &&
-                    !m_hStopEvent.IsSet()) {
-                    // Nothing is left to read, yet the line keeps signalling: it has hung up
-                    // without a failing read telling us so.
-                    std::string text;
-                    {
-                        std::lock_guard lock(m_portLock);
-                        text = ReportPortError("ReadFile()", EIO);
-                    }
-                    m_portDead = true;
-                    DeliverError(text);
-                }
-                break;
+            if (m_portDead) {
+                // After a hang-up the port is left out of the wait: it would report itself
+                // forever.
+                wait.ForgetPort();
             }
-            case WAIT_SEND:
-                // Without a taken send the event merely outlived one already performed.
-                if (sendTaken) {
-                    PerformSend();
-                }
-                break;
-            case WAIT_FAILED:
-                break;
         }
     }
 }
 
-void CSerialPort::PerformSend() {
-    std::lock_guard lock(m_portLock);
+void CSerialPort::WriteFrameLocked(const std::uint8_t* bytes, std::size_t length) {
     const int fd = m_hPort.Get();
     if (fd < 0) {
         return;
     }
     ::tcflush(fd, TCIOFLUSH);
-    const auto deadline = SteadyClock::now() + std::chrono::milliseconds(kWriteTotalConstantMs);
-    const std::uint8_t* next = m_outgoing.data();
-    std::size_t left = m_outgoingLength;
+    const std::uint8_t* next = bytes;
+    std::size_t left = length;
+    SteadyClock::time_point deadline{};
     // Short or failed writes are not reported: the requester sees only that no reply comes.
     while (left > 0) {
         const ssize_t written = ::write(fd, next, left);
@@ -362,6 +375,10 @@ void CSerialPort::PerformSend() {
         if (written < 0 && errno != EAGAIN) {
             return;
         }
+        // The line's output queue is full: wait for room, at most the write time-out in all.
+        if (deadline == SteadyClock::time_point{}) {
+            deadline = SteadyClock::now() + std::chrono::milliseconds(kWriteTotalConstantMs);
+        }
         const int wait = MillisecondsUntil(deadline);
         if (wait == 0) {
             return;
@@ -373,89 +390,76 @@ void CSerialPort::PerformSend() {
     }
 }
 
-bool CSerialPort::ReadOneByte(std::uint8_t& byte, int& error) {
-    error = 0;
-    const int fd = m_hPort.Get();
-    const auto deadline =
-        SteadyClock::now() +
-        std::chrono::milliseconds(kReadTotalMultiplierMs * 1 + kReadTotalConstantMs);
-    for (;;) {
-        const ssize_t got = ::read(fd, &byte, 1);
-        if (got == 1) {
-            return true;
-        }
-        if (got == 0) {
-            error = EIO;  // a tty reads end-of-file only once it has hung up
-            return false;
-        }
-        if (errno == EINTR) {
-            continue;
-        }
-        if (errno != EAGAIN) {
-            error = errno;
-            return false;
-        }
-        const int wait = MillisecondsUntil(deadline);
-        if (wait == 0) {
-            return false;  // timed out: no byte, and no failure either
-        }
-        pollfd readable{fd, POLLIN, 0};
-        ::poll(&readable, 1, wait);
+bool CSerialPort::InputWaitingLocked() const {
+    int waiting = 0;
+    return ::ioctl(m_hPort.Get(), FIONREAD, &waiting) == 0 && waiting > 0;
+}
+
+void CSerialPort::FrameWritten() {
+    if (m_owner != nullptr) {
+        m_owner->OnFrameWritten(m_portNumber.load());
     }
 }
 
 void CSerialPort::DrainInput() {
+    // Everything waiting is read in one call and handed over byte by byte. A read that did not
+    // fill the buffer took all there was; bytes that came during the delivery wake the next
+    // wait, unless a frame is to go out, which waits until a read finds the queue empty. A read
+    // that fails is reported once and the drain goes on; a second failure in a row ends it, so
+    // that a port that keeps failing cannot keep the thread reporting instead of waiting for a
+    // stop.
+    m_drainUnconfirmed = false;
+    bool lastReadFailed = false;
     for (;;) {
         if (m_hStopEvent.IsSet()) {
             return;
         }
-        int waiting = 0;
-        {
-            std::lock_guard lock(m_portLock);
-            if (::ioctl(m_hPort.Get(), FIONREAD, &waiting) != 0) {
-                waiting = 0;
-            }
-        }
-        if (waiting <= 0) {
-            return;
-        }
-        std::uint8_t byte = 0;
+        ssize_t got = 0;
         int error = 0;
-        bool got = false;
-        std::string text;
         {
             std::lock_guard lock(m_portLock);
-            got = ReadOneByte(byte, error);
-            if (!got && error != 0) {
-                text = ReportPortError("ReadFile()", error);
-            }
+            got = ::read(m_hPort.Get(), m_incoming.data(), m_incoming.size());
+            error = got < 0 ? errno : 0;
         }
-        if (!got) {
-            if (error == 0) {
-                continue;
+        if (got > 0) {
+            lastReadFailed = false;
+            for (ssize_t i = 0; i < got; ++i) {
+                // A byte read after the stop was signalled can no longer reach a waiting owner.
+                if (m_hStopEvent.IsSet()) {
+                    return;
+                }
+                if (m_owner != nullptr) {
+                    m_owner->OnSerialRxChar(m_incoming[static_cast<std::size_t>(i)],
+                                            m_portNumber.load());
+                }
             }
-            if (IsHangUpError(error)) {
-                m_portDead = true;
-                DeliverError(text);
+            if (static_cast<std::size_t>(got) < m_incoming.size() && !m_send.Pending()) {
+                m_drainUnconfirmed = true;
                 return;
             }
-            DeliverError(text);
             continue;
         }
-        // A byte read after the stop was signalled can no longer reach a waiting owner.
-        if (m_hStopEvent.IsSet()) {
+        if (error == EINTR) {
+            continue;
+        }
+        // Raw mode without a minimum count reads 0 bytes from an empty queue, as a hung-up line
+        // does; the wait's hang-up flags tell the two apart.
+        if (got == 0 || error == EAGAIN || error == EWOULDBLOCK) {
             return;
         }
-        if (m_owner != nullptr) {
-            m_owner->OnSerialRxChar(byte, m_portNumber.load());
+        const std::string text =
+            PortWarningText("ReadFile()", SystemErrorText(error), m_portNumber.load());
+        if (IsHangUpError(error)) {
+            m_portDead = true;
+            DeliverError(text);
+            return;
         }
+        if (lastReadFailed) {
+            return;
+        }
+        lastReadFailed = true;
+        DeliverError(text);
     }
-}
-
-std::string CSerialPort::ReportPortError(const char* operationName, int error) const {
-    return std::string("WARNING:  ") + operationName +
-           " Failed with the following error: \n" + SystemErrorText(error) +
-           "\nPort: " + std::to_string(m_portNumber.load()) + "\n";
 }
 
 void CSerialPort::DeliverError(const std::string& text) {

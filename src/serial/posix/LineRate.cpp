@@ -3,6 +3,7 @@
 #include "serial/posix/LineRate.h"
 
 #include <asm/termbits.h>
+#include <linux/serial.h>
 #include <sys/ioctl.h>
 
 #include <cerrno>
@@ -27,6 +28,15 @@ int SetExactLineRate(int fd, unsigned rate) {
         return errno;
     }
     return check.c_ospeed == rate ? 0 : EINVAL;
+}
+
+void RequestLowLatency(int fd) {
+    serial_struct info{};
+    if (::ioctl(fd, TIOCGSERIAL, &info) != 0 || (info.flags & ASYNC_LOW_LATENCY) != 0) {
+        return;
+    }
+    info.flags |= ASYNC_LOW_LATENCY;
+    ::ioctl(fd, TIOCSSERIAL, &info);
 }
 
 unsigned ReadLineRate(int fd) {

@@ -1,13 +1,12 @@
-// Descriptors and pollable manual-reset events for the port thread. A pipe carries the event:
-// set means "at least one byte in the pipe", so poll() sees it as readable until it is reset.
+// A pipe carries the event: set means "a byte in the pipe", so poll() sees it as readable until
+// it is reset. The flag beside it answers IsSet() without a system call.
+
+#include "serial/posix/PortEvent.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
-
-#include "serial/CSerialPort.h"
 
 namespace kestro {
 
@@ -25,13 +24,14 @@ bool PortEvent::Create() {
     }
     m_readEnd.Reset(ends[0]);
     m_writeEnd.Reset(ends[1]);
+    m_set.store(false);
     return true;
 }
 
 void PortEvent::Set() {
     // Setting an event that is already set must not fill the pipe: the stop handshake sets the
     // stop event again and again until the thread has gone.
-    if (!m_writeEnd.IsOpen() || IsSet()) {
+    if (!m_writeEnd.IsOpen() || m_set.exchange(true)) {
         return;
     }
     const char token = 1;
@@ -45,29 +45,18 @@ void PortEvent::Reset() {
     if (!m_readEnd.IsOpen()) {
         return;
     }
+    // The pipe is emptied before the flag is cleared: the other way round, a Set() in between
+    // could leave the flag up with nothing in the pipe to wake a wait, and every later Set()
+    // would then see the flag and write nothing.
     char sink[64];
     for (;;) {
         const ssize_t got = ::read(m_readEnd.Get(), sink, sizeof sink);
-        if (got > 0) {
-            continue;
-        }
-        if (got < 0 && errno == EINTR) {
+        if (got > 0 || (got < 0 && errno == EINTR)) {
             continue;
         }
         break;
     }
-}
-
-bool PortEvent::IsSet() const {
-    if (!m_readEnd.IsOpen()) {
-        return false;
-    }
-    pollfd probe{m_readEnd.Get(), POLLIN, 0};
-    int ready;
-    do {
-        ready = ::poll(&probe, 1, 0);
-    } while (ready < 0 && errno == EINTR);
-    return ready > 0 && (probe.revents & POLLIN) != 0;
+    m_set.store(false);
 }
 
 }  // namespace kestro

@@ -1,6 +1,7 @@
-// The Win32 back end of the port engine.
+// The Win32 back end of the port engine: opening, closing and the send hand-off. The port
+// thread is in PortThread.cpp.
 //
-// The event wait, the one-byte reads and the writes each have an overlapped record and an event
+// The event wait, the reads and the writes each have an overlapped record and an event
 // of their own. A send may start while the event wait is still outstanding, and the system
 // writes into an operation's record until that operation completes, so one record shared by
 // the three would let a completing wait signal (and overwrite the status of) a write in flight.
@@ -9,14 +10,10 @@
 // but not passed on: no owner acts on them, and IPortOwner has no place for them. A failed arming
 // of the event wait is likewise not passed on; the thread then waits for stop and send only.
 
-#include "serial/CSerialPort.h"
+#include "serial/win32/OsRecords.h"
 
-#include <windows.h>
-
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
@@ -27,11 +24,6 @@ namespace {
 
 constexpr const char* kAutomaticInstance = "0006";
 constexpr const char* kFallbackInstance = "0001";
-constexpr DWORD kPurgeAll = PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR;
-// How often in a row an event wait may complete at once with no input before the thread goes
-// on to its three-way wait: a driver that keeps reporting line events must not keep the thread
-// from seeing a stop or a send.
-constexpr int kMaxImmediateWakes = 64;
 
 // A manual-reset event, not signalled: reset when it exists, created otherwise.
 bool PrepareEvent(WinHandle& event) {
@@ -42,23 +34,7 @@ bool PrepareEvent(WinHandle& event) {
     return event.IsOpen();
 }
 
-bool IsSignalled(void* event) {
-    return event != nullptr && ::WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-}
-
 }  // namespace
-
-struct CSerialPort::OsRecords {
-    OVERLAPPED m_overlapped{};  // the port's event wait; its event is m_waitHandles[1]
-    DWORD m_eventsSeen = 0;     // written by the system when the event wait completes
-    OVERLAPPED m_readOverlapped{};
-    OVERLAPPED m_writeOverlapped{};
-    WinHandle m_hWaitEvent;
-    WinHandle m_hReadEvent;
-    WinHandle m_hWriteEvent;
-    COMMTIMEOUTS m_timeouts{};
-    DCB m_lineConfig{};
-};
 
 CSerialPort::CSerialPort() : m_os(std::make_unique<OsRecords>()) {}
 
@@ -114,12 +90,10 @@ bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
                      SystemErrorText(static_cast<int>(::GetLastError())));
             return false;
         }
-        m_sendRequested.store(0);
         m_owner = owner;
         {
             std::lock_guard sendLock(m_sendLock);
-            m_sendBuffer = std::make_unique_for_overwrite<std::uint8_t[]>(kSendBufferSize);
-            m_sendLength = 0;
+            m_send.Clear();
         }
         m_portNumber.store(portNumber);
 
@@ -296,259 +270,9 @@ void CSerialPort::HandOff(const std::uint8_t* bytes, std::size_t length) {
     }
     {
         std::lock_guard lock(m_sendLock);
-        if (m_sendBuffer == nullptr) {
-            return;
-        }
-        length = std::min(length, kSendBufferSize);
-        std::memcpy(m_sendBuffer.get(), bytes, length);
-        m_sendLength = static_cast<int>(length);
-        m_sendRequested.store(1);
+        m_send.Put(bytes, length);
     }
     ::SetEvent(m_hSendEvent.Get());
-}
-
-bool CSerialPort::TakeSend() {
-    std::lock_guard lock(m_sendLock);
-    if (m_sendRequested.exchange(0) != 1 || m_sendBuffer == nullptr) {
-        return false;
-    }
-    m_outgoingLength = static_cast<std::size_t>(m_sendLength);
-    std::memcpy(m_outgoing.data(), m_sendBuffer.get(), m_outgoingLength);
-    return true;
-}
-
-bool CSerialPort::StopSignalled() const { return IsSignalled(m_hStopEvent.Get()); }
-
-void CSerialPort::PortThreadProc() {
-    {
-        std::lock_guard lock(m_portLock);
-        if (m_hPort.IsOpen()) {
-            ::PurgeComm(m_hPort.Get(), kPurgeAll);
-        }
-    }
-    for (;;) {
-        ArmEventWait();
-
-        Wake result = Wake::Nothing;
-        const DWORD woken = ::WaitForMultipleObjects(static_cast<DWORD>(m_waitHandles.size()),
-                                                     m_waitHandles.data(), FALSE, INFINITE);
-        if (woken < WAIT_OBJECT_0 + m_waitHandles.size()) {
-            result = static_cast<Wake>(woken - WAIT_OBJECT_0);
-        }
-        // A pending send goes before a stop and before received bytes.
-        const bool sendTaken = TakeSend();
-        if (sendTaken) {
-            result = Wake::Send;
-        }
-
-        switch (result) {
-            case Wake::Stop: {
-                std::lock_guard lock(m_portLock);
-                CloseDeviceLocked();
-                m_threadRunning.store(0);
-                return;
-            }
-            case Wake::PortActivity:
-                ServePortActivity();
-                break;
-            case Wake::Send:
-                if (sendTaken) {
-                    PerformSend();
-                } else {
-                    // The event outlived a send already taken. Reset it, then look at the flag
-                    // once more: a hand-off between the two must not be lost.
-                    ::ResetEvent(m_hSendEvent.Get());
-                    if (TakeSend()) {
-                        PerformSend();
-                    }
-                }
-                break;
-            case Wake::Nothing:
-                break;
-        }
-    }
-}
-
-void CSerialPort::ArmEventWait() {
-    for (int wake = 0; wake < kMaxImmediateWakes && !m_waitArmed; ++wake) {
-        std::lock_guard lock(m_portLock);
-        const HANDLE port = m_hPort.Get();
-        DWORD mask = 0;
-        // A mask of 0 (the port is being closed) leaves nothing to wait for; a wait armed with
-        // it would never end on some systems.
-        if (port == nullptr || !::GetCommMask(port, &mask) || mask == 0) {
-            return;
-        }
-        ::ResetEvent(m_os->m_hWaitEvent.Get());
-        m_os->m_eventsSeen = 0;
-        if (::WaitCommEvent(port, &m_os->m_eventsSeen, &m_os->m_overlapped)) {
-            // Completed at once; its event is signalled. Bytes waiting: the three-way wait
-            // serves them as port activity. Nothing waiting: arm again.
-            COMSTAT status{};
-            DWORD errors = 0;
-            if (::ClearCommError(port, &errors, &status) && status.cbInQue > 0) {
-                return;
-            }
-            if (StopSignalled() || m_sendRequested.load() == 1) {
-                return;
-            }
-            continue;
-        }
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_IO_PENDING) {
-            m_waitArmed = true;
-        }
-        // ERROR_INVALID_PARAMETER means a wait is armed already; any other error leaves the
-        // thread waiting for stop and send only.
-        return;
-    }
-}
-
-void CSerialPort::ServePortActivity() {
-    DWORD mask = 0;
-    {
-        std::lock_guard lock(m_portLock);
-        const HANDLE port = m_hPort.Get();
-        if (port == nullptr) {
-            return;
-        }
-        if (m_waitArmed) {
-            DWORD transferred = 0;
-            // Completed normally, or aborted (ERROR_OPERATION_ABORTED) because the mask was
-            // cleared: either way the wait is over and the mask read back says what to do.
-            ::GetOverlappedResult(port, &m_os->m_overlapped, &transferred, FALSE);
-            m_waitArmed = false;
-        }
-        ::ResetEvent(m_os->m_hWaitEvent.Get());
-        if (!::GetCommMask(port, &mask)) {
-            mask = 0;
-        }
-    }
-    if ((mask & EV_RXCHAR) != 0) {
-        ::Sleep(0);
-        DrainInput();
-    }
-}
-
-void CSerialPort::PerformSend() {
-    ::ResetEvent(m_hSendEvent.Get());
-    std::lock_guard lock(m_portLock);
-    const HANDLE port = m_hPort.Get();
-    if (port == nullptr) {
-        return;
-    }
-    OVERLAPPED& write = m_os->m_writeOverlapped;
-    write.Offset = 0;
-    write.OffsetHigh = 0;
-    // Each send starts from empty queues: reply bytes not read by now are lost.
-    ::PurgeComm(port, kPurgeAll);
-    DWORD written = 0;
-    if (::WriteFile(port, m_outgoing.data(), static_cast<DWORD>(m_outgoingLength), &written,
-                    &write)) {
-        return;
-    }
-    if (::GetLastError() == ERROR_IO_PENDING) {
-        // Bounded by the write time-out of the line (100 ms).
-        for (;;) {
-            if (::GetOverlappedResult(port, &write, &written, TRUE)) {
-                return;
-            }
-            if (::GetLastError() != ERROR_IO_INCOMPLETE) {
-                break;
-            }
-        }
-    }
-    // Short or failed writes are not reported: the requester sees only that no reply comes.
-    COMSTAT status{};
-    DWORD errors = 0;
-    ::ClearCommError(port, &errors, &status);
-}
-
-void CSerialPort::DrainInput() {
-    // A read that fails is reported once and the drain goes on with the next waiting byte; a
-    // second failure in a row ends the drain, so that a port that keeps failing cannot keep
-    // the thread reporting instead of waiting for a stop.
-    bool lastReadFailed = false;
-    for (;;) {
-        if (StopSignalled()) {
-            return;
-        }
-        DWORD waiting = 0;
-        {
-            std::lock_guard lock(m_portLock);
-            COMSTAT status{};
-            DWORD errors = 0;
-            if (m_hPort.IsOpen() && ::ClearCommError(m_hPort.Get(), &errors, &status)) {
-                waiting = status.cbInQue;
-            }
-        }
-        if (waiting == 0) {
-            return;
-        }
-
-        std::uint8_t byte = 0;
-        bool got = false;
-        std::string failure;
-        {
-            std::lock_guard lock(m_portLock);
-            const HANDLE port = m_hPort.Get();
-            if (port == nullptr) {
-                return;
-            }
-            OVERLAPPED& read = m_os->m_readOverlapped;
-            read.Offset = 0;
-            read.OffsetHigh = 0;
-            DWORD count = 0;
-            if (::ReadFile(port, &byte, 1, &count, &read)) {
-                got = count == 1;
-            } else if (const DWORD error = ::GetLastError(); error == ERROR_IO_PENDING) {
-                if (::GetOverlappedResult(port, &read, &count, TRUE)) {
-                    got = count == 1;
-                } else {
-                    failure =
-                        ReportPortError("GetOverlappedResults() in ReadFile()", ::GetLastError());
-                }
-            } else {
-                failure = ReportPortError("ReadFile()", error);
-            }
-        }
-        if (!failure.empty()) {
-            if (lastReadFailed) {
-                return;
-            }
-            lastReadFailed = true;
-            DeliverError(failure);
-            continue;  // the next status query decides whether bytes are still waiting
-        }
-        lastReadFailed = false;
-        // A byte read after the stop was signalled can no longer reach a waiting owner.
-        if (!got || StopSignalled()) {
-            continue;
-        }
-        if (m_owner != nullptr) {
-            m_owner->OnSerialRxChar(byte, m_portNumber.load());
-        }
-    }
-}
-
-std::string CSerialPort::ReportPortError(const char* operationName, unsigned long error) const {
-    char* systemText = nullptr;
-    ::FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-        reinterpret_cast<char*>(&systemText), 0, nullptr);
-    const std::string system = systemText != nullptr ? systemText : "";
-    if (systemText != nullptr) {
-        ::LocalFree(systemText);
-    }
-    return std::string("WARNING:  ") + operationName + " Failed with the following error: \n" +
-           system + "\nPort: " + std::to_string(m_portNumber.load()) + "\n";
-}
-
-void CSerialPort::DeliverError(const std::string& text) {
-    if (m_owner != nullptr) {
-        m_owner->OnPortError(text, m_portNumber.load());
-    }
 }
 
 }  // namespace kestro
