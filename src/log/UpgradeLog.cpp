@@ -3,19 +3,13 @@
 #include <cstdio>
 #include <system_error>
 
+#include "platform/LocalTime.h"
 #include "platform/SharedFile.h"
 
 namespace kestro {
 
 std::tm CUpgradeLog::DefaultLocalTime() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    return local;
+    return LocalTime(std::time(nullptr));
 }
 
 std::string CUpgradeLog::FormatTimestamp(const std::tm& when) {

@@ -6,6 +6,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "platform/LocalTime.h"
 #include "platform/Paths.h"
 
 namespace kestro {
@@ -69,12 +70,7 @@ std::string RecoveryRecord::Describe() const {
 }
 
 std::string RecoveryRecord::SinceText() const {
-    std::tm local{};
-#if defined(_WIN32)
-    localtime_s(&local, &since);
-#else
-    localtime_r(&since, &local);
-#endif
+    const std::tm local = LocalTime(since);
     char text[32];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
     return text;
