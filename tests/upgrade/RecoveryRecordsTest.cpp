@@ -11,22 +11,27 @@
 namespace kestro {
 namespace {
 
-// A device that exists on every machine the tests run on.
-constexpr const char* kPresentDevice = "/dev/null";
+// A device path that exists (a file stands in for it); records of absent devices are skipped.
+std::string PresentDevice(const test::TempDir& dir) {
+    const auto path = dir.path() / "ttyKestro0";
+    std::ofstream(path) << "";
+    return path.string();
+}
 
 TEST(RecoveryRecords, AMarkedPortIsFoundByDeviceOrNameUntilItIsCleared) {
     test::TempDir dir;
+    const std::string present = PresentDevice(dir);
     const CRecoveryRecords records(dir.path() / "state");
-    RecoveryRecord record{"COM97", kPresentDevice, "KS2\n4,\"x", 1765300000};
+    RecoveryRecord record{"COM97", present, "KS2\n4,\"x", 1765300000};
     ASSERT_TRUE(records.Mark(record));
     ASSERT_TRUE(records.Mark(record));  // marking again replaces the record
 
-    const auto byDevice = records.Find("COM5", kPresentDevice);
+    const auto byDevice = records.Find("COM5", present);
     ASSERT_TRUE(byDevice.has_value());
     EXPECT_EQ(byDevice->portName, "COM97");
     EXPECT_EQ(byDevice->serial, "KS2?4,\"x");  // one printable line whatever the radio said
     EXPECT_EQ(byDevice->since, 1765300000);
-    EXPECT_EQ(byDevice->PortArgument(), kPresentDevice);
+    EXPECT_EQ(byDevice->PortArgument(), present);
     EXPECT_FALSE(records.Find("COM97", "/dev/ttyUSB3").has_value());  // another device
     EXPECT_TRUE(records.Find("COM97", "").has_value());               // the name alone
 
@@ -34,7 +39,7 @@ TEST(RecoveryRecords, AMarkedPortIsFoundByDeviceOrNameUntilItIsCleared) {
     ASSERT_TRUE(records.Mark(windows));
     EXPECT_EQ(records.All().size(), 2U);
     records.Clear(record);
-    EXPECT_FALSE(records.Find("COM97", kPresentDevice).has_value());
+    EXPECT_FALSE(records.Find("COM97", present).has_value());
     EXPECT_EQ(records.Find("COM4", "")->PortArgument(), "COM4");
     // No temporary file is left beside the records.
     std::size_t files = 0;
@@ -44,9 +49,10 @@ TEST(RecoveryRecords, AMarkedPortIsFoundByDeviceOrNameUntilItIsCleared) {
 
 TEST(RecoveryRecords, FilesThatAreNotSoundRecordsAreSkippedWithOneNote) {
     test::TempDir dir;
+    const std::string present = PresentDevice(dir);
     const auto folder = dir.path() / "state";
     const CRecoveryRecords records(folder);
-    ASSERT_TRUE(records.Mark({"COM33", kPresentDevice, "", 5}));
+    ASSERT_TRUE(records.Mark({"COM33", present, "", 5}));
 
     std::filesystem::create_directories(folder / "recovery-dir.state");
     const auto write = [&](const char* name, const std::string& text) {
