@@ -405,10 +405,13 @@ void CSerialPort::DrainInput() {
     // Everything waiting is read in one call and handed over byte by byte. A read that did not
     // fill the buffer took all there was; bytes that came during the delivery wake the next
     // wait, unless a frame is to go out, which waits until a read finds the queue empty. A read
-    // that fails is reported once and the drain goes on; a second failure in a row ends it, so
-    // that a port that keeps failing cannot keep the thread reporting instead of waiting for a
-    // stop.
+    // that fails is reported once and the drain goes on; a second failure in a row ends it and
+    // the port is no longer watched, as after a hang-up: the wait would report a port that keeps
+    // failing as readable at once, again and again, and each drain would report it anew.
     m_drainUnconfirmed = false;
+    if (m_portDead) {
+        return;
+    }
     bool lastReadFailed = false;
     for (;;) {
         if (m_hStopEvent.IsSet()) {
@@ -455,6 +458,7 @@ void CSerialPort::DrainInput() {
             return;
         }
         if (lastReadFailed) {
+            m_portDead = true;
             return;
         }
         lastReadFailed = true;
