@@ -49,7 +49,7 @@ struct KitFigures {
 // The kit's side, in the child: upgrades the radios on `ports` and prints its figures.
 int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& log,
             const std::vector<std::string>& ports) {
-    std::vector<cli::RadioSpec> radios;
+    std::vector<cli::RadioTarget> radios;
     for (const auto& port : ports) radios.push_back({port, ""});
     std::FILE* sink = std::fopen("/dev/null", "w");
     cli::FleetConsole console(sink, cli::OutputMode::Lines);

@@ -64,7 +64,7 @@ protected:
 
     // Runs the fleet on `ports`; its output goes to `output`.
     FleetResult Run(const std::vector<std::string>& ports, bool recovery = false) {
-        std::vector<RadioSpec> radios;
+        std::vector<RadioTarget> radios;
         for (const auto& port : ports) radios.push_back({port, ""});
         RunSettings settings{firmware, log, recovery, false};
         std::FILE* out = std::tmpfile();

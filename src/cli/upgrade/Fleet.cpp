@@ -54,7 +54,7 @@ std::string RecoveryCommand(const std::vector<RadioSummary>& radios, const RunSe
     return command;
 }
 
-FleetResult RunFleet(const std::vector<RadioSpec>& radios, const RunSettings& settings,
+FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& settings,
                      FleetConsole& console, const volatile std::sig_atomic_t* stop) {
     FleetResult result;
     const auto firmware = settings.firmware.empty() ? DefaultFirmwarePath() : settings.firmware;
@@ -65,7 +65,7 @@ FleetResult RunFleet(const std::vector<RadioSpec>& radios, const RunSettings& se
     }
 
     std::vector<std::unique_ptr<RadioRun>> runs;
-    for (const RadioSpec& spec : radios) runs.push_back(std::make_unique<RadioRun>(spec, settings, console));
+    for (const RadioTarget& target : radios) runs.push_back(std::make_unique<RadioRun>(target, settings, console));
     for (auto& run : runs) {
         if (!run->Prepare() && run->ExitStatus() == kExitUsage) {
             result.exitStatus = kExitUsage;  // a wrong port name: nothing is started

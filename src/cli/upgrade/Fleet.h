@@ -19,7 +19,7 @@ struct FleetResult {
 // at its next wait. With one radio the exit status is that radio's own (4 for a port that could
 // not be opened, 5 when the kit could not run); with several: 0 when every radio was upgraded,
 // 130 after a stop, else 1.
-FleetResult RunFleet(const std::vector<RadioSpec>& radios, const RunSettings& settings,
+FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& settings,
                      FleetConsole& console, const volatile std::sig_atomic_t* stop = nullptr);
 
 // "kestro-upgrade --recovery --port P --port Q [--firmware F] [--log L]" for the ports whose

@@ -97,12 +97,12 @@ private:
     bool m_restoring = false;
 };
 
-RadioRun::RadioRun(RadioSpec spec, const RunSettings& settings, FleetConsole& console)
-    : m_spec(std::move(spec)),
+RadioRun::RadioRun(RadioTarget target, const RunSettings& settings, FleetConsole& console)
+    : m_target(std::move(target)),
       m_settings(settings),
       m_console(console),
-      m_index(console.AddRadio(m_spec.scenario.empty() ? m_spec.port : "simulated")),
-      m_port(m_spec.port),
+      m_index(console.AddRadio(m_target.scenario.empty() ? m_target.port : "simulated")),
+      m_port(m_target.port),
       m_trace(stderr),
       m_reporter(std::make_unique<Reporter>(*this)) {}
 
@@ -122,16 +122,16 @@ void RadioRun::NotStarted(const std::string& reason, int exitStatus) {
 bool RadioRun::Prepare() {
     m_started = std::chrono::steady_clock::now();
     std::string error;
-    if (!m_spec.scenario.empty()) {
+    if (!m_target.scenario.empty()) {
 #if KESTRO_HAVE_SIMULATION
         m_line = std::make_unique<SimulatedLine>();
-        if (!m_line->Start(m_spec.scenario, error)) {
+        if (!m_line->Start(m_target.scenario, error)) {
             NotStarted(error, kExitKit);
             return false;
         }
         m_port = m_line->DevicePath();
         m_console.RenamePort(m_index, m_port);
-        m_console.Started(m_index, m_spec.scenario);
+        m_console.Started(m_index, m_target.scenario);
         ApplyPortChoice(m_line->PortChoice(), m_hubSettings, error);
 #else
         NotStarted("--simulate needs pseudo-terminals, which this build lacks; run "
@@ -139,7 +139,7 @@ bool RadioRun::Prepare() {
                    kExitUsage);
         return false;
 #endif
-    } else if (!ApplyPortChoice(m_spec.port, m_hubSettings, error)) {
+    } else if (!ApplyPortChoice(m_target.port, m_hubSettings, error)) {
         NotStarted(error, kExitUsage);
         return false;
     }
@@ -151,7 +151,7 @@ bool RadioRun::Prepare() {
     // cable lookup would upgrade another radio than the one named.
     options.cableFallback = PortNumberFromSettings(m_hubSettings) == 0;
     // A simulated radio ends with the process: nothing to remember for it.
-    if (m_spec.scenario.empty()) options.recoveryFolder = DefaultRecoveryFolder();
+    if (m_target.scenario.empty()) options.recoveryFolder = DefaultRecoveryFolder();
     if (m_settings.trace) options.portOwner = &m_trace;
     m_hub = std::make_unique<CUpgradeHub>(*m_reporter, m_hubSettings, options);
     if (m_settings.trace) {
@@ -181,11 +181,11 @@ void RadioRun::TellOfRememberedRecovery() {
 }
 
 bool RadioRun::Start() {
-    if (m_spec.scenario.empty()) m_console.Started(m_index, {});
+    if (m_target.scenario.empty()) m_console.Started(m_index, {});
     m_started = std::chrono::steady_clock::now();
     const StartResult result = m_hub->OnUpgrade();
     const int number = m_hub->Engine().PortNumber();
-    if (m_spec.scenario.empty() && PortNumberFromSettings(m_hubSettings) == 0 && number > 0) {
+    if (m_target.scenario.empty() && PortNumberFromSettings(m_hubSettings) == 0 && number > 0) {
         m_port = DevicePathForPort(number).value_or(PortName(number));
         m_console.RenamePort(m_index, m_port);
     }

@@ -18,7 +18,7 @@ namespace kestro::cli {
 
 class SimulatedLine;
 
-struct RadioSpec {
+struct RadioTarget {
     std::string port;      // auto, COMn or a device path; unused for a simulated radio
     std::string scenario;  // not empty: a simulated radio with this set-up
 };
@@ -32,7 +32,7 @@ struct RunSettings {
 
 class RadioRun {
 public:
-    RadioRun(RadioSpec spec, const RunSettings& settings, FleetConsole& console);
+    RadioRun(RadioTarget target, const RunSettings& settings, FleetConsole& console);
     ~RadioRun();
     RadioRun(const RadioRun&) = delete;
     RadioRun& operator=(const RadioRun&) = delete;
@@ -62,7 +62,7 @@ private:
     void TellOfRememberedRecovery();
     void Finish();
 
-    RadioSpec m_spec;
+    RadioTarget m_target;
     RunSettings m_settings;
     FleetConsole& m_console;
     int m_index;

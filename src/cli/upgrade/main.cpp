@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     const auto options = ParseCommandLine(argc, argv, exitCode);
     if (!options) return exitCode;
 
-    std::vector<RadioSpec> radios;
+    std::vector<RadioTarget> radios;
     if (options->simulate) {
         for (const std::string& scenario : options->scenarios) radios.push_back({"", scenario});
     } else if (options->all) {
