@@ -38,8 +38,9 @@ private:
 
 // A device text as it goes into a log column: NUL, CR, LF, comma, double quote, '<' and other
 // control bytes are written as "<XX>" (two hexadecimal digits), so that every record stays one
-// line with its columns and every placeholder in the log came from the kit; a text that starts with =, +, - or @ gets a leading apostrophe, so that a
-// spreadsheet does not run it as a formula. Printable text is unchanged.
+// line with its columns and every placeholder in the log came from the kit; a text that starts
+// with =, +, - or @ gets a leading apostrophe, so that a spreadsheet does not run it as a
+// formula. Other printable text is unchanged.
 std::string LogField(const std::string& deviceText);
 
 }  // namespace kestro

@@ -51,6 +51,23 @@ void RegisterPortDevice(int portNumber, std::string devicePath) {
     Registry()[portNumber] = std::move(devicePath);
 }
 
+int RegisterOnFreePortNumber(std::string devicePath) {
+    // Under the registry's lock, so that two devices registered at once never share a number.
+    const auto mapped = PortMappings();
+    std::lock_guard lock(RegistryLock());
+    int number = kFirstFreePort;
+    const auto taken = [&](int n) {
+        if (Registry().count(n) != 0) return true;
+        for (const auto& [m, path] : mapped) {
+            if (m == n) return true;
+        }
+        return false;
+    };
+    while (taken(number)) ++number;
+    Registry()[number] = std::move(devicePath);
+    return number;
+}
+
 void UnregisterPortDevice(int portNumber) {
     std::lock_guard lock(RegistryLock());
     Registry().erase(portNumber);

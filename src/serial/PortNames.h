@@ -26,6 +26,9 @@ std::optional<int> FixedPortNumber(std::string_view kernelName);
 
 // Adds or replaces a process-wide mapping of `portNumber` (1 or more) to `devicePath`.
 void RegisterPortDevice(int portNumber, std::string devicePath);
+// Maps `devicePath` to the lowest number from kFirstFreePort that no mapping uses yet, so that
+// several devices of one process each get their own number; returns it.
+int RegisterOnFreePortNumber(std::string devicePath);
 void UnregisterPortDevice(int portNumber);
 void ClearRegisteredPortDevices();
 

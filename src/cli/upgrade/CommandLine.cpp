@@ -85,17 +85,6 @@ bool ApplyPortChoice(const std::string& port, ISettings& settings, std::string& 
     return true;
 }
 
-int RegisterOnFreePortNumber(const std::string& device) {
-    const auto mappings = PortMappings();
-    int number = kFirstFreePort;
-    while (std::any_of(mappings.begin(), mappings.end(),
-                       [number](const auto& m) { return m.first == number; })) {
-        ++number;
-    }
-    RegisterPortDevice(number, device);
-    return number;
-}
-
 std::string ScenarioList() {
     std::string list;
     for (const auto& s : Scenarios()) list += (list.empty() ? "" : ", ") + std::string(s.name);

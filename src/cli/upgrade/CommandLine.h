@@ -32,10 +32,6 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
 // own. Returns false with a reason in `error` for anything else.
 bool ApplyPortChoice(const std::string& port, ISettings& settings, std::string& error);
 
-// Maps `device` to the lowest port number from kFirstFreePort that no mapping uses yet, so that
-// several devices of one process each get their own number; returns it.
-int RegisterOnFreePortNumber(const std::string& device);
-
 // The scenarios of --simulate, "a, b, c".
 std::string ScenarioList();
 
