@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/RealClock.h"
@@ -128,11 +130,24 @@ TEST_F(PtyRadioServerTest, TheRealEngineGetsEveryAnswerAndChangesTheRadio) {
 }
 
 TEST_F(PtyRadioServerTest, PacedRepliesArriveWholeAtTheLineRate) {
-    m_server.WithRadio([](SimRadio& radio) { radio.Config().pace = true; });
+    m_server.WithRadio([](SimRadio& radio) {
+        radio.Config().pace = true;
+        radio.Config().latency = SimMillis{0};
+    });
+    const auto lineBytes = std::make_shared<std::atomic<std::size_t>>(0);
+    m_server.SetTrace([lineBytes](PtyRadioServer::Direction, std::span<const std::uint8_t> bytes) {
+        *lineBytes += bytes.size();
+    });
     Serve();
     Connect();
+    const auto sent = std::chrono::steady_clock::now();
     ASSERT_TRUE(m_tx.Run(REQ_SERIAL).ok);
+    const auto took = std::chrono::steady_clock::now() - sent;
     EXPECT_EQ(m_link.DeviceSerialNumber(), "KS24001735");
+    // Bytes reach the PC in packets, but none before it has crossed the line: the exchange takes
+    // at least the wire time of the request and the whole reply.
+    std::this_thread::sleep_for(100ms);  // the server counts a reply just after writing it
+    EXPECT_GE(took, PacedByteOffset(lineBytes->load() - 1));
     ASSERT_TRUE(m_tx.Run(REQ_FW_VERSION).ok);
     EXPECT_EQ(m_link.DeviceFirmwareVersion(), "R0103");
 }

@@ -31,6 +31,9 @@ struct Outgoing {
 // whatever a client writes.
 constexpr std::size_t kMaxQueuedReplyBytes = 64 * 1024;
 
+// The payload of one full-speed USB bulk packet, as the cable's bridge sends received bytes on.
+constexpr std::size_t kUsbPacketBytes = 64;
+
 std::string Describe(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
 bool SetFlags(int fd, int statusFlags) {
@@ -245,9 +248,17 @@ void PtyRadioServer::Serve(Line line) {
                         queue.push_back({start, std::move(reply.bytes)});
                         continue;
                     }
+                    // The cable's USB bridge hands paced bytes to the PC in packets, each
+                    // once its last byte has crossed the line: no byte arrives early, and
+                    // the PC wakes once per packet rather than once per byte.
                     const auto base = std::max(start, lineFreeAt);
-                    for (std::size_t i = 0; i < reply.bytes.size(); ++i) {
-                        queue.push_back({base + PacedByteOffset(i), {reply.bytes[i]}});
+                    for (std::size_t first = 0; first < reply.bytes.size();
+                         first += kUsbPacketBytes) {
+                        const std::size_t end =
+                            std::min(reply.bytes.size(), first + kUsbPacketBytes);
+                        queue.push_back({base + PacedByteOffset(end - 1),
+                                         {reply.bytes.begin() + static_cast<std::ptrdiff_t>(first),
+                                          reply.bytes.begin() + static_cast<std::ptrdiff_t>(end)}});
                     }
                     if (!reply.bytes.empty()) {
                         lineFreeAt = base + PacedByteOffset(reply.bytes.size() - 1);
