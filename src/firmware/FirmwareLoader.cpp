@@ -48,8 +48,15 @@ std::optional<std::string> ReadFirmwareFileBytes(const std::filesystem::path& pa
 void CFirmwareLoader::LoadFirmwareFile(const std::filesystem::path& path, CCommFile& file,
                                        const StatusTextSink& setStatusText) {
     if (auto bytes = ReadFirmwareFileBytes(path)) {
-        m_firmwareText = DecodeFirmwareBytes(std::move(*bytes));
+        LoadFirmwareBytes(std::move(*bytes), file, setStatusText);
+        return;
     }
+    DecodeFirmwareText(file, setStatusText);
+}
+
+void CFirmwareLoader::LoadFirmwareBytes(std::string bytes, CCommFile& file,
+                                        const StatusTextSink& setStatusText) {
+    m_firmwareText = DecodeFirmwareBytes(std::move(bytes));
     DecodeFirmwareText(file, setStatusText);
 }
 

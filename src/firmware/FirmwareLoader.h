@@ -30,6 +30,9 @@ public:
     void LoadFirmwareFile(const std::filesystem::path& path, CCommFile& file,
                           const StatusTextSink& setStatusText);
 
+    // The same from a file's content already read.
+    void LoadFirmwareBytes(std::string bytes, CCommFile& file, const StatusTextSink& setStatusText);
+
     // The same from the kit's one fixed firmware file.
     void LoadFirmwareFile(CCommFile& file, const StatusTextSink& setStatusText);
 

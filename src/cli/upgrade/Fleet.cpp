@@ -1,5 +1,6 @@
 #include "cli/upgrade/Fleet.h"
 
+#include <fstream>
 #include <memory>
 #include <system_error>
 #include <thread>
@@ -16,17 +17,20 @@ namespace {
 using namespace std::chrono_literals;
 
 // Why the firmware file cannot be used, or empty when it can: told once, before any port is
-// opened or any simulated radio started.
-std::string FirmwareProblem(const std::filesystem::path& path) {
+// opened or any simulated radio started. `decode` also decodes it; one radio on a real port
+// needs no such look ahead, since its run decodes the file before it opens the port.
+std::string FirmwareProblem(const std::filesystem::path& path, bool decode) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) return "it does not exist";
     if (!std::filesystem::is_regular_file(path, ec)) return "it is not a file";
     if (std::filesystem::file_size(path, ec) == 0 && !ec) return "it is empty";
-    if (!ReadFirmwareFileBytes(path)) return "it cannot be read";
+    if (!decode) return std::ifstream(path, std::ios::binary) ? std::string{} : "it cannot be read";
+    auto bytes = ReadFirmwareFileBytes(path);
+    if (!bytes) return "it cannot be read";
     CFirmwareLoader loader;
     CCommFile file;
     std::string status;
-    loader.LoadFirmwareFile(path, file, [&status](const std::string& text) { status = text; });
+    loader.LoadFirmwareBytes(std::move(*bytes), file, [&status](const std::string& text) { status = text; });
     return loader.m_firmwareLoadFailed != 0 ? status : std::string{};
 }
 
@@ -58,7 +62,8 @@ FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& 
                      FleetConsole& console, const volatile std::sig_atomic_t* stop) {
     FleetResult result;
     const auto firmware = settings.firmware.empty() ? DefaultFirmwarePath() : settings.firmware;
-    if (const std::string problem = FirmwareProblem(firmware); !problem.empty()) {
+    const bool decodeFirst = radios.size() != 1 || !radios.front().scenario.empty();
+    if (const std::string problem = FirmwareProblem(firmware, decodeFirst); !problem.empty()) {
         console.Note(-1, "cannot use the firmware file " + firmware.string() + ": " + problem);
         result.exitStatus = kExitFirmware;
         return result;
