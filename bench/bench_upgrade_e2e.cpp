@@ -4,10 +4,17 @@
 // alone need, and their ratio; the kit's turnaround per exchange (from the last reply byte read
 // to the next request written, pauses of the procedure left out); and the CPU time the kit
 // spent (the process's, less the simulated radio's thread and this program's waiting loop).
+// Then the same requests are replayed against a fresh simulated radio by the simplest client
+// there is (one thread, blocking reads, each request written as its reply ends, no pauses): its
+// time over its wire time is what the pseudo-terminal and the simulated radio's wake-ups cost
+// on this machine, a floor that no client can go below.
 //
 // Usage: bench_upgrade_e2e [ROWS]   (default 16384: every row of the flash)
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/resource.h>
+#include <termios.h>
 #include <time.h>
 
 #include <algorithm>
@@ -17,6 +24,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <vector>
@@ -110,6 +119,79 @@ private:
     std::vector<std::int64_t> m_samples;
 };
 
+
+// The run's exchanges as the simulated radio saw them: each request's bytes and how many reply
+// bytes followed it. Filled on the server thread, read once the run is over.
+struct Exchange {
+    std::vector<std::uint8_t> request;
+    std::size_t replyBytes = 0;
+};
+
+class ExchangeLog {
+public:
+    void Note(PtyRadioServer::Direction direction, std::span<const std::uint8_t> bytes) {
+        std::lock_guard lock(m_lock);
+        if (direction == PtyRadioServer::Direction::ToRadio) {
+            if (m_exchanges.empty() || m_exchanges.back().replyBytes != 0) m_exchanges.emplace_back();
+            m_exchanges.back().request.insert(m_exchanges.back().request.end(), bytes.begin(), bytes.end());
+        } else if (!m_exchanges.empty()) {
+            m_exchanges.back().replyBytes += bytes.size();
+        }
+    }
+    std::vector<Exchange> Take() {
+        std::lock_guard lock(m_lock);
+        return std::move(m_exchanges);
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<Exchange> m_exchanges;
+};
+
+// Replays `exchanges` on a fresh paced radio as fast as its line allows. Returns the seconds it
+// took and the bytes that crossed the line, or a negative time when a reply did not come whole.
+std::pair<double, std::size_t> ReplayOnBareLine(const SimRadioConfig& config,
+                                                const std::vector<Exchange>& exchanges) {
+    PtyRadioServer server(config);
+    std::string error;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "cannot serve the radio: %s\n", error.c_str());
+        return {-1.0, 0};
+    }
+    const int fd = ::open(server.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios settings{};
+    if (fd < 0 || ::tcgetattr(fd, &settings) != 0) return {-1.0, 0};
+    ::cfmakeraw(&settings);
+    settings.c_cc[VMIN] = 1;
+    settings.c_cc[VTIME] = 0;
+    ::tcsetattr(fd, TCSANOW, &settings);
+    std::vector<std::uint8_t> reply(4096);
+    std::size_t bytes = 0;
+    const auto started = std::chrono::steady_clock::now();
+    for (const Exchange& exchange : exchanges) {
+        if (::write(fd, exchange.request.data(), exchange.request.size()) !=
+            static_cast<ssize_t>(exchange.request.size())) {
+            break;
+        }
+        bytes += exchange.request.size();
+        for (std::size_t got = 0; got < exchange.replyBytes;) {
+            pollfd readable{fd, POLLIN, 0};
+            const ssize_t n = ::poll(&readable, 1, 2000) == 1
+                                  ? ::read(fd, reply.data(), std::min(reply.size(), exchange.replyBytes - got))
+                                  : -1;
+            if (n <= 0) {
+                ::close(fd);
+                return {-1.0, bytes};
+            }
+            got += static_cast<std::size_t>(n);
+        }
+        bytes += exchange.replyBytes;
+    }
+    const double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    ::close(fd);
+    return {took, bytes};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -130,8 +212,10 @@ int main(int argc, char** argv) {
     std::atomic<std::size_t> toRadio{0};
     std::atomic<std::size_t> fromRadio{0};
     std::atomic<double> radioCpu{0.0};
+    ExchangeLog exchanges;
     server.SetTrace([&](PtyRadioServer::Direction d, std::span<const std::uint8_t> bytes) {
         (d == PtyRadioServer::Direction::ToRadio ? toRadio : fromRadio) += bytes.size();
+        exchanges.Note(d, bytes);
         radioCpu.store(ThreadCpuSeconds());
     });
     std::string error;
@@ -207,5 +291,19 @@ int main(int argc, char** argv) {
                     total / limit * 100.0);
     }
     std::printf("kit CPU time               %.3f s\n", kitCpu);
+
+    const auto replayed = exchanges.Take();
+    const auto [bare, bareBytes] = ReplayOnBareLine(config, replayed);
+    if (bare < 0.0 || bareBytes != bytes) {
+        std::fprintf(stderr, "the replay on the bare line did not complete\n");
+        return 1;
+    }
+    // The floor's time over its wire time is the line's own; the rest of the run's is the kit's.
+    const double lineOwn = bare - wire;
+    std::printf("bare-line client           %.3f s for the same %zu exchanges, %.3f s over the wire"
+                " (%.1f us an exchange)\n",
+                bare, replayed.size(), lineOwn, lineOwn / static_cast<double>(replayed.size()) * 1e6);
+    std::printf("ratio beside the floor     %.4f (run / (limit + the line's own %.3f s))\n",
+                run / (limit + lineOwn), lineOwn);
     return 0;
 }
