@@ -31,8 +31,11 @@ struct Outgoing {
 // whatever a client writes.
 constexpr std::size_t kMaxQueuedReplyBytes = 64 * 1024;
 
-// The payload of one full-speed USB bulk packet, as the cable's bridge sends received bytes on.
-constexpr std::size_t kUsbPacketBytes = 64;
+// The cable's USB bridge passes received bytes on to the PC in packets; at most what the line
+// carries in one 1 ms USB frame (7 bytes at 76 800 bit/s) goes into one.
+constexpr std::size_t kUsbPacketBytes =
+    static_cast<std::size_t>(kLineBitsPerSecond / kBitsPerByte / 1000);
+static_assert(kUsbPacketBytes >= 1);
 
 std::string Describe(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
