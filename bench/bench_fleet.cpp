@@ -4,7 +4,10 @@
 // process of its own, so that its CPU time and peak memory are measured alone.
 // For each N prints each radio's time against its limit (the wire and the fixed pauses alone),
 // the fleet's wall time against one radio alone, the kit's CPU seconds per radio and its peak RSS,
-// and the CPU time the simulated radios took meanwhile.
+// and the CPU time the simulated radios took meanwhile. Then N bare-line clients replay the first
+// radio's exchanges at once on N fresh radios: what the line alone costs at that N on this
+// machine (each one's time over its wire time, as a share of the limit; their wall time against
+// one bare client alone).
 //
 // Usage: bench_fleet [APPLICATION_ROWS [N...]]   (default 2000 rows; N = 1 4 8 16 32)
 
@@ -21,8 +24,10 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "BareLine.h"
 #include "BenchRun.h"
 #include "cli/upgrade/Fleet.h"
 #include "radio/posix/PtyRadioServer.h"
@@ -109,6 +114,23 @@ KitFigures RunKit(const char* self, const std::filesystem::path& firmware,
     return figures;
 }
 
+// N bare clients at once, each on its own fresh radio: each one's seconds over its wire time,
+// and the wall time of them all.
+std::pair<std::vector<double>, double> BareFleet(const SimRadioConfig& config, int n,
+                                                 const std::vector<bench::Exchange>& exchanges) {
+    std::vector<double> over(static_cast<std::size_t>(n), -1.0);
+    std::vector<std::thread> clients;
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < n; ++i) {
+        clients.emplace_back([&, i] {
+            const auto [took, bytes] = bench::ReplayOnBareLine(config, exchanges);
+            if (took >= 0.0) over[static_cast<std::size_t>(i)] = took - static_cast<double>(bytes) * 10.0 / 76800.0;
+        });
+    }
+    for (auto& client : clients) client.join();
+    return {over, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -127,9 +149,12 @@ int main(int argc, char** argv) {
     const double pauses = std::chrono::duration<double>(bench::FixedPauses(firmware, dir / "virtual.csv")).count();
 
     std::printf("%d application rows per radio; fixed pauses %.3f s per run\n", appRows, pauses);
-    std::printf("%4s  %10s  %10s  %8s  %8s  %9s  %9s  %9s  %9s  %12s\n", "N", "limit s", "median s",
-                "median", "worst", "wall s", "wall/one", "CPU s/N", "peak MB", "radios CPU s");
+    std::printf("%4s  %10s  %10s  %8s  %8s  %9s  %9s  %9s  %9s  %12s  %11s  %11s\n", "N", "limit s",
+                "median s", "median", "worst", "wall s", "wall/one", "CPU s/N", "peak MB", "radios CPU s",
+                "line worst", "line w/one");
     double oneRadio = 0.0;
+    double oneBare = 0.0;
+    std::vector<bench::Exchange> exchanges;
     for (const int n : counts) {
         SimRadioConfig config;
         config.pace = true;
@@ -137,12 +162,15 @@ int main(int argc, char** argv) {
         std::vector<std::unique_ptr<PtyRadioServer>> servers;
         std::vector<std::unique_ptr<std::atomic<std::size_t>>> bytes;
         std::vector<std::string> ports;
+        bench::ExchangeLog exchangeLog;
         for (int i = 0; i < n; ++i) {
             servers.push_back(std::make_unique<PtyRadioServer>(config));
             bytes.push_back(std::make_unique<std::atomic<std::size_t>>(0));
             auto* count = bytes.back().get();
-            servers.back()->SetTrace([count](PtyRadioServer::Direction, std::span<const std::uint8_t> chunk) {
+            bench::ExchangeLog* log = exchanges.empty() && i == 0 ? &exchangeLog : nullptr;
+            servers.back()->SetTrace([count, log](PtyRadioServer::Direction d, std::span<const std::uint8_t> chunk) {
                 *count += chunk.size();
+                if (log != nullptr) log->Note(d, chunk);
             });
             std::string error;
             if (!servers.back()->Start(&error)) {
@@ -170,10 +198,19 @@ int main(int argc, char** argv) {
         }
         std::sort(ratios.begin(), ratios.end());
         if (n == 1 || oneRadio == 0.0) oneRadio = kit.seconds.front();
-        std::printf("%4d  %10.3f  %10.3f  %+7.2f%%  %+7.2f%%  %9.3f  %+8.2f%%  %9.4f  %9.1f  %12.2f\n", n,
-                    limitSum / n, ratios[ratios.size() / 2] * limitSum / n, (ratios[ratios.size() / 2] - 1) * 100,
+        if (exchanges.empty()) exchanges = exchangeLog.Take();
+        auto [bareOver, bareWall] = BareFleet(config, n, exchanges);
+        std::sort(bareOver.begin(), bareOver.end());
+        if (bareOver.front() < 0.0) {
+            std::fprintf(stderr, "N = %d: a bare-line client did not complete\n", n);
+            return 1;
+        }
+        if (n == 1 || oneBare == 0.0) oneBare = bareWall;
+        std::printf("%4d  %10.3f  %10.3f  %+7.2f%%  %+7.2f%%  %9.3f  %+8.2f%%  %9.4f  %9.1f  %12.2f  %+10.2f%%  %+10.2f%%\n",
+                    n, limitSum / n, ratios[ratios.size() / 2] * limitSum / n, (ratios[ratios.size() / 2] - 1) * 100,
                     (ratios.back() - 1) * 100, kit.wall, (kit.wall / oneRadio - 1) * 100, kit.cpu / n,
-                    static_cast<double>(kit.peakKiB) / 1024.0, radiosCpu);
+                    static_cast<double>(kit.peakKiB) / 1024.0, radiosCpu, bareOver.back() / (limitSum / n) * 100,
+                    (bareWall / oneBare - 1) * 100);
         std::fflush(stdout);
     }
     std::filesystem::remove_all(dir);
