@@ -108,7 +108,9 @@ int main(int argc, char** argv) {
     app.add_option("--seed", seed, "seed of the random damage");
     app.add_option("--lose-cable-at", loseCableAt, "lose the cable at the N-th request");
     app.add_option("--latency", latency, "reply latency in ms")->check(CLI::Range(0, 60000));
-    app.add_flag("--pace", pace, "send reply bytes at 76 800 bit/s");
+    app.add_flag("--pace", pace,
+                 "send reply bytes at 76 800 bit/s, handed over in packets of what one 1 ms USB "
+                 "frame carries");
     app.add_option("--fault", kindFaults,
                    std::string("REQUEST=FAULT[*TIMES]: every request of that kind (or the first "
                                "TIMES) gets FAULT, e.g. REQ_CP_WRITE=nak*2; ") +
