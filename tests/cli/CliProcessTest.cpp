@@ -159,6 +159,15 @@ TEST_F(KitProcess, EachKindOfFailureHasItsOwnExitStatus) {
     EXPECT_NE(r.output.find("missing.pvx: it does not exist"), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("Simulated radio"), std::string::npos) << r.output;
 
+    // One real port: the run itself refuses a damaged file, before it opens the port.
+    const auto damaged = dir.path() / "damaged.pvx";
+    std::ofstream(damaged, std::ios::binary) << ":10000000ZZ\r\n:00000001FF\r\n";
+    r = RunKit({"--port", "COM200", "--firmware", damaged.string(), "--log", log});
+    EXPECT_EQ(r.status, kExitFirmware) << r.output;
+    EXPECT_NE(r.output.find("damaged (line 1"), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("damaged.pvx"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("No device detected."), std::string::npos) << r.output;
+
     r = RunKit({"--port", "COM200", "--firmware", firmware, "--log", log});
     EXPECT_EQ(r.status, kExitPort) << r.output;
     EXPECT_NE(r.output.find("No device detected."), std::string::npos);

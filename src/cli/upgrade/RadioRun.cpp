@@ -6,6 +6,7 @@
 #include "cli/upgrade/ExitCodes.h"
 #include "cli/upgrade/Fleet.h"
 #include "log/UpgradeLog.h"
+#include "platform/Paths.h"
 #include "serial/PortNames.h"
 #include "upgrade/PortSetting.h"
 #include "upgrade/Texts.h"
@@ -192,7 +193,9 @@ bool RadioRun::Start() {
     switch (result) {
         case StartResult::Started: m_startedOk = true; return true;
         case StartResult::LoadFailed:
-            NotStarted("cannot use the firmware file", kExitFirmware);
+            NotStarted("cannot use the firmware file " +
+                           (m_settings.firmware.empty() ? DefaultFirmwarePath() : m_settings.firmware).string(),
+                       kExitFirmware);
             return false;
         case StartResult::PortFailed:
             NotStarted(NamedByPath(m_hub->Engine().LastOpenError(), number, m_port), kExitPort);

@@ -251,9 +251,8 @@ void PtyRadioServer::Serve(Line line) {
                         queue.push_back({start, std::move(reply.bytes)});
                         continue;
                     }
-                    // The cable's USB bridge hands paced bytes to the PC in packets, each
-                    // once its last byte has crossed the line: no byte arrives early, and
-                    // the PC wakes once per packet rather than once per byte.
+                    // Each packet goes out once its last byte has crossed the line: no byte
+                    // arrives early, and the PC wakes once per packet rather than per byte.
                     const auto base = std::max(start, lineFreeAt);
                     for (std::size_t first = 0; first < reply.bytes.size();
                          first += kUsbPacketBytes) {
