@@ -51,7 +51,8 @@ private:
 };
 
 // Replays `exchanges` on a fresh paced radio as fast as its line allows. Returns the seconds it
-// took and the bytes that crossed the line, or a negative time when a reply did not come whole.
+// took and the bytes that crossed the line, or a negative time when a request or its reply did
+// not cross whole.
 inline std::pair<double, std::size_t> ReplayOnBareLine(const SimRadioConfig& config,
                                                 const std::vector<Exchange>& exchanges) {
     PtyRadioServer server(config);
@@ -61,8 +62,9 @@ inline std::pair<double, std::size_t> ReplayOnBareLine(const SimRadioConfig& con
         return {-1.0, 0};
     }
     const int fd = ::open(server.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return {-1.0, 0};
     termios settings{};
-    if (fd < 0 || ::tcgetattr(fd, &settings) != 0) return {-1.0, 0};
+    ::tcgetattr(fd, &settings);
     ::cfmakeraw(&settings);
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
@@ -71,21 +73,20 @@ inline std::pair<double, std::size_t> ReplayOnBareLine(const SimRadioConfig& con
     std::size_t bytes = 0;
     const auto started = std::chrono::steady_clock::now();
     for (const Exchange& exchange : exchanges) {
-        if (::write(fd, exchange.request.data(), exchange.request.size()) !=
-            static_cast<ssize_t>(exchange.request.size())) {
-            break;
-        }
+        bool whole = ::write(fd, exchange.request.data(), exchange.request.size()) ==
+                     static_cast<ssize_t>(exchange.request.size());
         bytes += exchange.request.size();
-        for (std::size_t got = 0; got < exchange.replyBytes;) {
+        for (std::size_t got = 0; whole && got < exchange.replyBytes;) {
             pollfd readable{fd, POLLIN, 0};
             const ssize_t n = ::poll(&readable, 1, 2000) == 1
                                   ? ::read(fd, reply.data(), std::min(reply.size(), exchange.replyBytes - got))
                                   : -1;
-            if (n <= 0) {
-                ::close(fd);
-                return {-1.0, bytes};
-            }
-            got += static_cast<std::size_t>(n);
+            whole = n > 0;
+            got += whole ? static_cast<std::size_t>(n) : 0;
+        }
+        if (!whole) {
+            ::close(fd);
+            return {-1.0, bytes};
         }
         bytes += exchange.replyBytes;
     }
@@ -93,6 +94,5 @@ inline std::pair<double, std::size_t> ReplayOnBareLine(const SimRadioConfig& con
     ::close(fd);
     return {took, bytes};
 }
-
 
 }  // namespace kestro::bench

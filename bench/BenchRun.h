@@ -2,6 +2,8 @@
 // What the whole-upgrade benchmarks share: the firmware image they write (every row filled, none
 // erased), a reporter that prints only message boxes, and the fixed pauses of a fault-free run.
 
+#include <sys/resource.h>
+
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -16,6 +18,20 @@
 #include "upgrade/UpgradeHub.h"
 
 namespace kestro::bench {
+
+// The time `bytes` take on the paced line, 10 bits a byte.
+inline double WireSeconds(std::size_t bytes) {
+    return static_cast<double>(bytes) * static_cast<double>(kBitsPerByte) /
+           static_cast<double>(kLineBitsPerSecond);
+}
+
+// This process's CPU time so far, user and system.
+inline double ProcessCpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 // Intel hexadecimal records for rows 0..rows-1, none of them erased, with segment records
 // wherever a 64 KiB bank begins.

@@ -36,13 +36,6 @@ using namespace kestro;
 
 namespace {
 
-double CpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 struct KitFigures {
     std::vector<double> seconds;  // each radio's run
     double wall = 0.0;
@@ -63,7 +56,7 @@ int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& 
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
-    std::printf("%d %.6f %.6f %ld", result.exitStatus, wall, CpuSeconds(), usage.ru_maxrss);
+    std::printf("%d %.6f %.6f %ld", result.exitStatus, wall, bench::ProcessCpuSeconds(), usage.ru_maxrss);
     for (const auto& radio : result.radios) std::printf(" %.6f", radio.seconds);
     std::printf("\n");
     return 0;
@@ -124,7 +117,7 @@ std::pair<std::vector<double>, double> BareFleet(const SimRadioConfig& config, i
     for (int i = 0; i < n; ++i) {
         clients.emplace_back([&, i] {
             const auto [took, bytes] = bench::ReplayOnBareLine(config, exchanges);
-            if (took >= 0.0) over[static_cast<std::size_t>(i)] = took - static_cast<double>(bytes) * 10.0 / 76800.0;
+            if (took >= 0.0) over[static_cast<std::size_t>(i)] = took - bench::WireSeconds(bytes);
         });
     }
     for (auto& client : clients) client.join();
@@ -180,10 +173,10 @@ int main(int argc, char** argv) {
             ports.push_back(servers.back()->SlavePath());
         }
         std::filesystem::remove(dir / "runs.csv");
-        const double radiosCpuBefore = CpuSeconds();
+        const double radiosCpuBefore = bench::ProcessCpuSeconds();
         const KitFigures kit = RunKit(argv[0], firmware, dir / "runs.csv", ports);
         servers.clear();
-        const double radiosCpu = CpuSeconds() - radiosCpuBefore;
+        const double radiosCpu = bench::ProcessCpuSeconds() - radiosCpuBefore;
         if (!kit.allUpgraded || kit.seconds.size() != static_cast<std::size_t>(n)) {
             std::fprintf(stderr, "N = %d: not every radio was upgraded\n", n);
             return 1;
@@ -192,7 +185,7 @@ int main(int argc, char** argv) {
         std::vector<double> ratios;
         double limitSum = 0.0;
         for (int i = 0; i < n; ++i) {
-            const double limit = static_cast<double>(bytes[i]->load()) * 10.0 / 76800.0 + pauses;
+            const double limit = bench::WireSeconds(bytes[i]->load()) + pauses;
             limitSum += limit;
             ratios.push_back(kit.seconds[i] / limit);
         }

@@ -11,7 +11,6 @@
 //
 // Usage: bench_upgrade_e2e [ROWS]   (default 16384: every row of the flash)
 
-#include <sys/resource.h>
 #include <time.h>
 
 #include <algorithm>
@@ -39,6 +38,7 @@
 using namespace kestro;
 using bench::ExchangeLog;
 using bench::FixedPauses;
+using bench::ProcessCpuSeconds;
 using bench::ReplayOnBareLine;
 using bench::QuietReporter;
 
@@ -48,13 +48,6 @@ double ThreadCpuSeconds() {
     timespec now{};
     ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
     return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
-
-double ProcessCpuSeconds() {
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 std::int64_t NowNanoseconds() {
@@ -190,7 +183,7 @@ int main(int argc, char** argv) {
 
     const double run = std::chrono::duration<double>(took).count();
     const std::size_t bytes = toRadio.load() + fromRadio.load();
-    const double wire = static_cast<double>(bytes) * 10.0 / 76800.0;
+    const double wire = bench::WireSeconds(bytes);
     const double fixed = std::chrono::duration<double>(pauses).count();
     const double limit = wire + fixed;
     std::printf("rows in the image          %d (%d written)\n", rows, hub.CommFile().m_rowCount + 256);
