@@ -16,10 +16,12 @@ std::filesystem::path ExecutablePath();
 std::filesystem::path DefaultFirmwarePath();
 
 // The upgrade log file. Linux: $XDG_STATE_HOME/kestro-upgrade-kit/Kestro_UpdateKit_log.csv
-// (default ~/.local/state/...). Windows: beside the program file.
+// (default ~/.local/state/...). Windows: beside the program file; where the program's folder is
+// not writable (a per-machine install), %LOCALAPPDATA%\Kestro Upgrade Kit\.
 std::filesystem::path DefaultLogPath();
 
 inline constexpr const char* kFirmwareFileName = "zqt_upg.pvx";
 inline constexpr const char* kLogFileName = "Kestro_UpdateKit_log.csv";
+inline constexpr const char* kLocalStateFolderName = "Kestro Upgrade Kit";
 
 }  // namespace kestro

@@ -1,5 +1,6 @@
 // Where the kit's files are on Windows: the firmware file at its fixed Program Files path, the
-// log beside the program file. The program's path is taken in UTF-16 and without a length limit,
+// log (and the recovery records beside it) beside the program file, or in the user's local
+// application data folder when the program's folder is not writable. The program's path is taken in UTF-16 and without a length limit,
 // so that a folder whose name the ANSI code page cannot spell, or a path longer than MAX_PATH,
 // still gives the log its real place.
 
@@ -67,6 +68,25 @@ std::wstring ModulePath() {
     }
 }
 
+// Whether a file can be created in `folder` now: a program installed per machine under Program
+// Files cannot, for a user without administrator rights.
+bool FolderTakesFiles(const std::wstring& folder) {
+    const std::wstring probe = folder + L"\\.kestro-probe-" + std::to_wstring(::GetCurrentProcessId());
+    const HANDLE handle = ::CreateFileW(probe.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                        FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(handle);
+    return true;
+}
+
+std::wstring LocalAppData() {
+    std::vector<wchar_t> buffer(32768);
+    const DWORD length = ::GetEnvironmentVariableW(L"LOCALAPPDATA", buffer.data(),
+                                                   static_cast<DWORD>(buffer.size()));
+    if (length == 0 || length >= buffer.size()) return {};
+    return std::wstring(buffer.data(), length);
+}
+
 }  // namespace
 
 std::filesystem::path ExecutablePath() { return ModulePath(); }
@@ -75,6 +95,14 @@ std::filesystem::path DefaultFirmwarePath() {
     return win32::FirmwarePathFor(win32::RunsUnderWow64());
 }
 
-std::filesystem::path DefaultLogPath() { return win32::LogPathBeside(ModulePath()); }
+std::filesystem::path DefaultLogPath() {
+    const std::wstring beside = win32::LogPathBeside(ModulePath());
+    const std::size_t cut = beside.rfind(L'\\');
+    if (cut == std::wstring::npos || FolderTakesFiles(beside.substr(0, cut))) return beside;
+    // Beside the program is not writable: the user's own local application data folder.
+    const std::wstring local = LocalAppData();
+    if (local.empty()) return beside;
+    return std::filesystem::path(local) / kLocalStateFolderName / kLogFileName;
+}
 
 }  // namespace kestro
