@@ -1,13 +1,16 @@
 #include "upgrade/RecoveryRecords.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <system_error>
 
+#include "platform/DurableFile.h"
 #include "platform/LocalTime.h"
 #include "platform/Paths.h"
+#include "serial/PortNames.h"
 
 namespace kestro {
 namespace {
@@ -15,6 +18,7 @@ namespace {
 constexpr const char* kMagic = "kestro-upgrade-kit recovery record 1";
 constexpr const char* kPrefix = "recovery-";
 constexpr const char* kSuffix = ".state";
+constexpr char kSerialMark = '+';  // never kept as itself in a key, so it parts port and serial
 // A record is a few short lines; anything larger is not one of ours.
 constexpr std::uintmax_t kMaxRecordBytes = 4096;
 
@@ -26,28 +30,101 @@ bool Printable(const std::string& text) {
     return true;
 }
 
+bool KeptInKey(char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
+           c == '_' || c == '-';
+}
+
 // The port's device or name as a file name: letters, digits, '.', '_' and '-' stay, every other
 // byte becomes %XX, so that two ports never share a file.
 std::string FileKey(const RecoveryRecord& port) {
     const std::string& key = port.device.empty() ? port.portName : port.device;
     std::string out;
     for (const char c : key) {
-        const auto byte = static_cast<unsigned char>(c);
-        if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-            c == '.' || c == '_' || c == '-') {
+        if (KeptInKey(c)) {
             out += c;
         } else {
             char code[4];
-            std::snprintf(code, sizeof code, "%%%02X", byte);
+            std::snprintf(code, sizeof code, "%%%02X", static_cast<unsigned char>(c));
             out += code;
         }
     }
     return out;
 }
 
-bool SamePort(const RecoveryRecord& record, const std::string& portName, const std::string& device) {
-    if (!record.device.empty() && !device.empty()) return record.device == device;
-    return !portName.empty() && record.portName == portName;
+std::string Hex(const std::string& bytes) {
+    std::string out;
+    char code[3];
+    for (const char c : bytes) {
+        std::snprintf(code, sizeof code, "%02X", static_cast<unsigned char>(c));
+        out += code;
+    }
+    return out;
+}
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+std::optional<std::string> FromHex(const std::string& text) {
+    if (text.size() % 2 != 0) return std::nullopt;
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); i += 2) {
+        const int high = HexDigit(text[i]);
+        const int low = HexDigit(text[i + 1]);
+        if (high < 0 || low < 0) return std::nullopt;
+        out += static_cast<char>(high * 16 + low);
+    }
+    return out;
+}
+
+// What the name of a record file tells: its port and its radio's serial number.
+std::optional<RecoveryRecord> FromFileName(const std::string& name) {
+    std::string stem = name.substr(std::string(kPrefix).size(),
+                                   name.size() - std::string(kPrefix).size() - std::string(kSuffix).size());
+    RecoveryRecord record;
+    if (const auto mark = stem.find(kSerialMark); mark != std::string::npos) {
+        auto serial = FromHex(stem.substr(mark + 1));
+        if (!serial) return std::nullopt;
+        record.serial = std::move(*serial);
+        stem.erase(mark);
+    }
+    std::string key;
+    for (std::size_t i = 0; i < stem.size(); ++i) {
+        if (stem[i] != '%') {
+            key += stem[i];
+            continue;
+        }
+        auto byte = i + 2 < stem.size() ? FromHex(stem.substr(i + 1, 2)) : std::nullopt;
+        if (!byte) return std::nullopt;
+        key += *byte;
+        i += 2;
+    }
+    if (key.empty()) return std::nullopt;
+    if (key.front() == '/') {
+        record.device = key;
+        if (const auto number = PortNumberForDevice(key)) record.portName = PortName(*number);
+    } else {
+        record.portName = key;
+    }
+    return record;
+}
+
+// A file that holds the first part of a record and then ends: a write torn by a crash.
+bool TornRecord(const std::string& text) {
+    const std::string magic = kMagic;
+    if (text.size() <= magic.size()) return magic.compare(0, text.size(), text) == 0;
+    return text.compare(0, magic.size(), magic) == 0 && text[magic.size()] == '\n';
+}
+
+std::time_t ModifiedAt(const std::filesystem::path& path) {
+    std::error_code ec;
+    const auto written = std::filesystem::last_write_time(path, ec);
+    if (ec) return 0;
+    return std::chrono::system_clock::to_time_t(std::chrono::file_clock::to_sys(written));
 }
 
 // A device named by a path that is gone: the cable was unplugged, or the record is stale.
@@ -65,6 +142,7 @@ void AddNote(std::string* note, const std::string& text) {
 }  // namespace
 
 std::string RecoveryRecord::Describe() const {
+    if (portName.empty()) return device;
     if (device.empty() || device == portName) return portName;
     return portName + " (" + device + ")";
 }
@@ -76,8 +154,37 @@ std::string RecoveryRecord::SinceText() const {
     return text;
 }
 
+std::string RecoveryRecord::ShownSerial() const {
+    std::string out;
+    for (const char c : serial) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+            out += c;
+        } else {
+            char code[5];
+            std::snprintf(code, sizeof code, "\\x%02X", byte);
+            out += code;
+        }
+    }
+    return out;
+}
+
+std::string RecoveryRecord::RadioText() const {
+    return (serial.empty() ? std::string("the radio on ") : "the radio " + ShownSerial() + " on ") +
+           Describe();
+}
+
+bool RecoveryRecord::OnPort(const std::string& otherPortName, const std::string& otherDevice) const {
+    if (!device.empty() && !otherDevice.empty()) return device == otherDevice;
+    return !otherPortName.empty() && portName == otherPortName;
+}
+
+bool RecoveryRecord::SameRadio(const RecoveryRecord& other) const {
+    return OnPort(other.portName, other.device) && serial == other.serial;
+}
+
 std::string FormatRecoveryRecord(const RecoveryRecord& record) {
-    // A value is one line of printable text: whatever a radio put in its serial number.
+    // A value is one line of printable text; the serial number's own bytes go in hexadecimal.
     const auto value = [](std::string text) {
         for (char& c : text) {
             if (!Printable(std::string(1, c))) c = '?';
@@ -88,7 +195,9 @@ std::string FormatRecoveryRecord(const RecoveryRecord& record) {
     out << kMagic << '\n'
         << "port=" << value(record.portName) << '\n'
         << "device=" << value(record.device) << '\n'
-        << "serial=" << value(record.serial) << '\n'
+        << "serial=" << value(record.ShownSerial()) << '\n'
+        << "serial-hex=" << Hex(record.serial) << '\n'
+        << "firmware=" << value(record.firmware) << '\n'
         << "since=" << static_cast<long long>(record.since) << '\n';
     return out.str();
 }
@@ -99,6 +208,7 @@ std::optional<RecoveryRecord> ParseRecoveryRecord(const std::string& text) {
     if (!std::getline(in, line) || line != kMagic) return std::nullopt;
     RecoveryRecord record;
     bool haveSince = false;
+    std::optional<std::string> rawSerial;
     while (std::getline(in, line)) {
         const auto equals = line.find('=');
         if (equals == std::string::npos) return std::nullopt;
@@ -110,7 +220,12 @@ std::optional<RecoveryRecord> ParseRecoveryRecord(const std::string& text) {
         } else if (key == "device") {
             record.device = std::move(value);
         } else if (key == "serial") {
-            record.serial = std::move(value);
+            record.serial = std::move(value);  // records of earlier kits carry only this
+        } else if (key == "serial-hex") {
+            rawSerial = FromHex(value);
+            if (!rawSerial) return std::nullopt;
+        } else if (key == "firmware") {
+            record.firmware = std::move(value);
         } else if (key == "since") {
             try {
                 std::size_t used = 0;
@@ -124,45 +239,44 @@ std::optional<RecoveryRecord> ParseRecoveryRecord(const std::string& text) {
         }
         // Other keys may come from a later kit; they do not make the record unusable.
     }
-    if (record.portName.empty() || !haveSince) return std::nullopt;
+    if (rawSerial) record.serial = std::move(*rawSerial);
+    // The last line ends with its line break: a record cut inside it is not whole.
+    if (record.portName.empty() || !haveSince || text.back() != '\n') return std::nullopt;
     return record;
 }
 
-std::filesystem::path CRecoveryRecords::FileFor(const RecoveryRecord& port) const {
-    return m_folder / (kPrefix + FileKey(port) + kSuffix);
+std::filesystem::path CRecoveryRecords::FileFor(const RecoveryRecord& record) const {
+    std::string name = kPrefix + FileKey(record);
+    if (!record.serial.empty()) name += kSerialMark + Hex(record.serial);
+    return m_folder / (name + kSuffix);
 }
 
-bool CRecoveryRecords::Mark(const RecoveryRecord& record) const {
-    if (!Enabled()) return false;
-    std::error_code ec;
-    std::filesystem::create_directories(m_folder, ec);
-    const auto target = FileFor(record);
-    // A name of its own for the temporary file: another kit may be marking the same port.
-    std::random_device entropy;
-    const auto temporary =
-        target.parent_path() / (target.filename().string() + ".tmp" + std::to_string(entropy()));
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        out << FormatRecoveryRecord(record);
-        out.flush();
-        if (!out) {
-            out.close();
-            std::filesystem::remove(temporary, ec);
-            return false;
-        }
+bool CRecoveryRecords::CanWrite(std::string& error) const {
+    if (!Enabled()) return true;
+    const auto probe = m_folder / "probe.tmp";
+    std::string detail;
+    if (!WriteFileDurably(probe, "probe\n", detail)) {
+        error = "The recovery record cannot be written in " + m_folder.string() + ": " + detail;
+        return false;
     }
-    std::filesystem::rename(temporary, target, ec);
-    if (ec) {
-        std::filesystem::remove(temporary, ec);
+    RemoveFileDurably(probe, detail);
+    return true;
+}
+
+bool CRecoveryRecords::Mark(const RecoveryRecord& record, std::string& error) const {
+    if (!Enabled()) return true;
+    std::string detail;
+    if (!WriteFileDurably(FileFor(record), FormatRecoveryRecord(record), detail)) {
+        error = "The recovery record cannot be written in " + m_folder.string() + ": " + detail;
         return false;
     }
     return true;
 }
 
-void CRecoveryRecords::Clear(const RecoveryRecord& port) const {
+void CRecoveryRecords::Clear(const RecoveryRecord& record) const {
     if (!Enabled()) return;
-    std::error_code ec;
-    std::filesystem::remove(FileFor(port), ec);
+    std::string ignored;
+    RemoveFileDurably(FileFor(record), ignored);
 }
 
 std::vector<RecoveryRecord> CRecoveryRecords::All(std::string* note) const {
@@ -175,7 +289,7 @@ std::vector<RecoveryRecord> CRecoveryRecords::All(std::string* note) const {
         if (ec) break;
         const auto& path = it->path();
         const std::string name = path.filename().string();
-        if (name.rfind(kPrefix, 0) != 0 || name.size() <= std::string(kSuffix).size() ||
+        if (name.rfind(kPrefix, 0) != 0 || name.size() <= std::string(kPrefix).size() + std::string(kSuffix).size() ||
             name.compare(name.size() - std::string(kSuffix).size(), std::string::npos, kSuffix) != 0) {
             continue;  // not a record file (the log, a temporary file, something else's)
         }
@@ -193,11 +307,20 @@ std::vector<RecoveryRecord> CRecoveryRecords::All(std::string* note) const {
         std::ifstream in(path, std::ios::binary);
         std::ostringstream text;
         text << in.rdbuf();
-        if (!in) {
+        if (!in && size != 0) {
             AddNote(note, ignored + "it cannot be read");
             continue;
         }
         auto record = ParseRecoveryRecord(text.str());
+        if (!record && TornRecord(text.str())) {
+            // The kit was cut off while it wrote: the radio on that port may need recovery all
+            // the same, and the file's name still says which port (and radio) it was.
+            record = FromFileName(name);
+            if (record) {
+                record->damage = text.str().empty() ? "the record is empty" : "the record is cut short";
+                record->since = ModifiedAt(path);
+            }
+        }
         if (!record) {
             AddNote(note, ignored + "it is damaged or not the kit's");
             continue;
@@ -208,18 +331,31 @@ std::vector<RecoveryRecord> CRecoveryRecords::All(std::string* note) const {
         }
         records.push_back(std::move(*record));
     }
+    std::stable_sort(records.begin(), records.end(),
+                     [](const RecoveryRecord& a, const RecoveryRecord& b) { return a.since < b.since; });
     return records;
 }
 
-std::optional<RecoveryRecord> CRecoveryRecords::Find(const std::string& portName,
-                                                     const std::string& device,
-                                                     std::string* note) const {
+std::vector<RecoveryRecord> CRecoveryRecords::ForPort(const std::string& portName,
+                                                      const std::string& device,
+                                                      std::string* note) const {
+    std::vector<RecoveryRecord> found;
     for (auto& record : All(note)) {
-        if (SamePort(record, portName, device)) return record;
+        if (record.OnPort(portName, device)) found.push_back(std::move(record));
     }
-    return std::nullopt;
+    return found;
 }
 
 std::filesystem::path DefaultRecoveryFolder() { return DefaultLogPath().parent_path(); }
+
+std::string DescribeRadios(const std::vector<RecoveryRecord>& records) {
+    std::string text;
+    for (const RecoveryRecord& record : records) {
+        if (!text.empty()) text += ", ";
+        text += record.RadioText();
+        if (record.Damaged()) text += " (" + record.damage + ")";
+    }
+    return text;
+}
 
 }  // namespace kestro

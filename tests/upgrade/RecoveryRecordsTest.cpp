@@ -18,64 +18,108 @@ std::string PresentDevice(const test::TempDir& dir) {
     return path.string();
 }
 
-TEST(RecoveryRecords, AMarkedPortIsFoundByDeviceOrNameUntilItIsCleared) {
+std::size_t FilesIn(const std::filesystem::path& folder) {
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(folder)) ++files;
+    return files;
+}
+
+// Two radios swapped on one cable: each keeps its own record, found by device or by name, and
+// clearing one leaves the other. The serial number comes back byte for byte.
+TEST(RecoveryRecords, EachRadioOnAPortKeepsItsOwnRecord) {
     test::TempDir dir;
     const std::string present = PresentDevice(dir);
     const CRecoveryRecords records(dir.path() / "state");
-    RecoveryRecord record{"COM97", present, "KS2\n4,\"x", 1765300000};
-    ASSERT_TRUE(records.Mark(record));
-    ASSERT_TRUE(records.Mark(record));  // marking again replaces the record
+    const std::string odd("KS2\n4,\"x\0\xFF", 10);
+    RecoveryRecord first{"COM97", present, odd, "/fw/a.pvx", 1765300000, {}};
+    RecoveryRecord second{"COM97", present, "KS24001736", "", 1765300100, {}};
+    std::string error;
+    ASSERT_TRUE(records.Mark(first, error)) << error;
+    ASSERT_TRUE(records.Mark(first, error)) << error;  // marking again replaces the record
+    ASSERT_TRUE(records.Mark(second, error)) << error;
+    ASSERT_TRUE(records.Mark({"COM4", "", "", "", 1, {}}, error)) << error;
 
-    const auto byDevice = records.Find("COM5", present);
-    ASSERT_TRUE(byDevice.has_value());
-    EXPECT_EQ(byDevice->portName, "COM97");
-    EXPECT_EQ(byDevice->serial, "KS2?4,\"x");  // one printable line whatever the radio said
-    EXPECT_EQ(byDevice->since, 1765300000);
-    EXPECT_EQ(byDevice->PortArgument(), present);
-    EXPECT_FALSE(records.Find("COM97", "/dev/ttyUSB3").has_value());  // another device
-    EXPECT_TRUE(records.Find("COM97", "").has_value());               // the name alone
+    auto here = records.ForPort("COM5", present);  // by device
+    ASSERT_EQ(here.size(), 2U);
+    EXPECT_EQ(here[0].serial, odd);
+    EXPECT_EQ(here[0].firmware, "/fw/a.pvx");
+    EXPECT_EQ(here[0].since, 1765300000);
+    EXPECT_EQ(here[0].ShownSerial(), "KS2\\x0A4,\"x\\x00\\xFF");
+    EXPECT_EQ(here[1].serial, "KS24001736");
+    EXPECT_TRUE(records.ForPort("COM97", "/dev/ttyUSB3").empty());  // another device
+    EXPECT_EQ(records.ForPort("COM97", "").size(), 2U);            // the name alone
+    EXPECT_EQ(records.ForPort("COM4", "").at(0).PortArgument(), "COM4");
 
-    RecoveryRecord windows{"COM4", "", "", 1};
-    ASSERT_TRUE(records.Mark(windows));
-    EXPECT_EQ(records.All().size(), 2U);
-    records.Clear(record);
-    EXPECT_FALSE(records.Find("COM97", present).has_value());
-    EXPECT_EQ(records.Find("COM4", "")->PortArgument(), "COM4");
-    // No temporary file is left beside the records.
-    std::size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(records.Folder())) ++files;
-    EXPECT_EQ(files, 1U);
+    records.Clear(first);
+    here = records.ForPort("COM97", present);
+    ASSERT_EQ(here.size(), 1U);
+    EXPECT_EQ(here[0].serial, "KS24001736");
+    EXPECT_EQ(FilesIn(records.Folder()), 2U);  // no temporary file is left beside the records
+
+    // A record of an earlier kit, with its serial number as text only, still reads.
+    std::ofstream(records.Folder() / "recovery-COM6.state", std::ios::binary)
+        << "kestro-upgrade-kit recovery record 1\nport=COM6\ndevice=\nserial=KS9\nsince=7\n";
+    EXPECT_EQ(records.ForPort("COM6", "").at(0).serial, "KS9");
 }
 
-TEST(RecoveryRecords, FilesThatAreNotSoundRecordsAreSkippedWithOneNote) {
+// A record cut short by a crash after its rename still names its port and radio (from its file
+// name) and is returned as damaged; files that are not records of the kit are skipped, with one
+// note for them all.
+TEST(RecoveryRecords, TornRecordsAreReportedAndForeignFilesSkipped) {
     test::TempDir dir;
     const std::string present = PresentDevice(dir);
     const auto folder = dir.path() / "state";
     const CRecoveryRecords records(folder);
-    ASSERT_TRUE(records.Mark({"COM33", present, "", 5}));
+    const RecoveryRecord empty{"COM33", present, "KS1", "", 5, {}};
+    const RecoveryRecord cut{"COM34", "", "", "", 6, {}};
+    ASSERT_TRUE(records.Mark(empty));
+    ASSERT_TRUE(records.Mark(cut));
+    std::filesystem::resize_file(records.FileFor(empty), 0);
+    std::filesystem::resize_file(records.FileFor(cut), 50);
 
     std::filesystem::create_directories(folder / "recovery-dir.state");
     const auto write = [&](const char* name, const std::string& text) {
         std::ofstream(folder / name, std::ios::binary) << text;
     };
-    write("recovery-empty.state", "");
     write("recovery-binary.state", std::string("\x7F" "ELF\0\1\2\xFF", 8));
     write("recovery-huge.state", std::string(1 << 20, 'x'));
     write("recovery-foreign.state", "port=COM1\nsince=1\n");
-    write("recovery-nosince.state", "kestro-upgrade-kit recovery record 1\nport=COM2\n");
     write("recovery-gone.state",
           "kestro-upgrade-kit recovery record 1\nport=COM40\ndevice=/dev/kestro-no-such\nsince=1\n");
     write("Kestro_UpdateKit_log.csv", "not a record\n");
 
     std::string note;
     const auto all = records.All(&note);
-    ASSERT_EQ(all.size(), 1U);
-    EXPECT_EQ(all[0].portName, "COM33");
+    ASSERT_EQ(all.size(), 2U);
+    for (const auto& record : all) EXPECT_TRUE(record.Damaged()) << record.Describe();
+    const auto torn = records.ForPort("COM33", present);
+    ASSERT_EQ(torn.size(), 1U);
+    EXPECT_EQ(torn[0].device, present);
+    EXPECT_EQ(torn[0].serial, "KS1");
+    EXPECT_EQ(torn[0].damage, "the record is empty");
+    EXPECT_EQ(records.ForPort("COM34", "").at(0).damage, "the record is cut short");
     EXPECT_NE(note.find("ignoring the recovery record"), std::string::npos);
     EXPECT_EQ(note.find('\n'), std::string::npos);
 
+    records.Clear(torn[0]);  // a finished radio takes its torn record with it
+    EXPECT_TRUE(records.ForPort("COM33", present).empty());
+
     EXPECT_TRUE(CRecoveryRecords{}.All().empty());  // no folder: no records, nothing written
-    EXPECT_FALSE(CRecoveryRecords{}.Mark({"COM1", "", "", 1}));
+}
+
+// A folder that cannot take a record says so, naming the folder and the reason.
+TEST(RecoveryRecords, AnUnwritableFolderIsNamed) {
+    test::TempDir dir;
+    const auto blocked = dir.path() / "state";
+    std::ofstream(blocked) << "a file where the folder should be";
+    const CRecoveryRecords records(blocked / "kestro-upgrade-kit");
+    std::string probeError;
+    std::string markError;
+    EXPECT_FALSE(records.CanWrite(probeError));
+    EXPECT_FALSE(records.Mark({"COM1", "", "", "", 1, {}}, markError));
+    for (const std::string& error : {probeError, markError}) {
+        EXPECT_NE(error.find(records.Folder().string()), std::string::npos) << error;
+    }
 }
 
 }  // namespace
