@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <random>
 #include <span>
 #include <string_view>
@@ -83,6 +84,12 @@ class SimRadio {
     std::uint8_t CodeplugByte(std::uint16_t address) const { return m_codeplug[address]; }
     void SetCodeplugByte(std::uint16_t address, std::uint8_t value) { m_codeplug[address] = value; }
 
+    // Called with each request heard, before it is answered (for tests that look at the world as
+    // the radio receives a request).
+    void SetRequestObserver(std::function<void(const LoggedRequest&)> observer) {
+        m_observer = std::move(observer);
+    }
+
     // The requests heard, oldest first; beyond kRequestLogLimit the oldest half is dropped.
     const std::vector<LoggedRequest>& Requests() const { return m_log; }
     // Requests of kind `id` heard since the radio was created (dropped log entries included).
@@ -130,6 +137,7 @@ class SimRadio {
     std::size_t m_requestNumber = 0;
     std::array<std::size_t, REQ_COUNT> m_kindCount{};
     std::vector<LoggedRequest> m_log;
+    std::function<void(const LoggedRequest&)> m_observer;
 
     std::mt19937 m_random;
     std::uint32_t m_seededWith = 0;

@@ -66,8 +66,13 @@ void SimRadio::Handle(const Frame& frame, RequestId id, std::vector<SimReply>& o
         m_log.erase(m_log.begin(), m_log.begin() + half);
     }
     m_log.push_back(LoggedRequest{number, id, frame, kind});
+    if (m_observer) {
+        m_observer(m_log.back());
+    }
 
-    if (kind == FaultKind::Silence) {
+    // From the erase to the boot swap the radio has no application firmware: only its boot
+    // loader runs, and it answers nothing but the programming requests, whoever connects.
+    if (kind == FaultKind::Silence || (m_needsRecovery && frame.bytes[1] != GROUP_PROGRAM)) {
         return;
     }
     SimReply reply{m_config.latency, {}};
@@ -161,9 +166,6 @@ std::vector<std::uint8_t> SimRadio::Execute(const Frame& frame, RequestId id) {
             return Nak(NAK_NOT_PROGRAMMING);
         }
         return ExecuteProgramming(frame, id);
-    }
-    if (m_needsRecovery && !m_programming) {
-        return Nak(NAK_NEEDS_RECOVERY);
     }
     const auto& b = frame.bytes;
     switch (id) {

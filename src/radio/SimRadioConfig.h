@@ -21,7 +21,7 @@ using SimMillis = std::chrono::milliseconds;
 //   00 01  a programming (0x75) command outside the programming state
 //   00 02  a boot swap whose checksum differs from that of the new boot area
 //   00 03  a boot swap before any boot erase
-//   00 04  a device (0x70) query while the flash needs recovery
+//   00 04  no longer sent: a radio whose flash needs recovery answers no device (0x70) query
 //   00 05  a record whose row number lies outside the flash (0x0000-0x3FFF)
 //   00 06  a codeplug read or write of another length than one byte
 //   EE 01  the default of an injected NAK fault

@@ -29,6 +29,7 @@ class VirtualLink final : public IPortEngine {
     void ClosePort() override;
     int PortNumber() const override { return m_portNumber; }
     std::string LastOpenError() const override { return m_lastOpenError; }
+    int AutomaticPortNumber() const override { return m_cablePort; }
     void HandOff(const std::uint8_t* bytes, std::size_t length) override;
 
     // Every OpenPort fails with `reason` until AllowOpen().

@@ -180,7 +180,8 @@ TEST_F(SimRadioRun, AWrongSwapChecksumIsRefusedAndRecoveryStaysOwed) {
     // The kit gives up here; after the cable comes back the radio still needs recovery.
     m_radio.Reconnect();
     EXPECT_EQ(m_radio.State(), RadioState::NeedsRecovery);
-    EXPECT_EQ(ReplyBody(Answer(m_radio, Command(REQ_DETECT))), (Bytes{0x80, 0x15, 0x00, 0x04}));
+    // Without application firmware only the boot loader runs: a detection gets no answer.
+    EXPECT_FALSE(ReplyBody(Answer(m_radio, Command(REQ_DETECT))).has_value());
 
     // A recovery run starts with UPDATE_START, without reset mode, and clears the state.
     Program(0x0200, 2);
