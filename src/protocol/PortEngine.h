@@ -45,6 +45,9 @@ public:
     virtual int PortNumber() const = 0;
     // A plain-language reason for the last failed OpenPort ("permission denied: ..."), or empty.
     virtual std::string LastOpenError() const { return {}; }
+    // The port that opening port 0 (the cable found automatically) would take now; 0 when no
+    // cable is found.
+    virtual int AutomaticPortNumber() const { return 0; }
 };
 
 }  // namespace kestro

@@ -49,6 +49,7 @@ public:
     void ClosePort() override;
     int PortNumber() const override { return m_portNumber.load(); }
     std::string LastOpenError() const override;
+    int AutomaticPortNumber() const override;
     void HandOff(const std::uint8_t* bytes, std::size_t length) override;
 
     // The cable's port by its USB instance identifier, looked up in the system's device tree

@@ -60,7 +60,23 @@ bool UpgradeRun::PreChecks() {
         return Fail(texts::kErrorReadSerial, TitleKind::Application, Icon::Error, End::StatusReset);
     }
     m_runRecord = LogField(m_link.DeviceSerialNumber()) + "," + m_versionColumn;
+    TellOfOtherRadiosRecords();
     return true;
+}
+
+void UpgradeRun::TellOfOtherRadiosRecords() {
+    const std::string serial = m_link.DeviceSerialNumber();
+    std::vector<RecoveryRecord> others;
+    for (auto& record : m_hub.RecordsForPort(m_hub.Engine().PortNumber())) {
+        if (record.serial != serial) others.push_back(std::move(record));
+    }
+    if (others.empty()) return;
+    RecoveryRecord here;
+    here.serial = serial;
+    m_reporter.Guide(Guidance::OtherRadiosRecordKept,
+                     "The recovery record of " + DescribeRadios(others) +
+                         " stays: the radio on this cable is " +
+                         (serial.empty() ? std::string("another one") : here.ShownSerial()) + ".");
 }
 
 }  // namespace kestro

@@ -5,10 +5,43 @@
 
 namespace kestro {
 
+enum class ProgrammingStepKind { Request, ApplicationRows, BootRows, BootSwap };
+
+// Where the recovery record is written and removed.
+enum class RecordMoment {
+    None,
+    WrittenBefore,  // on the disk before the step's first byte goes out; not written, not sent
+    RemovedAfter,   // removed once the step is acknowledged
+};
+
+struct ProgrammingStep {
+    const char* status;   // the status line while the step runs
+    ProgrammingStepKind kind;
+    RequestId request;    // the request of a Request step
+    const char* failure;  // the message box when the step fails
+    // From this step on, up to the boot swap's acknowledgement, a radio whose run ends has no
+    // complete firmware: a failure or a stop arms recovery mode.
+    bool radioErased;
+    RecordMoment record;
+};
+
 namespace {
 constexpr int kBootRows = 256;
 constexpr std::uint8_t kBootRowHigh = 0x01;  // boot rows go out as rows 0x0100 to 0x01FF
 constexpr Millis kBeforeBootRows{20};
+
+// From the update start to the end of programming, in order.
+constexpr ProgrammingStep kProgrammingSteps[] = {
+    {texts::kUpdatingFirmware, ProgrammingStepKind::Request, REQ_UPDATE_START, texts::kWriteError1, false, RecordMoment::None},
+    {texts::kSelfProgram, ProgrammingStepKind::Request, REQ_SELF_PROGRAM, texts::kWriteError2, false, RecordMoment::None},
+    {texts::kEraseFlash, ProgrammingStepKind::Request, REQ_ERASE_FLASH, texts::kWriteError3, true, RecordMoment::WrittenBefore},
+    {texts::kUpdatingDontPowerOff, ProgrammingStepKind::ApplicationRows, REQ_WRITE_RECORD, texts::kWriteError4, true, RecordMoment::None},
+    {texts::kBootErase, ProgrammingStepKind::Request, REQ_BOOT_ERASE, texts::kWriteError5, true, RecordMoment::None},
+    {texts::kBootWriting, ProgrammingStepKind::BootRows, REQ_WRITE_RECORD, texts::kWriteError6, true, RecordMoment::None},
+    {texts::kBootSwap, ProgrammingStepKind::BootSwap, REQ_BOOT_SWAP, texts::kWriteError7, true, RecordMoment::RemovedAfter},
+    {texts::kCompleted, ProgrammingStepKind::Request, REQ_UPDATE_END, texts::kWriteError8, false, RecordMoment::None},
+};
+
 }  // namespace
 
 bool UpgradeRun::ResetMode() {
@@ -25,96 +58,8 @@ void UpgradeRun::Programming() {
     m_reporter.SetProgressText(texts::kFirmwareWriting);
     m_reporter.SetProgress(0);
 
-    TxResult r = m_tx.Run(REQ_UPDATE_START);
-    if (r.cancelled) {
-        Interrupt(End::StatusReset, false);
-        return;
-    }
-    if (!r.ok) {
-        if (r.nak && m_recoveryRun) {
-            // The radio answered and refused: it is not one that an interrupted run left
-            // waiting in programming, so the next run detects and checks it as usual.
-            m_hub.SetRecoveryMode(false);
-            m_hub.ClearRecoveryRecord();
-        }
-        Fail(r.nak ? texts::kWriteError10 : texts::kWriteError1, TitleKind::Kit, Icon::Error,
-             End::StatusReset);
-        return;
-    }
-
-    m_reporter.SetStatusText(texts::kSelfProgram);
-    r = m_tx.Run(REQ_SELF_PROGRAM);
-    if (r.cancelled) {
-        Interrupt(End::StatusReset, false);
-        return;
-    }
-    if (!r.ok) {
-        Fail(texts::kWriteError2, TitleKind::Kit, Icon::Error, End::StatusReset);
-        return;
-    }
-
-    // From the erase on, a failure leaves the radio without a complete firmware: the recovery
-    // flag takes the next run straight back to the programming entry.
-    m_reporter.SetStatusText(texts::kEraseFlash);
-    // Written before the request goes out: should the kit die from here to the boot swap, the
-    // next start still knows that this radio may have no working firmware.
-    m_hub.MarkRadioNeedsRecovery(m_recoveryRun ? std::string{} : m_link.DeviceSerialNumber());
-    r = m_tx.Run(REQ_ERASE_FLASH);
-    if (r.cancelled) {
-        Interrupt(End::StatusReset, true);
-        return;
-    }
-    if (!r.ok) {
-        m_hub.SetRecoveryMode(true);
-        Fail(texts::kWriteError3, TitleKind::Kit, Icon::Error, End::StatusReset);
-        return;
-    }
-
-    m_reporter.SetStatusText(texts::kUpdatingDontPowerOff);
-    if (!WriteApplicationRows()) return;
-
-    m_reporter.SetStatusText(texts::kBootErase);
-    r = m_tx.Run(REQ_BOOT_ERASE);
-    if (r.cancelled) {
-        Interrupt(End::StatusReset, true);
-        return;
-    }
-    if (!r.ok) {
-        m_hub.SetRecoveryMode(true);
-        Fail(texts::kWriteError5, TitleKind::Kit, Icon::Error, End::StatusReset);
-        return;
-    }
-
-    m_reporter.SetStatusText(texts::kBootWriting);
-    m_reporter.SetProgress(0);  // the label keeps its last text until the first boot row
-    if (m_tx.Pause(kBeforeBootRows)) {
-        Interrupt(End::StatusReset, true);
-        return;
-    }
-    if (!WriteBootRows()) return;
-
-    m_reporter.SetStatusText(texts::kBootSwap);
-    r = m_tx.SendBootSwap(m_hub.m_bootImage);
-    if (r.cancelled) {
-        Interrupt(End::StatusReset, true);
-        return;
-    }
-    if (!r.ok) {
-        m_hub.SetRecoveryMode(true);
-        Fail(texts::kWriteError7, TitleKind::Kit, Icon::Error, End::StatusReset);
-        return;
-    }
-    m_hub.ClearRecoveryRecord();  // the new firmware is in place
-
-    m_reporter.SetStatusText(texts::kCompleted);
-    r = m_tx.Run(REQ_UPDATE_END);
-    if (r.cancelled) {
-        Interrupt(End::StatusReset, false);
-        return;
-    }
-    if (!r.ok) {
-        Fail(texts::kWriteError8, TitleKind::Kit, Icon::Error, End::StatusReset);
-        return;
+    for (const ProgrammingStep& step : kProgrammingSteps) {
+        if (!RunStep(step)) return;
     }
 
     LogLine(texts::kLogOk);
@@ -124,15 +69,71 @@ void UpgradeRun::Programming() {
     EndRun(End::NoReset);
 }
 
-bool UpgradeRun::WriteApplicationRows() {
+bool UpgradeRun::RunStep(const ProgrammingStep& step) {
+    // The first step's status went out with the progress bar.
+    if (step.request != REQ_UPDATE_START) m_reporter.SetStatusText(step.status);
+    if (step.record == RecordMoment::WrittenBefore && !WriteRecoveryRecord()) return false;
+
+    TxResult r;
+    switch (step.kind) {
+        case ProgrammingStepKind::Request: r = m_tx.Run(step.request); break;
+        case ProgrammingStepKind::ApplicationRows: return WriteApplicationRows(step);
+        case ProgrammingStepKind::BootRows:
+            m_reporter.SetProgress(0);  // the label keeps its last text until the first boot row
+            if (m_tx.Pause(kBeforeBootRows)) return Interrupt(End::StatusReset, step.radioErased);
+            return WriteBootRows(step);
+        case ProgrammingStepKind::BootSwap: r = m_tx.SendBootSwap(m_hub.m_bootImage); break;
+    }
+    if (r.cancelled) return Interrupt(End::StatusReset, step.radioErased);
+    if (!r.ok) return StepFailed(step, r.nak);
+    if (step.record == RecordMoment::RemovedAfter) m_hub.ForgetRecoveryRecords();  // the new firmware is in place
+    return true;
+}
+
+bool UpgradeRun::StepFailed(const ProgrammingStep& step, bool nak) {
+    if (step.request == REQ_UPDATE_START && nak) {
+        const bool answeredRecoveryRun = m_recoveryRun;
+        if (answeredRecoveryRun) {
+            // The radio answered and refused: it is not one that an interrupted run left
+            // waiting in programming, so the next run detects and checks it as usual.
+            m_hub.ForgetRecoveryRecords();
+            m_hub.SetRecoveryMode(false);
+        }
+        Fail(texts::kWriteError10, TitleKind::Kit, Icon::Error, End::StatusReset);
+        if (answeredRecoveryRun) m_reporter.Guide(Guidance::NoRecoveryNeeded, texts::kGuideNoRecoveryNeeded);
+        return false;
+    }
+    if (step.radioErased) m_hub.RadioLeftNeedingRecovery();
+    Fail(step.failure, TitleKind::Kit, Icon::Error, End::StatusReset);
+    if (step.radioErased) {
+        m_reporter.Guide(Guidance::RadioMayHaveNoFirmware, texts::kGuideRadioMayHaveNoFirmware);
+    }
+    return false;
+}
+
+bool UpgradeRun::WriteRecoveryRecord() {
+    // A recovery run cannot read the serial number: the radio answers programming requests only.
+    const std::string serial =
+        m_recoveryRun ? (m_armedBy ? m_armedBy->serial : std::string{}) : m_link.DeviceSerialNumber();
+    std::string error;
+    if (m_hub.MarkRadioNeedsRecovery(serial, error)) return true;
+    return RecordNotWritten(error);
+}
+
+bool UpgradeRun::RecordNotWritten(const std::string& error) {
+    m_lastBox = texts::kRecordNotWritten;
+    m_reporter.MessageBoxWithDetail(texts::kRecordNotWritten, TitleKind::Kit, Icon::Error, error);
+    m_hub.NoteOutcome(RunOutcome::Failed, m_lastBox);
+    EndRun(End::StatusReset);
+    return false;
+}
+
+bool UpgradeRun::WriteApplicationRows(const ProgrammingStep& step) {
     const CCommFile& image = m_hub.CommFile();
     for (int p = image.m_appStartRow; p < image.m_rowCount; ++p) {
         const TxResult r = m_tx.WriteRecord(image.RowAt(p));
-        if (r.cancelled) return Interrupt(End::StatusReset, true);
-        if (!r.ok) {
-            m_hub.SetRecoveryMode(true);
-            return Fail(texts::kWriteError4, TitleKind::Kit, Icon::Error, End::StatusReset);
-        }
+        if (r.cancelled) return Interrupt(End::StatusReset, step.radioErased);
+        if (!r.ok) return StepFailed(step, r.nak);
         const int percent = ApplicationPercent(p, image.m_appStartRow, image.m_rowCount);
         m_reporter.SetProgressText(texts::kFirmwareWritingPrefix + FormatPercent(percent));
         m_reporter.SetProgress(percent);
@@ -140,7 +141,7 @@ bool UpgradeRun::WriteApplicationRows() {
     return true;
 }
 
-bool UpgradeRun::WriteBootRows() {
+bool UpgradeRun::WriteBootRows(const ProgrammingStep& step) {
     const CCommFile& image = m_hub.CommFile();
     for (int k = 0; k < kBootRows; ++k) {
         // Every table has its 256 boot rows; a table without them never loads.
@@ -148,11 +149,8 @@ bool UpgradeRun::WriteBootRows() {
         row[0] = kBootRowHigh;
         std::copy(row.begin() + 2, row.end(), m_hub.m_bootImage.begin() + 16 * k);
         const TxResult r = m_tx.WriteRecord(row);
-        if (r.cancelled) return Interrupt(End::StatusReset, true);
-        if (!r.ok) {
-            m_hub.SetRecoveryMode(true);
-            return Fail(texts::kWriteError6, TitleKind::Kit, Icon::Error, End::StatusReset);
-        }
+        if (r.cancelled) return Interrupt(End::StatusReset, step.radioErased);
+        if (!r.ok) return StepFailed(step, r.nak);
         const int percent = 100 * k / 255;
         m_reporter.SetProgressText(texts::kBootWritingPrefix + FormatPercent(percent));
         m_reporter.SetProgress(percent);

@@ -38,6 +38,13 @@ inline const char* IconName(Icon icon) {
     return "none";
 }
 
+// Sentences of guidance that a run gives beside its messages, which stay exactly as they are.
+enum class Guidance {
+    RadioMayHaveNoFirmware,  // a run failed between erase and boot swap
+    NoRecoveryNeeded,        // a recovery run's radio answered and refused programming
+    OtherRadiosRecordKept,   // the radio on this port is not the one a record there names
+};
+
 class IReporter {
 public:
     virtual ~IReporter() = default;
@@ -56,6 +63,9 @@ public:
     // The recovery flag changed: while it is set, the next run goes straight to programming.
     // Called on whichever thread changed it.
     virtual void RecoveryModeChanged(bool /*armed*/) {}
+    // One sentence of guidance; `text` is the kit's own wording, which a front end may replace
+    // with one that names its own way to go on. Called on the worker's thread.
+    virtual void Guide(Guidance /*kind*/, const std::string& /*text*/) {}
 };
 
 }  // namespace kestro

@@ -72,6 +72,19 @@ inline constexpr const char* kInterruptedNeedsRecovery =
     "Upgrade interrupted. \r\n\r\nThe radio was left between erase and boot swap and needs a "
     "recovery run: start the Upgrade again to finish programming it.";
 
+// Our own: the recovery record could not be written, so the run ends before the erase. The
+// folder and the reason follow as the box's detail.
+inline constexpr const char* kRecordNotWritten =
+    "Upgrade stopped. \r\n\r\nThe kit could not write its recovery record, so it did not erase "
+    "the radio: the radio's firmware is as it was. Make the kit's state folder writable and try "
+    "again.";
+
+// Our own: guidance beside the messages of a run.
+inline constexpr const char* kGuideRadioMayHaveNoFirmware =
+    "The radio may now have no working firmware: the next Upgrade (Ctrl+U) finishes it.";
+inline constexpr const char* kGuideNoRecoveryNeeded =
+    "The radio answered and needed no recovery: recovery mode has ended.";
+
 // Log results
 inline constexpr const char* kLogOk = "OK";
 inline constexpr const char* kLogError1 = "Error #1";

@@ -47,6 +47,10 @@ StartResult CUpgradeHub::OnUpgrade() {
     }
 
     m_link.m_codeplugAddress.store(0);
+    {
+        std::lock_guard lock(m_recordLock);
+        m_runRecord.reset();
+    }
 
     const StatusTextSink status = [this](const std::string& text) { SetStatus(text); };
     if (m_options.firmwarePath.empty()) {
@@ -117,6 +121,10 @@ void CUpgradeHub::JoinWorker() {
 
 void CUpgradeHub::SetRecoveryMode(bool armed) {
     const int value = armed ? 1 : 0;
+    if (!armed) {
+        std::lock_guard lock(m_recordLock);
+        m_armedRecord.reset();
+    }
     if (m_recoveryMode.exchange(value) != value) m_reporter.RecoveryModeChanged(armed);
 }
 
@@ -131,28 +139,62 @@ RecoveryRecord CUpgradeHub::PortKey(int number) {
     return port;
 }
 
-std::optional<RecoveryRecord> CUpgradeHub::RememberedRecovery(int portNumber,
-                                                              std::string* note) const {
-    if (portNumber == 0) {
-        auto all = m_recoveryRecords.All(note);
-        if (all.empty()) return std::nullopt;
-        return all.front();
+int CUpgradeHub::PortForNextRun() const {
+    const int stored = PortNumberFromSettings(m_settings);
+    return stored != 0 ? stored : m_engine->AutomaticPortNumber();
+}
+
+std::vector<RecoveryRecord> CUpgradeHub::RecordsForPort(int portNumber, std::string* note) const {
+    if (portNumber < 1) {
+        m_recoveryRecords.All(note);  // only for the note about odd files
+        return {};
     }
     const RecoveryRecord port = PortKey(portNumber);
-    return m_recoveryRecords.Find(port.portName, port.device, note);
+    return m_recoveryRecords.ForPort(port.portName, port.device, note);
 }
 
-void CUpgradeHub::MarkRadioNeedsRecovery(const std::string& serial) {
+void CUpgradeHub::ArmFromRecord(const RecoveryRecord& record) {
+    {
+        std::lock_guard lock(m_recordLock);
+        m_armedRecord = record;
+    }
+    SetRecoveryMode(true);
+}
+
+std::optional<RecoveryRecord> CUpgradeHub::ArmedRecord() const {
+    std::lock_guard lock(m_recordLock);
+    return m_armedRecord;
+}
+
+bool CUpgradeHub::RecordsWritable(std::string& error) const {
+    return m_recoveryRecords.CanWrite(error);
+}
+
+bool CUpgradeHub::MarkRadioNeedsRecovery(const std::string& serial, std::string& error) {
     RecoveryRecord record = CurrentPort();
-    if (record.portName.empty()) return;
+    if (record.portName.empty() || !m_recoveryRecords.Enabled()) return true;
     record.serial = serial;
+    record.firmware = (m_options.firmwarePath.empty() ? DefaultFirmwarePath() : m_options.firmwarePath).string();
     record.since = std::time(nullptr);
-    m_recoveryRecords.Mark(record);
+    if (!m_recoveryRecords.Mark(record, error)) return false;
+    std::lock_guard lock(m_recordLock);
+    m_runRecord = record;
+    return true;
 }
 
-void CUpgradeHub::ClearRecoveryRecord() {
-    const RecoveryRecord port = CurrentPort();
-    if (!port.portName.empty()) m_recoveryRecords.Clear(port);
+void CUpgradeHub::RadioLeftNeedingRecovery() {
+    {
+        std::lock_guard lock(m_recordLock);
+        if (m_runRecord) m_armedRecord = m_runRecord;
+    }
+    SetRecoveryMode(true);
+}
+
+void CUpgradeHub::ForgetRecoveryRecords() {
+    std::lock_guard lock(m_recordLock);
+    if (m_runRecord) m_recoveryRecords.Clear(*m_runRecord);
+    if (m_armedRecord) m_recoveryRecords.Clear(*m_armedRecord);
+    m_runRecord.reset();
 }
 
 void CUpgradeHub::NoteOutcome(RunOutcome outcome, const std::string& message) {

@@ -9,8 +9,11 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "firmware/CCommFile.h"
 #include "firmware/FirmwareLoader.h"
@@ -110,20 +113,35 @@ public:
     std::atomic<RunOutcome> m_lastOutcome{RunOutcome::None};
 
     // Sets the recovery flag and tells the reporter when it changed. Safe from any thread.
+    // Clearing it also forgets the record that armed it.
     void SetRecoveryMode(bool armed);
     const CRecoveryRecords& RecoveryRecords() const { return m_recoveryRecords; }
     // The port of the current run, as a recovery record names it (serial number left empty).
     RecoveryRecord CurrentPort() const { return PortKey(m_engine->PortNumber()); }
     static RecoveryRecord PortKey(int portNumber);
-    // The record a run left for port n, for a front end's start-up; with n = 0 (the cable is
-    // found automatically) the first record of any port. `note` gets at most one line about
-    // files that were skipped.
-    std::optional<RecoveryRecord> RememberedRecovery(int portNumber, std::string* note) const;
-    // Before the erase: remembers, on disk, that the radio on this port may be left without a
-    // working firmware. After the boot swap's acknowledgement (or a radio that turned out not to
-    // be waiting in programming): forgets it again.
-    void MarkRadioNeedsRecovery(const std::string& serial);
-    void ClearRecoveryRecord();
+    // The port the next run opens: the stored port, or the cable's port that automatic
+    // detection finds now (0 when it finds none).
+    int PortForNextRun() const;
+    // The records of port n, oldest first. `note` gets at most one line about files skipped.
+    std::vector<RecoveryRecord> RecordsForPort(int portNumber, std::string* note = nullptr) const;
+    // Arms recovery mode for the next run from `record`: that run finishes the radio the record
+    // names and, once its boot swap is acknowledged (or it turns out not to be waiting in
+    // programming), removes that record. Safe from any thread.
+    void ArmFromRecord(const RecoveryRecord& record);
+    // The record that armed recovery mode, if one did.
+    std::optional<RecoveryRecord> ArmedRecord() const;
+
+    // The worker's side of the records. Before the first request: whether a record can be
+    // written at all. Before the erase: writes, durably, that this radio may be left without a
+    // working firmware; false (with `error`) when it could not, and the erase must not go out.
+    bool RecordsWritable(std::string& error) const;
+    bool MarkRadioNeedsRecovery(const std::string& serial, std::string& error);
+    // A run ended between erase and boot swap: the flag is set and the run's record arms the
+    // next run.
+    void RadioLeftNeedingRecovery();
+    // The boot swap was acknowledged, or a recovery run's radio answered and refused
+    // programming: the run's record and the record that armed the run go.
+    void ForgetRecoveryRecords();
 
     // Used by the worker to record how the run ended.
     void NoteOutcome(RunOutcome outcome, const std::string& message);
@@ -149,6 +167,9 @@ private:
     std::atomic<bool> m_workerFinished{true};
     std::string m_portSetting;
     mutable std::mutex m_messageLock;
+    mutable std::mutex m_recordLock;
+    std::optional<RecoveryRecord> m_armedRecord;  // m_recordLock
+    std::optional<RecoveryRecord> m_runRecord;    // written before this run's erase; m_recordLock
     std::string m_lastMessage;
 };
 

@@ -2,6 +2,7 @@
 // One run of the upgrade worker: its phases, its two log texts and its end sequences. Private to
 // the upgrade folder; front ends start runs through CUpgradeHub::OnUpgrade.
 
+#include <optional>
 #include <string>
 
 #include "protocol/Transactions.h"
@@ -9,6 +10,8 @@
 #include "upgrade/UpgradeHub.h"
 
 namespace kestro {
+
+struct ProgrammingStep;
 
 class UpgradeRun {
 public:
@@ -24,8 +27,15 @@ private:
     bool Codeplug();
     bool ResetMode();
     void Programming();
-    bool WriteApplicationRows();
-    bool WriteBootRows();
+    bool RunStep(const ProgrammingStep& step);
+    bool StepFailed(const ProgrammingStep& step, bool nak);
+    bool WriteApplicationRows(const ProgrammingStep& step);
+    bool WriteBootRows(const ProgrammingStep& step);
+    // The recovery record, before the erase; false once the run has ended without it.
+    bool WriteRecoveryRecord();
+    bool RecordNotWritten(const std::string& error);
+    // After the serial number is read: records on this port that name other radios stay.
+    void TellOfOtherRadiosRecords();
 
     // Shows `message` (when given), records the failure with the last message shown and leaves
     // by the end named.
@@ -45,6 +55,7 @@ private:
     std::string m_runRecord;
     std::string m_lastBox;  // the last message box of this run
     bool m_recoveryRun = false;  // the run began in recovery mode, at the programming entry
+    std::optional<RecoveryRecord> m_armedBy;  // the record that armed a recovery run
 };
 
 // "%2d%%": at least two characters, then a percent sign.

@@ -1,5 +1,7 @@
 #include <cstdio>
 
+#include "log/UpgradeLog.h"
+
 #include "upgrade/Texts.h"
 #include "upgrade/UpgradeRun.h"
 
@@ -19,8 +21,19 @@ void UpgradeRun::Execute() {
     m_hub.Clock().Wait(*m_link.m_hReplyEvent);
     m_link.m_hReplyEvent->Reset();
 
+    // Before the first request: a run that could not write its recovery record before the
+    // erase ends here, before the radio has entered programming.
+    if (std::string error; !m_hub.RecordsWritable(error)) {
+        RecordNotWritten(error);
+        return;
+    }
+
     m_recoveryRun = m_hub.m_recoveryMode.load() == 1;
     if (m_recoveryRun) {
+        // Nothing is read from the radio: the log line takes the serial number from the record
+        // that armed the run, and leaves the version and codeplug columns empty.
+        m_armedBy = m_hub.ArmedRecord();
+        m_runRecord = LogField(m_armedBy ? m_armedBy->serial : std::string{}) + ",,,";
         Programming();
         return;
     }
@@ -54,7 +67,7 @@ bool UpgradeRun::Fail(const char* message, TitleKind title, Icon icon, End end) 
 }
 
 bool UpgradeRun::Interrupt(End end, bool leavesRadioNeedingRecovery) {
-    if (leavesRadioNeedingRecovery) m_hub.SetRecoveryMode(true);
+    if (leavesRadioNeedingRecovery) m_hub.RadioLeftNeedingRecovery();
     const char* message =
         leavesRadioNeedingRecovery ? texts::kInterruptedNeedsRecovery : texts::kInterrupted;
     Box(message, TitleKind::Kit, Icon::Warning);

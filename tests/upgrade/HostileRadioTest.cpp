@@ -291,7 +291,7 @@ TEST(HostileSettings, JunkStoredValuesPickSomePortAndAreLeftAsTheyWere) {
             EXPECT_EQ(run.settings.GetString(kSettingsSection, kComValue), com);
             EXPECT_EQ(run.settings.GetString(kSettingsSection, kAutoValue), autoValue);
             const int port = PortNumberFromSettings(run.settings);
-            EXPECT_EQ(run.link.PortNumber(), port != 0 ? port : 7) << com;  // 7: the cable's
+            EXPECT_EQ(run.link.PortNumber(), port != 0 ? port : VirtualRun::kPort) << com;  // the cable's
         }
     }
 }

@@ -6,6 +6,8 @@
 #include "UpgradeTestSupport.h"
 #include "upgrade/Texts.h"
 
+#include <map>
+
 namespace kestro {
 namespace {
 
@@ -224,10 +226,97 @@ TEST(UpgradeRun, AFailureBetweenEraseAndBootSwapSendsTheNextRunStraightToProgram
     EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Completed);
     EXPECT_EQ(run.hub->m_recoveryMode, 0);
     EXPECT_TRUE(run.RadioHoldsFirmware());
-    const auto lines = LogLines(run.logPath);
-    ASSERT_EQ(lines.size(), 1U);
-    // Date, time and the result only: a recovery run reads nothing from the radio.
-    EXPECT_EQ(After(lines[0]), "OK");
+    // A recovery run reads nothing from the radio: the serial number comes from the record that
+    // armed it, the version and codeplug columns stay empty, and the line keeps its six fields.
+    const auto records = test::CsvRecords(run.logPath);
+    if (!records) GTEST_SKIP() << "no python3 to read the log with";
+    ASSERT_EQ(records->size(), 1U);
+    const std::vector<std::string>& fields = records->front();
+    ASSERT_EQ(fields.size(), 6U) << LogLines(run.logPath).at(0);
+    EXPECT_EQ(fields[2], kSerial);
+    EXPECT_EQ(fields[3] + fields[4], "");
+    EXPECT_EQ(fields[5], "OK");
+}
+
+// The recovery records of the run's state folder.
+std::vector<RecoveryRecord> RecordsOnDisk(const VirtualRun& run) {
+    return CRecoveryRecords(run.dir.path() / "state").All();
+}
+
+// The two moments of the record, as the radio sees them: on the disk when the erase request
+// arrives, still there when the boot swap request arrives, gone once the run has completed.
+TEST(UpgradeRun, TheRecordIsOnDiskFromTheEraseRequestUntilTheBootSwapIsAcknowledged) {
+    VirtualRun run;
+    std::map<RequestId, std::vector<RecoveryRecord>> seen;
+    run.radio.SetRequestObserver([&](const SimRadio::LoggedRequest& request) {
+        if (request.id == REQ_ERASE_FLASH || request.id == REQ_BOOT_SWAP) seen[request.id] = RecordsOnDisk(run);
+    });
+    run.Upgrade();
+    ASSERT_EQ(run.hub->LastOutcome(), RunOutcome::Completed);
+    for (const RequestId id : {REQ_ERASE_FLASH, REQ_BOOT_SWAP}) {
+        ASSERT_EQ(seen[id].size(), 1U) << RequestName(id);
+        EXPECT_EQ(seen[id][0].serial, kSerial);
+        EXPECT_EQ(seen[id][0].device, run.device);
+        EXPECT_EQ(seen[id][0].firmware, run.firmwarePath.string());
+    }
+    EXPECT_TRUE(RecordsOnDisk(run).empty());
+}
+
+// Radio A is interrupted on a cable; radio B, plugged into the same cable, is upgraded by a new
+// kit's plain run: A's record stays, and the run says whose it is.
+TEST(UpgradeRun, ASecondRadioOnThePortLeavesTheFirstOnesRecordAndNamesIt) {
+    VirtualRun run;
+    FailFrom(run, 14, 6);
+    run.Upgrade();
+    ASSERT_EQ(RecordsOnDisk(run).size(), 1U);
+
+    run.hub->SetRecoveryMode(false);  // as a kit started afresh
+    SimRadioConfig other;
+    other.serial = {'K', 'S', '2', '4', '0', '0', '9', '9', '9', '9'};
+    run.radio.Reset(other);
+    run.reporter.guides.clear();
+    run.Upgrade();
+    ASSERT_EQ(run.hub->LastOutcome(), RunOutcome::Completed);
+    EXPECT_TRUE(run.RadioHoldsFirmware());
+    const auto left = RecordsOnDisk(run);
+    ASSERT_EQ(left.size(), 1U);
+    EXPECT_EQ(left[0].serial, kSerial);
+    ASSERT_EQ(run.reporter.guides.size(), 1U);
+    EXPECT_EQ(run.reporter.guides[0].first, Guidance::OtherRadiosRecordKept);
+    const std::string& said = run.reporter.guides[0].second;
+    for (const std::string& part : {std::string(kSerial), run.device, std::string("KS24009999")}) {
+        EXPECT_NE(said.find(part), std::string::npos) << said;
+    }
+}
+
+// A state folder that cannot take a record: no erase reaches the radio, and the message names
+// the folder. Found before the first request normally; at the erase as the last guard.
+TEST(UpgradeRun, WithoutAWritableStateFolderNoEraseReachesTheRadio) {
+    for (const bool atErase : {false, true}) {
+        SCOPED_TRACE(atErase ? "blocked at the erase" : "blocked before the run");
+        VirtualRun run;
+        const auto state = run.dir.path() / "state";
+        const auto block = [&] {
+            std::filesystem::remove_all(state);
+            std::ofstream(state) << "a file where the folder should be";
+        };
+        if (atErase) {
+            run.radio.SetRequestObserver([&](const SimRadio::LoggedRequest& request) {
+                if (request.id == REQ_SELF_PROGRAM) block();
+            });
+        } else {
+            block();
+        }
+        run.Upgrade();
+        EXPECT_EQ(run.radio.CountOf(REQ_ERASE_FLASH), 0U);
+        EXPECT_EQ(run.radio.RequestsSeen() == 0, !atErase);
+        ASSERT_EQ(run.reporter.boxes.size(), 1U);
+        EXPECT_EQ(run.reporter.boxes[0].text, t::kRecordNotWritten);
+        EXPECT_NE(run.reporter.boxes[0].detail.find(state.string()), std::string::npos)
+            << run.reporter.boxes[0].detail;
+        EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Failed);
+        EXPECT_EQ(run.hub->m_recoveryMode, 0);
+    }
 }
 
 // The recovery records the run keeps in its state folder.

@@ -1,6 +1,9 @@
 #include "UpgradeTestSupport.h"
 
+#include <cstdlib>
 #include <sstream>
+
+#include "serial/PortNames.h"
 
 namespace kestro::test {
 
@@ -25,6 +28,35 @@ std::vector<std::string> LogLines(const std::filesystem::path& path) {
     return lines;
 }
 
+std::optional<std::vector<std::vector<std::string>>> CsvRecords(const std::filesystem::path& log) {
+    const std::filesystem::path python = "/usr/bin/python3";
+    if (!std::filesystem::exists(python)) return std::nullopt;
+    // Each field in hexadecimal, so that any byte the reader hands back survives the trip.
+    const auto script = log.parent_path() / "read-csv.py";
+    std::ofstream(script) << "import csv, sys\n"
+                             "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='latin-1')))\n"
+                             "for r in rows[1:]:\n"
+                             "    print(' '.join('x' + f.encode('latin-1').hex() for f in r))\n";
+    const auto out = log.parent_path() / "read-csv.txt";
+    const std::string command = python.string() + " " + script.string() + " " + log.string() + " > " + out.string();
+    if (std::system(command.c_str()) != 0) return std::nullopt;
+    std::vector<std::vector<std::string>> records;
+    std::istringstream lines(ReadFile(out));
+    for (std::string line; std::getline(lines, line);) {
+        std::vector<std::string> fields;
+        std::istringstream words(line);
+        for (std::string word; words >> word;) {
+            std::string field;
+            for (std::size_t i = 1; i + 1 < word.size(); i += 2) {
+                field += static_cast<char>(std::stoi(word.substr(i, 2), nullptr, 16));
+            }
+            fields.push_back(field);
+        }
+        records.push_back(fields);
+    }
+    return records;
+}
+
 HexBuilder SmallFirmware(int appRows) {
     HexBuilder firmware;
     for (std::uint32_t row = 0; row < 256; row += 17) firmware.Filled(row);
@@ -44,8 +76,17 @@ VirtualRun::VirtualRun(int appRows) : m_firmware(SmallFirmware(appRows)) {
     options.clock = &clock;
     options.runWorkerInline = true;
     options.recoveryFolder = dir.path() / "state";
+    device = (dir.path() / "ttyVirtual").string();
+    std::ofstream(device) << "";
+    RegisterPortDevice(kPort, device);
+    link.SetCablePort(kPort);
     hub = std::make_unique<CUpgradeHub>(reporter, settings, options);
     hub->OnInitialUpdate();
+}
+
+VirtualRun::~VirtualRun() {
+    hub.reset();
+    UnregisterPortDevice(kPort);
 }
 
 StartResult VirtualRun::Upgrade() { return hub->OnUpgrade(); }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ struct RecordingReporter final : IReporter {
         std::string text;
         TitleKind title;
         Icon icon;
+        std::string detail = {};
     };
     void SetStatusText(const std::string& text) override {
         std::lock_guard lock(mutex);
@@ -54,6 +56,16 @@ struct RecordingReporter final : IReporter {
         }
         if (hook) hook(text);
     }
+    void MessageBoxWithDetail(const std::string& text, TitleKind title, Icon icon,
+                              const std::string& detail) override {
+        MessageBox(text, title, icon);
+        std::lock_guard lock(mutex);
+        boxes.back().detail = detail;
+    }
+    void Guide(Guidance kind, const std::string& text) override {
+        std::lock_guard lock(mutex);
+        guides.push_back({kind, text});
+    }
     std::string Status() const {
         std::lock_guard lock(mutex);
         return statuses.empty() ? std::string{} : statuses.back();
@@ -65,6 +77,7 @@ struct RecordingReporter final : IReporter {
     std::vector<std::string> labels;
     std::vector<int> positions;
     std::vector<Box> boxes;
+    std::vector<std::pair<Guidance, std::string>> guides;
     bool progressVisible = false;
     std::function<void(const std::string&)> onBox;
 };
@@ -148,6 +161,9 @@ private:
 };
 
 std::string ReadFile(const std::filesystem::path& path);
+// The log's records after the header as Python's csv reader reads them, each a list of fields;
+// nullopt when there is no python3 to ask.
+std::optional<std::vector<std::vector<std::string>>> CsvRecords(const std::filesystem::path& log);
 std::vector<std::string> LogLines(const std::filesystem::path& path);  // without the header
 
 // The radio's flash holds exactly the image's application rows and its boot area the boot rows,
@@ -162,6 +178,14 @@ class VirtualRun {
 public:
     // A firmware of boot rows 0..255 (a few filled) and `appRows` application rows from 0x0200.
     explicit VirtualRun(int appRows = 20);
+    ~VirtualRun();
+    VirtualRun(const VirtualRun&) = delete;
+    VirtualRun& operator=(const VirtualRun&) = delete;
+
+    // The port the run opens: a number of its own, mapped to a file that stands in for the
+    // device, so that its recovery records name a present port.
+    static constexpr int kPort = 250;
+    std::string device;
 
     HexBuilder& Firmware() { return m_firmware; }
     void WriteFirmware() { m_firmware.WriteTo(firmwarePath); }

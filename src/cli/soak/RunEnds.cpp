@@ -30,7 +30,9 @@ const std::vector<RunEnd> kEnds = {
     {"codeplug Write Error #2", {t::kCodeplugWriteError2}, t::kStartTheUpgrade, {t::kLogError1}, U, false, false},
     {"codeplug Write Error #3", {t::kCodeplugWriteError3}, t::kStartTheUpgrade, {t::kLogError2, t::kLogError3}, U, false, false},
     {"Error to Reset Mode", {t::kErrorResetMode}, t::kStartTheUpgrade, {}, U, false, false},
-    {"Write Error #10", {t::kWriteError10}, t::kStartTheUpgrade, {}, U, true, false},
+    // The radio answered and refused the update start: no interrupted run left it waiting in
+    // programming, so a recovery run ends recovery mode (a silent refusal, #1, keeps it).
+    {"Write Error #10", {t::kWriteError10}, t::kStartTheUpgrade, {}, C, true, false},
     {"Write Error #1", {t::kWriteError1}, t::kStartTheUpgrade, {}, U, true, false},
     {"Write Error #2", {t::kWriteError2}, t::kStartTheUpgrade, {}, U, true, false},
     {"Write Error #3", {t::kWriteError3}, t::kStartTheUpgrade, {}, S, true, false},

@@ -112,6 +112,8 @@ class RunChecker {
     const RunEnd* Run(const char* label) {
         m_label = label;
         const bool recovery = m_b.hub->m_recoveryMode.load() == 1;
+        const auto armedBy = m_b.hub->ArmedRecord();
+        m_armedSerial = armedBy ? armedBy->serial : std::string{};
         const bool needsRestore = m_b.radio.CodeplugByte(kDecidingAddress) != kDecidingValue;
         const std::vector<std::string> linesBefore = LogLines(m_b.logPath);
         const std::size_t rows =
@@ -231,6 +233,10 @@ class RunChecker {
         if (!recovery) {
             record = LogField(Text(radio.serial)) + "," + LogField(Text(radio.version)) + ",";
             if (end.completed) record += needsRestore ? "Yes," : "No,";
+        } else {
+            // Nothing is read from the radio: the serial number of the record that armed the
+            // run, if one did, and empty version and codeplug columns.
+            record = LogField(m_armedSerial) + ",,,";
         }
         const std::string logged = AfterTimestamp(lines.back());
         const bool known =
@@ -298,6 +304,7 @@ class RunChecker {
     const CCommFile& m_image;
     CaseResult& m_result;
     std::string m_label;
+    std::string m_armedSerial;  // of the record that armed the current run, if one did
     std::size_t m_firstRequest = 0;
     std::size_t m_forged = 0;  // requests of this run the kit never sent
 };

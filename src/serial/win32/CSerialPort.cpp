@@ -48,6 +48,11 @@ int CSerialPort::FindUsbPortNumber(const char* instanceId) {
     return win32::FindUsbPortNumberInRegistry(instanceId);
 }
 
+int CSerialPort::AutomaticPortNumber() const {
+    const int number = FindUsbPortNumber(kAutomaticInstance);
+    return number > 0 ? number : 0;
+}
+
 std::string CSerialPort::LastOpenError() const {
     std::lock_guard lock(m_errorLock);
     return m_lastOpenError;
