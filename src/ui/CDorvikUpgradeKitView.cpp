@@ -135,21 +135,49 @@ void CDorvikUpgradeKitView::OnInitialUpdate() {
 
 void CDorvikUpgradeKitView::RestoreRememberedRecovery() {
     std::string note;
-    const auto record = m_hub.RememberedRecovery(PortNumberFromSettings(m_settings), &note);
+    const int port = m_hub.PortForNextRun();
+    const auto here = m_hub.RecordsForPort(port, &note);
     if (!note.empty()) emit StatusHint(Latin1(note));
-    if (!record) return;
-    m_hub.SetRecoveryMode(true);
-    // Not modal: the window is not even shown yet, and the user may read it at leisure.
+    QString text;
+    if (!here.empty()) {
+        // Only a record of the port that the next Upgrade opens arms it; the newest names the
+        // radio most likely on the cable. That record goes once its radio is finished.
+        m_hub.ArmFromRecord(here.back());
+        text = QString::fromLatin1(uitexts::kRecoveryRemembered)
+                   .arg(Latin1(DescribeRadios(here)), Latin1(here.back().SinceText()));
+    } else {
+        const auto all = m_hub.RecoveryRecords().All();
+        if (all.empty()) return;
+        const RecoveryRecord& record = all.back();
+        const QString opened = Latin1(CUpgradeHub::PortKey(port).Describe());
+        if (PortNumberFromSettings(m_settings) == 0) {
+            const QString cable = port > 0 ? QString::fromLatin1(uitexts::kCableOnPort).arg(opened)
+                                           : QString::fromLatin1(uitexts::kNoCableFound);
+            text = QString::fromLatin1(uitexts::kRecoveryElsewhereAuto)
+                       .arg(Latin1(record.RadioText()), Latin1(record.SinceText()), cable,
+                            Latin1(record.portName.empty() ? record.Describe() : record.portName));
+        } else {
+            text = QString::fromLatin1(uitexts::kRecoveryElsewhereFixed)
+                       .arg(Latin1(record.RadioText()), Latin1(record.SinceText()), opened,
+                            Latin1(record.portName.empty() ? record.Describe() : record.portName));
+        }
+    }
+    // Not modal: the user may read it at leisure. A child of the main window, centred on it.
     auto* notice = new QMessageBox(QMessageBox::Information,
-                                   QString::fromLatin1(uitexts::kRecoveryRememberedTitle),
-                                   QString::fromLatin1(uitexts::kRecoveryRemembered)
-                                       .arg(Latin1(record->Describe()), Latin1(record->SinceText())),
+                                   QString::fromLatin1(uitexts::kRecoveryRememberedTitle), text,
                                    QMessageBox::Ok, window());
     notice->setObjectName(QStringLiteral("RecoveryNotice"));
     notice->setTextFormat(Qt::PlainText);
     notice->setAttribute(Qt::WA_DeleteOnClose);
     m_recoveryNotice = notice;
-    QTimer::singleShot(0, notice, [notice] { notice->open(); });
+    QTimer::singleShot(0, notice, [notice] {
+        notice->open();
+        notice->adjustSize();
+        if (QWidget* owner = notice->parentWidget()) {
+            const QRect area = owner->window()->frameGeometry();
+            notice->move(area.center() - QPoint(notice->width() / 2, notice->height() / 2));
+        }
+    });
 }
 
 void CDorvikUpgradeKitView::HintAfterRun() {
@@ -232,6 +260,10 @@ void CDorvikUpgradeKitView::MessageBox(const std::string& text, TitleKind title,
 void CDorvikUpgradeKitView::MessageBoxWithDetail(const std::string& text, TitleKind title,
                                                  Icon icon, const std::string& detail) {
     m_bridge.Invoke([this, text, title, icon, detail] { ShowMessageBoxNow(text, title, icon, detail); });
+}
+
+void CDorvikUpgradeKitView::Guide(Guidance /*kind*/, const std::string& text) {
+    m_bridge.Invoke([this, text] { emit StatusHint(Latin1(text)); });
 }
 
 void CDorvikUpgradeKitView::RecoveryModeChanged(bool armed) {

@@ -60,6 +60,7 @@ class CDorvikUpgradeKitView final : public QWidget, public IReporter, public IPo
     void MessageBoxWithDetail(const std::string& text, TitleKind title, Icon icon,
                               const std::string& detail) override;
     void RecoveryModeChanged(bool armed) override;
+    void Guide(Guidance kind, const std::string& text) override;
 
     // IPortOwner, on the port thread.
     void OnSerialRxChar(std::uint8_t byte, int portNumber) override;

@@ -178,7 +178,11 @@ void CMainFrame::CreateStatusBar() {
 
 void CMainFrame::ShowRecoveryMode(bool armed) {
     // The flag may have changed again since this was sent: show what holds now.
-    m_recoveryPane->setVisible(armed && m_view->RecoveryArmed());
+    const bool shown = armed && m_view->RecoveryArmed();
+    m_recoveryPane->setVisible(shown);
+    // The pane is the one sign that the next Upgrade programs at once: while it is shown, the
+    // status bar that carries it is shown too, whatever View > Status Bar said before.
+    if (shown && !m_statusBarAction->isChecked()) m_statusBarAction->setChecked(true);
 }
 
 void CMainFrame::ShowHint(const QString& text) {

@@ -74,10 +74,24 @@ inline constexpr const char* kRecoveryTip =
     "the radio may have no working firmware.\nThe next Upgrade skips detection and the checks "
     "and goes straight to programming.\nA completed upgrade ends this mode; so does a radio that "
     "answers and refuses programming, since no interrupted upgrade left it waiting.";
+// %1 the radio ("the radio KS24001735 on COM33 (/dev/ttyUSB0)"), %2 when it stopped.
 inline constexpr const char* kRecoveryRemembered =
-    "An upgrade of the radio on %1 did not finish (it stopped between erase and boot swap on "
-    "%2), so that radio may have no working firmware.\n\nThe next Upgrade goes straight to "
-    "programming and finishes it: connect that radio and choose Upgrade.";
+    "An upgrade of %1 did not finish (it stopped between erase and boot swap on %2), so that "
+    "radio may have no working firmware.\n\nThe next Upgrade goes straight to programming and "
+    "finishes it: connect that radio and choose Upgrade.";
+// The same for a port that the next Upgrade does not open; %3 the port it opens, %4 the
+// record's port.
+inline constexpr const char* kRecoveryElsewhereAuto =
+    "An upgrade of %1 did not finish (it stopped between erase and boot swap on %2), so that "
+    "radio may have no working firmware.\n\nAuto Detect finds %3. To finish that radio, plug it "
+    "into the cable that Auto Detect finds and press Ctrl+Alt+U, or choose %4 in System Setup "
+    "(Ctrl+T) and choose Upgrade.";
+inline constexpr const char* kRecoveryElsewhereFixed =
+    "An upgrade of %1 did not finish (it stopped between erase and boot swap on %2), so that "
+    "radio may have no working firmware.\n\nThe next Upgrade opens %3. To finish that radio, "
+    "choose %4 in System Setup (Ctrl+T) and choose Upgrade.";
+inline constexpr const char* kCableOnPort = "the programming cable on %1";
+inline constexpr const char* kNoCableFound = "no programming cable now";
 inline constexpr const char* kRecoveryRememberedTitle = "Kestro Upgrade Kit";
 inline constexpr const char* kSilentRadioHint =
     "A radio that an interrupted upgrade left without firmware answers nothing; Ctrl+Alt+U "

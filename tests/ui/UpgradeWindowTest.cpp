@@ -11,6 +11,8 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <filesystem>
+
 #include "UiTestSupport.h"
 #include "radio/Scenarios.h"
 #include "radio/posix/PtyRadioServer.h"
@@ -212,11 +214,12 @@ class UpgradeWindowTest : public QObject {
             return !radio.Requests().empty() && radio.Requests().front().id == REQ_UPDATE_START &&
                    radio.CountOf(REQ_DETECT) == 0 && radio.State() == RadioState::Normal;
         }));
-        // A run that started at programming logs no device fields.
+        // A run that started at programming reads no device fields: no record armed it, so its
+        // serial, version and codeplug columns stay empty.
         const QStringList log = LogLines();
         QCOMPARE(log.size(), 2);
         QVERIFY2(
-            QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d, \\d\\d:\\d\\d:\\d\\d,OK$"))
+            QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d, \\d\\d:\\d\\d:\\d\\d,,,,OK$"))
                 .match(log[1])
                 .hasMatch(),
             qPrintable(log[1]));
@@ -342,6 +345,48 @@ class UpgradeWindowTest : public QObject {
         QVERIFY(Until([&] { return !RecoveryShown(); }));
         QVERIFY(Hub().RecoveryRecords().All().empty());
         QVERIFY(Radio([](SimRadio& radio) { return radio.State() == RadioState::Normal && radio.BootSwapMatched(); }));
+    }
+
+    // Records for two ports, the one the window opens torn by a crash: the window arms only for
+    // its own port, names it in a notice centred on the window, and a radio there that answers
+    // and refuses programming takes only that record with it.
+    void startupArmsOnlyForThePortItOpens() {
+        StartRadio("normal");
+        const QString folder = m_dir.filePath(QStringLiteral("records-two-ports"));
+        const CRecoveryRecords records(folder.toStdString());
+        const std::string otherDevice = m_dir.filePath(QStringLiteral("ttyOther")).toStdString();
+        QFile(QString::fromStdString(otherDevice)).open(QIODevice::WriteOnly);
+        const RecoveryRecord mine{PortName(kPort), m_radio->SlavePath(), "KS1", "", 1, {}};
+        const RecoveryRecord other{"COM98", otherDevice, "KS2", "", 2, {}};
+        QVERIFY(records.Mark(mine) && records.Mark(other));
+        std::filesystem::resize_file(records.FileFor(mine), 0);
+
+        OpenWindow(m_shortFirmware, folder);
+        QCOMPARE(Hub().m_recoveryMode.load(), 1);
+        QVERIFY(Hub().ArmedRecord().has_value());
+        QCOMPARE(Hub().ArmedRecord()->device, m_radio->SlavePath());
+        QVERIFY(Until([&] { return View().RecoveryNotice() != nullptr && View().RecoveryNotice()->isVisible(); }));
+        QMessageBox* notice = View().RecoveryNotice();
+        const QString text = notice->text();
+        QVERIFY2(text.contains(QString::fromStdString(m_radio->SlavePath())) &&
+                     text.contains(QStringLiteral("the record is empty")) && !text.contains(QStringLiteral("KS2")),
+                 qPrintable(text));
+        QCOMPARE(notice->parentWidget(), m_frame.get());
+        const QPoint offset = notice->frameGeometry().center() - m_frame->frameGeometry().center();
+        QVERIFY2(offset.manhattanLength() < 40, qPrintable(QStringLiteral("%1,%2").arg(offset.x()).arg(offset.y())));
+        notice->accept();
+        Activate();
+
+        uitest::ModalCloser closer;
+        PressKey(Qt::Key_U, Qt::ControlModifier);
+        QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
+        QCOMPARE(closer.Boxes().size(), std::size_t{1});
+        QCOMPARE(closer.Boxes()[0].text, uitest::Shown(texts::kWriteError10));
+        QCOMPARE(Hub().m_recoveryMode.load(), 0);
+        QVERIFY(Until([&] { return m_frame->MessagePane()->text() == Q(texts::kGuideNoRecoveryNeeded); }));
+        const auto left = records.All();
+        QCOMPARE(left.size(), std::size_t{1});
+        QCOMPARE(left[0].serial, std::string("KS2"));
     }
 
     void windowDestroyedMidRunDoesNotHang() {
