@@ -44,6 +44,9 @@ std::string NamedByPath(std::string text, int portNumber, const std::string& por
     return Replaced(std::move(text), "Port: " + std::to_string(portNumber), "Port: " + port);
 }
 
+constexpr const char* kNoFirmwareHint =
+    "The radio may now have no working firmware: kestro-upgrade --recovery on this port finishes it.";
+
 }  // namespace
 
 // What the hub reports about this radio, passed to the console: the window's idle text is no
@@ -77,6 +80,10 @@ public:
         const int number = m_run.m_hub ? m_run.m_hub->Engine().PortNumber() : 0;
         m_run.m_console.Message(m_run.m_index, NamedByPath(text, number, m_run.m_port), title, icon);
         if (text == texts::kCommError1) m_run.m_console.Note(m_run.m_index, kSilentRadioHint);
+    }
+
+    void Guide(Guidance kind, const std::string& text) override {
+        m_run.m_console.Note(m_run.m_index, kind == Guidance::RadioMayHaveNoFirmware ? kNoFirmwareHint : text);
     }
 
     // The serial number and firmware version, once the radio has told them.
@@ -160,24 +167,35 @@ bool RadioRun::Prepare() {
         m_hub->m_request.SetSendObserver([this](const Frame& frame) { m_trace.OnSent(frame.view()); });
     }
     m_hub->OnInitialUpdate();
-    TellOfRememberedRecovery();
     if (m_settings.recovery) m_hub->SetRecoveryMode(true);
+    TellOfRememberedRecovery();
     return true;
 }
 
 void RadioRun::TellOfRememberedRecovery() {
     std::string note;
-    const auto record = m_hub->RememberedRecovery(PortNumberFromSettings(m_hubSettings), &note);
+    const auto records = m_hub->RecordsForPort(m_hub->PortForNextRun(), &note);
     if (!note.empty()) m_console.Note(m_index, "kestro-upgrade: " + note);
+    if (records.empty()) return;
+    if (m_settings.recovery) {
+        // The radio cannot tell its serial number before its boot swap: the newest record on
+        // this port names the radio that this run finishes, and goes once it is finished.
+        m_hub->ArmFromRecord(records.back());
+        if (records.size() > 1) {
+            m_console.Note(m_index, "kestro-upgrade: recovery records on this port: " + DescribeRadios(records) +
+                                        "; this run finishes " + records.back().RadioText());
+        }
+        return;
+    }
     // The run goes ahead as asked: scripts keep their meaning. The user learns how to finish the
-    // radio that an earlier run left between erase and boot swap.
-    if (!record || m_settings.recovery) return;
+    // radios that earlier runs left between erase and boot swap.
     RadioSummary left;
-    left.port = record->PortArgument();
+    left.port = records.back().PortArgument();
     left.needsRecovery = true;
-    m_console.Note(m_index, "kestro-upgrade: an upgrade of the radio on " + record->Describe() +
-                                " stopped between erase and boot swap on " + record->SinceText() +
-                                " and may have left it without firmware; finish it with: " +
+    m_console.Note(m_index, "kestro-upgrade: an upgrade of " + DescribeRadios(records) +
+                                " stopped between erase and boot swap (the last on " +
+                                records.back().SinceText() +
+                                ") and may have left it without firmware; finish it with: " +
                                 RecoveryCommand({left}, m_settings));
 }
 
