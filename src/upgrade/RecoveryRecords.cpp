@@ -104,7 +104,7 @@ std::optional<RecoveryRecord> FromFileName(const std::string& name) {
         i += 2;
     }
     if (key.empty()) return std::nullopt;
-    if (key.front() == '/') {
+    if (key.find_first_of("/\\") != std::string::npos) {  // a device path, not a port name
         record.device = key;
         if (const auto number = PortNumberForDevice(key)) record.portName = PortName(*number);
     } else {
