@@ -28,6 +28,7 @@ struct RecordingReporter final : IReporter {
         std::string text;
         TitleKind title;
         Icon icon;
+        std::string detail;
     };
     void SetStatusText(const std::string& text) override {
         std::lock_guard lock(mutex);
@@ -46,10 +47,14 @@ struct RecordingReporter final : IReporter {
         progressVisible = show;
     }
     void MessageBox(const std::string& text, TitleKind title, Icon icon) override {
+        MessageBoxWithDetail(text, title, icon, {});
+    }
+    void MessageBoxWithDetail(const std::string& text, TitleKind title, Icon icon,
+                              const std::string& detail) override {
         std::function<void(const std::string&)> hook;
         {
             std::lock_guard lock(mutex);
-            boxes.push_back({text, title, icon});
+            boxes.push_back({text, title, icon, detail});
             hook = onBox;
         }
         if (hook) hook(text);
