@@ -2,9 +2,8 @@
 // The test links with --wrap for tcsetattr, write and poll, so that the line set-up fails, a
 // write comes up short and a wait is cut by a signal on demand, for this terminal only.
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/file.h>
@@ -24,10 +23,10 @@
 
 namespace {
 
-std::atomic<dev_t> g_device{0};           // the terminal the faults apply to
-std::atomic<bool> g_refuseSetup{false};   // tcsetattr fails
-std::atomic<int> g_shortWrites{0};        // writes left to cut: 2 = one byte, then "full"
-std::atomic<bool> g_interruptWait{false}; // the next wait for room ends with EINTR
+std::atomic<dev_t> g_device{0};            // the terminal the faults apply to
+std::atomic<bool> g_refuseSetup{false};    // tcsetattr fails
+std::atomic<int> g_shortWrites{0};         // writes left to cut: 2 = one byte, then "full"
+std::atomic<bool> g_interruptWait{false};  // the next wait for room ends with EINTR
 
 bool IsTheDevice(int fd) {
     struct stat info {};
@@ -79,7 +78,7 @@ struct QuietOwner final : IPortOwner {
 constexpr int kPort = 97;
 
 class OpenFailure : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         ASSERT_GE(master, 0);

@@ -16,11 +16,12 @@ DeviceAccess AccessOf(const std::string& devicePath) {
     std::vector<char> scratch(4096);
     group entry{};
     group* found = nullptr;
-    if (::getgrgid_r(info.st_gid, &entry, scratch.data(), scratch.size(), &found) != 0 ||
-        found == nullptr || found->gr_name == nullptr) {
-        return {};
-    }
-    return {true, static_cast<unsigned>(info.st_mode & 07777), found->gr_name};
+    const bool named =
+        ::getgrgid_r(info.st_gid, &entry, scratch.data(), scratch.size(), &found) == 0 &&
+        found != nullptr && found->gr_name != nullptr;
+    // A group without a name is named by its number, which usermod takes as well.
+    return {true, static_cast<unsigned>(info.st_mode & 07777),
+            named ? std::string(found->gr_name) : std::to_string(info.st_gid)};
 }
 
 std::string PermissionAdvice(const std::string& devicePath, const DeviceAccess& access) {
@@ -36,10 +37,11 @@ std::string PermissionAdvice(const std::string& devicePath, const DeviceAccess& 
     char mode[8];
     std::snprintf(mode, sizeof mode, "%04o", access.mode);
     return "permission denied: " + devicePath + " (group \"" + group + "\", mode " + mode +
-           ") is open to no group you could join; install the kit's udev rule "
-           "60-kestro-programming-cable.rules (the package puts it in /lib/udev/rules.d; "
-           "otherwise copy it to /etc/udev/rules.d and run sudo udevadm control --reload-rules), "
-           "then plug the cable in again; for a single run, start the kit with sudo";
+           ") is open to no group you could join; the kit's udev rule "
+           "60-kestro-programming-cable.rules lets the user at the seat open the cable: install "
+           "the kit's package, or copy the rule from the kit's lib/udev/rules.d to "
+           "/etc/udev/rules.d and run sudo udevadm control --reload-rules, then plug the cable in "
+           "again; for a single run, start the kit with sudo";
 }
 
 }  // namespace kestro::posix
