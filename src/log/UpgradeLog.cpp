@@ -33,14 +33,20 @@ bool CUpgradeLog::WriteHeaderIfMissing() {
     return false;
 }
 
-bool CUpgradeLog::AppendLogLine(const std::string& fields, const std::string& result) {
+bool CUpgradeLog::AppendLogLine(const std::string& fields, const std::string& result,
+                                std::string* failure) {
     std::string line;
     if (!result.empty()) line = FormatTimestamp(m_localTime());
     line += fields;
     line += result;
     line += "\r\n";
-    // One locked write per line: workers of this kit and other kits append to the same file.
-    return AppendLocked(m_logPath, line);
+    // One locked append per line: workers of this kit and other kits append to the same file.
+    std::string reason;
+    if (AppendLocked(m_logPath, line, &reason)) return true;
+    if (failure != nullptr) {
+        *failure = "The line was not added to " + m_logPath.string() + ": " + reason;
+    }
+    return false;
 }
 
 std::string LogField(const std::string& deviceText) {

@@ -1,7 +1,8 @@
 #pragma once
 // The comma-separated upgrade log: a header line, then one dated line per logged run. The file
 // only grows; it is opened and closed for every line, so nothing stays open between runs, and
-// each line goes in whole under a file lock, so that many runs and kits can share one log.
+// each line goes in under a file lock, whole or not at all, so that many runs and kits can share
+// one log and a line that could not be written never runs into the next one.
 
 #include <ctime>
 #include <filesystem>
@@ -22,8 +23,10 @@ public:
     bool WriteHeaderIfMissing();
 
     // With a result: "<date>, <time>,<fields><result>\r\n"; without: "<fields>\r\n".
-    // Returns false when the file could not be opened (the line is then lost).
-    bool AppendLogLine(const std::string& fields, const std::string& result);
+    // Returns false when the line could not be written (it is then lost), with `failure`, when
+    // given, naming the log and the reason.
+    bool AppendLogLine(const std::string& fields, const std::string& result,
+                       std::string* failure = nullptr);
 
     // The local time used for the date and time columns; replaceable for tests.
     std::function<std::tm()> m_localTime = DefaultLocalTime;

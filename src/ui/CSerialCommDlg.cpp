@@ -174,9 +174,15 @@ bool CSerialCommDlg::OnInitDialog() {
 
     int selection = m_portCombo->count() > 0 ? 0 : -1;
     if (!m_comSetting.empty()) {
-        const int match = m_portCombo->findData(Latin1(m_comSetting), kPortNameRole,
-                                                Qt::MatchExactly | Qt::MatchCaseSensitive);
-        if (match >= 0) selection = match;
+        selection = m_portCombo->findData(Latin1(m_comSetting), kPortNameRole,
+                                          Qt::MatchExactly | Qt::MatchCaseSensitive);
+        if (selection < 0) {
+            // A saved port that is absent now (its cable unplugged) stays the choice: OK without
+            // a change must not replace it with whatever port happens to be first.
+            m_portCombo->addItem(Latin1(m_comSetting + uitexts::kNotPresentSuffix),
+                                 Latin1(m_comSetting));
+            selection = m_portCombo->count() - 1;
+        }
     }
     m_portCombo->setCurrentIndex(selection);
     return true;

@@ -63,6 +63,8 @@ inline constexpr const char* kNo = "No";
 // Our own: OK pressed with no port in the list, and a close refused during a run.
 inline constexpr const char* kNoPortToStore =
     "No serial port is present, so the port setting was not changed.";
+// Our own: after a saved port's name when that port is not present now.
+inline constexpr const char* kNotPresentSuffix = " (not present)";
 inline constexpr const char* kCloseDuringRun =
     "An upgrade is in progress. \r\n\r\nClosing the kit now could leave the radio between erase "
     "and boot swap, needing a recovery run. Please wait until the upgrade has ended.";

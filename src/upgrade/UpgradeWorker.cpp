@@ -82,9 +82,12 @@ void UpgradeRun::Box(const char* message, TitleKind title, Icon icon) {
 }
 
 void UpgradeRun::LogLine(const std::string& result) {
-    if (!m_hub.Log().AppendLogLine(m_runRecord, result)) {
-        // The line is lost, but the run's outcome stays what it was.
-        Box(texts::kLogOpenFailed, TitleKind::Application, Icon::Warning);
+    std::string failure;
+    if (!m_hub.Log().AppendLogLine(m_runRecord, result, &failure)) {
+        // The line is lost, but the run's outcome and the message it is recorded with stay what
+        // they were: this box is not the run's last word.
+        m_reporter.MessageBoxWithDetail(texts::kLogOpenFailed, TitleKind::Application,
+                                        Icon::Warning, failure);
     }
 }
 

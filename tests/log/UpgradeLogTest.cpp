@@ -6,12 +6,16 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
 #if !defined(_WIN32)
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 #include "log/UpgradeLog.h"
@@ -164,35 +168,78 @@ TEST(LogField, BytesThatWouldBreakTheRecordBecomeVisiblePlaceholders) {
     EXPECT_EQ(LogField("<2C>"), "<3C>2C>");  // a placeholder in the log always came from the kit
 }
 
-// What a spreadsheet or a script sees: Python's csv reader must find one record per run, each
-// with its columns, whatever the radio put in its serial number.
-TEST_F(UpgradeLogFile, CsvReadersSeeOneRecordPerRunWithItsColumns) {
+// What a spreadsheet or a script sees: Python's csv reader reads the log at `path`; returns the
+// number of records after the header and how many of them are not six fields ending in "OK", or
+// nothing when there is no reader.
+std::optional<std::pair<int, int>> CsvRecords(const std::filesystem::path& path,
+                                              const std::filesystem::path& scratch) {
 #if defined(_WIN32)
-    GTEST_SKIP() << "the reader runs on the Linux side only";
+    return std::nullopt;  // the reader runs on the Linux side only
 #endif
     const std::filesystem::path python = "/usr/bin/python3";
-    if (!std::filesystem::exists(python)) GTEST_SKIP() << "no python3 to read the log with";
+    if (!std::filesystem::exists(python)) return std::nullopt;
+    const auto script = scratch / "read.py";
+    std::ofstream(script) << "import csv, sys\n"
+                             "rows = list(csv.reader(open(sys.argv[1], newline='')))\n"
+                             "bad = [r for r in rows[1:] if len(r) != 6 or r[5] != 'OK']\n"
+                             "print(len(rows) - 1, len(bad))\n";
+    const auto out = scratch / "out.txt";
+    const std::string command =
+        python.string() + " " + script.string() + " " + path.string() + " > " + out.string();
+    if (std::system(command.c_str()) != 0) return std::pair{-1, -1};
+    std::ifstream result(out);
+    std::pair counts{-1, -1};
+    result >> counts.first >> counts.second;
+    return counts;
+}
+
+// Python's csv reader must find one record per run, each with its columns, whatever the radio
+// put in its serial number.
+TEST_F(UpgradeLogFile, CsvReadersSeeOneRecordPerRunWithItsColumns) {
     ASSERT_TRUE(log.WriteHeaderIfMissing());
     const std::string serials[] = {"\"KS1", "<0A>KS2", "KS,3", "=KS4", "KS\n5", "KS6\""};
     for (const std::string& serial : serials) {
         ASSERT_TRUE(log.AppendLogLine(LogField(serial) + ",R0103,No,", "OK"));
     }
-    const auto script = dir / "read.py";
-    std::ofstream(script) << "import csv, sys\n"
-                             "rows = list(csv.reader(open(sys.argv[1], newline='')))\n"
-                             "bad = [r for r in rows[1:] if len(r) != 6 or r[5] != 'OK']\n"
-                             "print(len(rows) - 1, len(bad))\n";
-    const auto out = dir / "out.txt";
-    const std::string command = python.string() + " " + script.string() + " " +
-                                log.Path().string() + " > " + out.string();
-    ASSERT_EQ(std::system(command.c_str()), 0);
-    std::ifstream result(out);
-    int records = -1;
-    int bad = -1;
-    result >> records >> bad;
-    EXPECT_EQ(records, 6);
-    EXPECT_EQ(bad, 0);
+    const auto records = CsvRecords(log.Path(), dir);
+    if (!records) GTEST_SKIP() << "no python3 to read the log with";
+    EXPECT_EQ(*records, std::pair(6, 0));
 }
+
+#if !defined(_WIN32)
+// A line cut short by a file-size limit (as a full disk would) is taken back out whole, the run
+// hears why, and the next run's line starts on a clean end instead of running into the torn one.
+TEST_F(UpgradeLogFile, ALineCutShortLeavesTheLogAsItWasAndTheNextLineWhole) {
+    ASSERT_TRUE(log.WriteHeaderIfMissing());
+    ASSERT_TRUE(log.AppendLogLine("KS1,R0103,No,", "OK"));
+    const std::string before = Contents();
+
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        // Room for part of the line only; the write past the limit fails instead of killing.
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{before.size() + 10, before.size() + 10};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(3);
+        std::string failure;
+        if (log.AppendLogLine("KS2,R0103,No,", "OK", &failure)) ::_exit(1);
+        const std::string expected =
+            "The line was not added to " + log.Path().string() + ": File too large";
+        ::_exit(failure == expected ? 0 : 2);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the write did not fail, 2: the failure was not told";
+    EXPECT_EQ(Contents(), before);
+
+    ASSERT_TRUE(log.AppendLogLine("KS3,R0103,No,", "OK"));
+    EXPECT_EQ(Contents(), before + "2024/03/07, 09:05:03,KS3,R0103,No,OK\r\n");
+    const auto records = CsvRecords(log.Path(), dir);
+    if (!records) GTEST_SKIP() << "no python3 to read the log with";
+    EXPECT_EQ(*records, std::pair(2, 0));
+}
+#endif
 
 TEST(LogField, TextsThatASpreadsheetWouldRunAsFormulasAreNeutralised) {
     EXPECT_EQ(LogField("=1+2"), "'=1+2");

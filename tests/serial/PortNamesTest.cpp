@@ -7,6 +7,7 @@
 
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
+#include "serial/posix/PermissionAdvice.h"
 
 namespace kestro {
 namespace {
@@ -93,6 +94,38 @@ TEST(PortErrorsTest, ReasonsNameWhatTheUserCanDo) {
     EXPECT_NE(DescribeOpenFailure(ENOENT, "/dev/ttyUSB0").find("no such device"),
               std::string::npos);
     EXPECT_EQ(SystemErrorText(EIO), "Input/output error");
+}
+
+// A group is suggested only when joining it opens the device and does not make the user root's
+// equal; otherwise the udev rule and sudo are.
+TEST(PortErrorsTest, PermissionAdviceNamesAGroupOnlyWhenJoiningItHelpsSafely) {
+    struct Case {
+        posix::DeviceAccess access;
+        const char* group;  // the group suggested, or nullptr for the udev rule
+    };
+    const Case cases[] = {
+        {{true, 0660, "dialout"}, "dialout"},
+        {{true, 0660, "uucp"}, "uucp"},
+        {{true, 0600, "root"}, nullptr},
+        {{true, 0660, "root"}, nullptr},
+        {{true, 0600, "dialout"}, nullptr},
+        {{true, 0640, "dialout"}, nullptr},
+        {{true, 0620, "tty"}, nullptr},
+        {{false, 0, ""}, "dialout"},  // the device could not be looked at
+    };
+    for (const Case& c : cases) {
+        const std::string advice = posix::PermissionAdvice("/dev/ttyUSB0", c.access);
+        SCOPED_TRACE(advice);
+        EXPECT_TRUE(advice.starts_with("permission denied: /dev/ttyUSB0"));
+        if (c.group != nullptr) {
+            EXPECT_NE(advice.find(std::string("sudo usermod -aG ") + c.group + " $USER"),
+                      std::string::npos);
+        } else {
+            EXPECT_EQ(advice.find("usermod"), std::string::npos);
+            EXPECT_NE(advice.find("60-kestro-programming-cable.rules"), std::string::npos);
+            EXPECT_NE(advice.find("with sudo"), std::string::npos);
+        }
+    }
 }
 
 }  // namespace

@@ -111,16 +111,41 @@ class SerialCommDlgTest : public QObject {
         QCOMPARE(PortChoice(*dialog), Enabled);
         QCOMPARE(dialog->PortCombo()->currentIndex(), 1);
 
-        // Letter case counts, and a port no longer present falls back to the first entry,
-        // which OK then stores.
+        // Letter case counts: a name that matches no present port is listed as not present.
         for (const char* stale : {"com33", "COM5", "COM3"}) {
             m_settings->SetString("Settings", "COM", stale);
             auto again = Open();
-            QCOMPARE(again->PortCombo()->currentIndex(), 0);
+            QCOMPARE(again->PortCombo()->currentIndex(), 3);
+            QCOMPARE(again->PortCombo()->currentText(),
+                     QString::fromLatin1(stale) + " (not present)");
         }
-        auto last = Open();
-        Click(*last, "IDOK");
-        QCOMPARE(Stored("COM"), std::string("COM1"));
+    }
+
+    // A saved port that is absent now (cable unplugged) stays listed and chosen: OK without a
+    // change keeps it, with or without automatic detection, even when no port is present.
+    void anAbsentSavedPortIsKeptByOk() {
+        struct Case {
+            const char* autoValue;
+            std::vector<PortEntry> ports;
+        };
+        const Case cases[] = {{"Yes", ThreePorts()}, {"No", ThreePorts()}, {"No", {}}};
+        for (const Case& c : cases) {
+            m_settings->SetString("Settings", "AUTO", c.autoValue);
+            m_settings->SetString("Settings", "COM", "COM5");
+            kestro::uitest::ModalCloser closer;
+            auto dialog = Open(c.ports);
+            QCOMPARE(dialog->PortCombo()->count(), static_cast<int>(c.ports.size()) + 1);
+            QCOMPARE(dialog->PortCombo()->currentText(), QStringLiteral("COM5 (not present)"));
+            Click(*dialog, "IDOK");
+            QCOMPARE(closer.Boxes().size(), std::size_t{0});
+            QCOMPARE(Stored("COM"), std::string("COM5"));
+            QCOMPARE(Stored("AUTO"), std::string(c.autoValue));
+        }
+        // Choosing a present port still replaces it.
+        auto dialog = Open();
+        dialog->PortCombo()->setCurrentIndex(1);
+        Click(*dialog, "IDOK");
+        QCOMPARE(Stored("COM"), std::string("COM33"));
     }
 
     void handEditedAutoShowsUncheckedAndWritesNothing() {

@@ -210,6 +210,22 @@ INSTANTIATE_TEST_SUITE_P(
                 {{t::kWriteError8, TitleKind::Kit}}, Icon::Error, t::kStartTheUpgrade, nullptr, 0, true}),
     [](const ::testing::TestParamInfo<EndCase>& info) { return std::string(info.param.name); });
 
+// A failed run whose log line cannot be written either: the log's box names the log and why, and
+// the run is still recorded with its own message, not the log's.
+TEST(UpgradeRun, ALostLogLineLeavesAFailedRunItsOwnMessage) {
+    VirtualRun run;
+    std::filesystem::remove(run.logPath);
+    std::filesystem::create_directories(run.logPath);
+    run.radio.Config().faultsByKind[REQ_CP_CHECK] = Silent();
+    run.Upgrade();
+    EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Failed);
+    EXPECT_EQ(run.hub->LastMessage(), t::kReadError1);
+    ASSERT_EQ(run.reporter.boxes.size(), 2U);
+    EXPECT_EQ(run.reporter.boxes[1].text, t::kLogOpenFailed);
+    EXPECT_EQ(run.reporter.boxes[1].detail,
+              "The line was not added to " + run.logPath.string() + ": Is a directory");
+}
+
 TEST(UpgradeRun, AFailureBetweenEraseAndBootSwapSendsTheNextRunStraightToProgramming) {
     VirtualRun run;
     FailFrom(run, 14, 6);

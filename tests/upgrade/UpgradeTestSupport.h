@@ -48,19 +48,17 @@ struct RecordingReporter final : IReporter {
         progressVisible = show;
     }
     void MessageBox(const std::string& text, TitleKind title, Icon icon) override {
-        std::function<void(const std::string&)> hook;
-        {
-            std::lock_guard lock(mutex);
-            boxes.push_back({text, title, icon});
-            hook = onBox;
-        }
-        if (hook) hook(text);
+        MessageBoxWithDetail(text, title, icon, {});
     }
     void MessageBoxWithDetail(const std::string& text, TitleKind title, Icon icon,
                               const std::string& detail) override {
-        MessageBox(text, title, icon);
-        std::lock_guard lock(mutex);
-        boxes.back().detail = detail;
+        std::function<void(const std::string&)> hook;
+        {
+            std::lock_guard lock(mutex);
+            boxes.push_back({text, title, icon, detail});
+            hook = onBox;
+        }
+        if (hook) hook(text);
     }
     void Guide(Guidance kind, const std::string& text) override {
         std::lock_guard lock(mutex);

@@ -81,6 +81,15 @@ public:
         m_run.m_console.Message(m_run.m_index, NamedByPath(text, number, m_run.m_port), title, icon);
         if (text == texts::kCommError1) m_run.m_console.Note(m_run.m_index, kSilentRadioHint);
     }
+    // The detail goes beneath the message; a port that cannot be opened has its reason told once,
+    // as the reason the run did not start.
+    void MessageBoxWithDetail(const std::string& text, TitleKind title, Icon icon,
+                              const std::string& detail) override {
+        MessageBox(text, title, icon);
+        if (!detail.empty() && text != texts::kNoDeviceDetected) {
+            m_run.m_console.Note(m_run.m_index, detail);
+        }
+    }
 
     void Guide(Guidance kind, const std::string& text) override {
         m_run.m_console.Note(m_run.m_index, kind == Guidance::RadioMayHaveNoFirmware ? kNoFirmwareHint : text);

@@ -8,20 +8,35 @@
 #include <cerrno>
 #include <chrono>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace kestro {
 
 namespace {
 
-bool WriteAll(int fd, std::string_view bytes) {
+// Writes all of `bytes`; on failure returns the error number (EIO for a write that took nothing),
+// with `written` telling how many went in before it.
+int WriteAll(int fd, std::string_view bytes, std::size_t& written) {
+    written = 0;
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
+        if (n < 0) return errno;
+        if (n == 0) return EIO;
         bytes.remove_prefix(static_cast<std::size_t>(n));
+        written += static_cast<std::size_t>(n);
     }
-    return true;
+    return 0;
+}
+
+bool Failed(std::string* failure, const std::string& reason) {
+    if (failure != nullptr) *failure = reason;
+    return false;
+}
+
+std::string ErrorText(int error) {
+    return std::system_category().message(error);
 }
 
 }  // namespace
@@ -32,7 +47,8 @@ CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view 
     std::string temp = path.string() + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return CreateResult::Failed;
-    const bool written = WriteAll(fd, firstBytes) && ::fsync(fd) == 0;
+    std::size_t taken = 0;
+    const bool written = WriteAll(fd, firstBytes, taken) == 0 && ::fsync(fd) == 0;
     ::fchmod(fd, 0644);
     ::close(fd);
     CreateResult result = CreateResult::Failed;
@@ -47,20 +63,33 @@ CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view 
     return result;
 }
 
-bool AppendLocked(const std::filesystem::path& path, std::string_view bytes) {
+bool AppendLocked(const std::filesystem::path& path, std::string_view bytes,
+                  std::string* failure) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    // Writers of this kind hold the lock for one write; a program that keeps the file locked
-    // longer is not waited for beyond kLockWait, and the line goes in one appending write.
+    if (fd < 0) return Failed(failure, ErrorText(errno));
+    // Writers of this kind hold the lock for one append; a program that keeps the file locked
+    // longer is not waited for beyond kLockWait, and the bytes then go in without the lock.
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-    while (::flock(fd, LOCK_EX | LOCK_NB) != 0 && (errno == EWOULDBLOCK || errno == EINTR) &&
+    bool locked = false;
+    while (!(locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0) &&
+           (errno == EWOULDBLOCK || errno == EINTR) &&
            std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    const bool written = WriteAll(fd, bytes);
+    // Only a holder of the lock knows that the end it found is still the end when it cuts back:
+    // without it, cutting could take another writer's bytes.
+    struct stat before {};
+    const bool canUndo = locked && ::fstat(fd, &before) == 0;
+    std::size_t written = 0;
+    const int error = WriteAll(fd, bytes, written);
+    bool undone = written == 0;
+    if (error != 0 && written > 0 && canUndo) undone = ::ftruncate(fd, before.st_size) == 0;
     // Closing the descriptor releases the lock.
     ::close(fd);
-    return written;
+    if (error == 0) return true;
+    std::string reason = ErrorText(error);
+    if (!undone) reason += "; the file may end in part of the bytes";
+    return Failed(failure, reason);
 }
 
 }  // namespace kestro

@@ -4,19 +4,34 @@
 
 #include <chrono>
 #include <string>
+#include <system_error>
 
 namespace kestro {
 
 namespace {
 
-bool WriteAll(HANDLE file, std::string_view bytes) {
+// Writes all of `bytes`; on failure returns the system error (ERROR_WRITE_FAULT for a write that
+// took nothing), with `written` telling how many went in before it.
+DWORD WriteAll(HANDLE file, std::string_view bytes, std::size_t& written) {
+    written = 0;
     while (!bytes.empty()) {
-        DWORD written = 0;
+        DWORD taken = 0;
         const DWORD chunk = static_cast<DWORD>(bytes.size() > 0x10000000 ? 0x10000000 : bytes.size());
-        if (!::WriteFile(file, bytes.data(), chunk, &written, nullptr) || written == 0) return false;
-        bytes.remove_prefix(written);
+        if (!::WriteFile(file, bytes.data(), chunk, &taken, nullptr)) return ::GetLastError();
+        if (taken == 0) return ERROR_WRITE_FAULT;
+        bytes.remove_prefix(taken);
+        written += taken;
     }
-    return true;
+    return ERROR_SUCCESS;
+}
+
+bool Failed(std::string* failure, const std::string& reason) {
+    if (failure != nullptr) *failure = reason;
+    return false;
+}
+
+std::string ErrorText(DWORD error) {
+    return std::system_category().message(static_cast<int>(error));
 }
 
 }  // namespace
@@ -30,7 +45,9 @@ CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view 
     HANDLE file = ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return CreateResult::Failed;
-    const bool written = WriteAll(file, firstBytes) && ::FlushFileBuffers(file);
+    std::size_t taken = 0;
+    const bool written =
+        WriteAll(file, firstBytes, taken) == ERROR_SUCCESS && ::FlushFileBuffers(file);
     ::CloseHandle(file);
     CreateResult result = CreateResult::Failed;
     if (written) {
@@ -44,14 +61,15 @@ CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view 
     return result;
 }
 
-bool AppendLocked(const std::filesystem::path& path, std::string_view bytes) {
+bool AppendLocked(const std::filesystem::path& path, std::string_view bytes,
+                  std::string* failure) {
     // LockFileEx needs write access, not append access alone; every writer moves to the end
     // once it holds the lock.
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE,
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    // Writers of this kind hold the lock for one write; a program that keeps the file locked
+    if (file == INVALID_HANDLE_VALUE) return Failed(failure, ErrorText(::GetLastError()));
+    // Writers of this kind hold the lock for one append; a program that keeps the file locked
     // longer is not waited for beyond kLockWait (Windows then refuses the write).
     OVERLAPPED whole{};
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
@@ -61,11 +79,27 @@ bool AppendLocked(const std::filesystem::path& path, std::string_view bytes) {
            std::chrono::steady_clock::now() < deadline) {
         ::Sleep(1);
     }
-    LARGE_INTEGER end{};
-    const bool written = ::SetFilePointerEx(file, end, nullptr, FILE_END) && WriteAll(file, bytes);
+    // The end found under the lock stays the end until the lock goes: cutting back to it takes
+    // only this writer's bytes.
+    LARGE_INTEGER before{};
+    const LARGE_INTEGER end{};
+    DWORD error = ERROR_SUCCESS;
+    std::size_t written = 0;
+    if (!::SetFilePointerEx(file, end, &before, FILE_END)) {
+        error = ::GetLastError();
+    } else {
+        error = WriteAll(file, bytes, written);
+    }
+    bool undone = written == 0;
+    if (error != ERROR_SUCCESS && written > 0 && locked) {
+        undone = ::SetFilePointerEx(file, before, nullptr, FILE_BEGIN) && ::SetEndOfFile(file);
+    }
     if (locked) ::UnlockFileEx(file, 0, MAXDWORD, MAXDWORD, &whole);
     ::CloseHandle(file);
-    return written;
+    if (error == ERROR_SUCCESS) return true;
+    std::string reason = ErrorText(error);
+    if (!undone) reason += "; the file may end in part of the bytes";
+    return Failed(failure, reason);
 }
 
 }  // namespace kestro

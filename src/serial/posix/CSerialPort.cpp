@@ -51,7 +51,13 @@ int OpenExclusive(const std::string& path, int& error) {
         return -1;
     }
     // TIOCEXCL keeps ordinary users out but not root; the lock also stops a second kit run as
-    // root, and any well-behaved program that locks the device the same way.
+    // root, and any well-behaved program that locks the device the same way. The flag belongs to
+    // the device, not to this descriptor: it is lifted again on failure only when it was not
+    // already set by whoever holds the device.
+    int wasExclusive = 0;
+    if (::ioctl(fd, TIOCGEXCL, &wasExclusive) != 0) {
+        wasExclusive = 0;
+    }
     if (::ioctl(fd, TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
         error = errno;
         ::close(fd);
@@ -59,6 +65,9 @@ int OpenExclusive(const std::string& path, int& error) {
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         error = errno == EWOULDBLOCK ? EBUSY : errno;
+        if (wasExclusive == 0) {
+            ::ioctl(fd, TIOCNXCL);
+        }
         ::close(fd);
         return -1;
     }
@@ -160,7 +169,9 @@ bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
         if (fd >= 0) {
             m_hPort.Reset(fd);
             if (const int configError = ConfigureLine(fd); configError != 0) {
-                // The port stays open (and ours) until the next OpenPort or ClosePort.
+                // A line that cannot be set up is no use to anyone: let it go whole (descriptor,
+                // lock and exclusive flag), so that a later open, ours or another's, finds it free.
+                ReleasePort();
                 setError("cannot configure " + PortName(portNumber) + " (" + *device +
                          ") for 76800 bit/s 8N1: " + SystemErrorText(configError));
                 return false;
@@ -388,8 +399,13 @@ void CSerialPort::WriteFrameLocked(const std::uint8_t* bytes, std::size_t length
         if (wait == 0) {
             return;
         }
+        // A signal only cuts the wait short: it goes on with what is left of the deadline.
         pollfd writable{fd, POLLOUT, 0};
-        if (::poll(&writable, 1, wait) <= 0 || (writable.revents & (POLLHUP | POLLERR)) != 0) {
+        const int ready = ::poll(&writable, 1, wait);
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready <= 0 || (writable.revents & (POLLHUP | POLLERR)) != 0) {
             return;
         }
     }

@@ -1,34 +1,13 @@
-// Reasons worded for the person at the keyboard. The group named is the device's real owner
-// group when it can be read, since that is the group the user has to join.
+// Reasons worded for the person at the keyboard.
 
 #include "serial/PortErrors.h"
 
-#include <grp.h>
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstring>
-#include <vector>
+
+#include "serial/posix/PermissionAdvice.h"
 
 namespace kestro {
-namespace {
-
-std::string OwnerGroupOf(const std::string& devicePath) {
-    struct stat info {};
-    if (::stat(devicePath.c_str(), &info) != 0) {
-        return "dialout";
-    }
-    std::vector<char> scratch(4096);
-    group entry{};
-    group* found = nullptr;
-    if (::getgrgid_r(info.st_gid, &entry, scratch.data(), scratch.size(), &found) != 0 ||
-        found == nullptr || found->gr_name == nullptr) {
-        return "dialout";
-    }
-    return found->gr_name;
-}
-
-}  // namespace
 
 std::string SystemErrorText(int error) {
     char buffer[256] = {};
@@ -40,12 +19,8 @@ std::string SystemErrorText(int error) {
 std::string DescribeOpenFailure(int error, const std::string& devicePath) {
     switch (error) {
         case EACCES:
-        case EPERM: {
-            const std::string group = OwnerGroupOf(devicePath);
-            return "permission denied: " + devicePath + " belongs to the group \"" + group +
-                   "\"; add your user to it (sudo usermod -aG " + group +
-                   " $USER), then log out and in again";
-        }
+        case EPERM:
+            return posix::PermissionAdvice(devicePath, posix::AccessOf(devicePath));
         case EBUSY:
         case EWOULDBLOCK:
             return "device busy: another program holds " + devicePath +
