@@ -33,6 +33,17 @@ public:
     virtual void HandOff(const std::uint8_t* bytes, std::size_t length) = 0;
 };
 
+// The port a front end chose, carried as one value to the engine: the device to open (empty:
+// the device of `number`), the COM number where one exists (0 with no device: the cable found
+// automatically), and the port as the user named it ("COM5", "/dev/ttyUSB3"), for messages.
+struct PortTarget {
+    int number = 0;
+    std::string device;
+    std::string name;
+
+    bool Automatic() const { return number == 0 && device.empty(); }
+};
+
 class IPortEngine : public ISendHandoff {
 public:
     // portNumber 0: find the cable's port automatically. Returns success.
@@ -48,6 +59,10 @@ public:
     // The port that opening port 0 (the cable found automatically) would take now; 0 when no
     // cable is found.
     virtual int AutomaticPortNumber() const { return 0; }
+    // Opens the port a front end chose. Engines that know only port numbers open its number.
+    virtual bool OpenTarget(IPortOwner* owner, const PortTarget& target) {
+        return OpenPort(owner, target.number);
+    }
 };
 
 }  // namespace kestro

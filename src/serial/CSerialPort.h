@@ -42,6 +42,11 @@ public:
     CSerialPort& operator=(const CSerialPort&) = delete;
 
     bool OpenPort(IPortOwner* owner, int portNumber) override;
+#if !defined(_WIN32)
+    // A device path is opened as it is, without a port number of its own; messages name the
+    // port as the target does.
+    bool OpenTarget(IPortOwner* owner, const PortTarget& target) override;
+#endif
     // Whether a named port that cannot be opened is replaced by the cable found by its USB
     // lookup (the default, as the window does). Off, the named port alone is tried.
     void SetCableFallback(bool enabled) { m_cableFallback = enabled; }

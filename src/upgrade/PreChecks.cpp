@@ -67,7 +67,7 @@ bool UpgradeRun::PreChecks() {
 void UpgradeRun::TellOfOtherRadiosRecords() {
     const std::string serial = m_link.DeviceSerialNumber();
     std::vector<RecoveryRecord> others;
-    for (auto& record : m_hub.RecordsForPort(m_hub.Engine().PortNumber())) {
+    for (auto& record : m_hub.RecordsFor(m_hub.CurrentPort())) {
         if (record.serial != serial) others.push_back(std::move(record));
     }
     if (others.empty()) return;

@@ -65,9 +65,10 @@ StartResult CUpgradeHub::OnUpgrade() {
     m_link.m_hReplyEvent = std::make_unique<ManualResetEvent>();
     m_stopEvent.Reset();
 
-    const int portNumber = PortNumberFromSettings(m_settings, &m_portSetting);
     IPortOwner* owner = m_options.portOwner != nullptr ? m_options.portOwner : this;
-    if (!m_engine->OpenPort(owner, portNumber)) {
+    const bool opened = m_options.port ? m_engine->OpenTarget(owner, *m_options.port)
+                                       : m_engine->OpenPort(owner, PortNumberFromSettings(m_settings, &m_portSetting));
+    if (!opened) {
         SetStatus(texts::kCheckConnection);
         m_reporter.MessageBoxWithDetail(texts::kNoDeviceDetected, TitleKind::Kit,
                                         Icon::Information, m_engine->LastOpenError());
@@ -139,18 +140,48 @@ RecoveryRecord CUpgradeHub::PortKey(int number) {
     return port;
 }
 
+namespace {
+
+// A target that names its device: the record names that device, under its COM number where it
+// has one, else under the name the user gave.
+RecoveryRecord TargetKey(const PortTarget& target) {
+    RecoveryRecord port;
+    port.portName = target.number > 0 ? PortName(target.number) : target.name;
+    port.device = target.device;
+    return port;
+}
+
+}  // namespace
+
+RecoveryRecord CUpgradeHub::CurrentPort() const {
+    if (m_options.port && !m_options.port->device.empty() && m_engine->PortNumber() == m_options.port->number) {
+        return TargetKey(*m_options.port);
+    }
+    return PortKey(m_engine->PortNumber());
+}
+
+RecoveryRecord CUpgradeHub::NextRunPort() const {
+    if (m_options.port && !m_options.port->device.empty()) return TargetKey(*m_options.port);
+    if (m_options.port && m_options.port->number > 0) return PortKey(m_options.port->number);
+    if (m_options.port) return PortKey(m_engine->AutomaticPortNumber());
+    return PortKey(PortForNextRun());
+}
+
+std::vector<RecoveryRecord> CUpgradeHub::RecordsFor(const RecoveryRecord& port, std::string* note) const {
+    if (port.portName.empty() && port.device.empty()) {
+        m_recoveryRecords.All(note);  // only for the note about odd files
+        return {};
+    }
+    return m_recoveryRecords.ForPort(port.portName, port.device, note);
+}
+
 int CUpgradeHub::PortForNextRun() const {
     const int stored = PortNumberFromSettings(m_settings);
     return stored != 0 ? stored : m_engine->AutomaticPortNumber();
 }
 
 std::vector<RecoveryRecord> CUpgradeHub::RecordsForPort(int portNumber, std::string* note) const {
-    if (portNumber < 1) {
-        m_recoveryRecords.All(note);  // only for the note about odd files
-        return {};
-    }
-    const RecoveryRecord port = PortKey(portNumber);
-    return m_recoveryRecords.ForPort(port.portName, port.device, note);
+    return RecordsFor(portNumber > 0 ? PortKey(portNumber) : RecoveryRecord{}, note);
 }
 
 void CUpgradeHub::ArmFromRecord(const RecoveryRecord& record) {

@@ -64,6 +64,8 @@ public:
         std::filesystem::path recoveryFolder;  // where recovery records are kept; empty: none
         bool cableFallback = true;           // the own engine may replace a named port that
                                              // cannot be opened by the cable's USB lookup
+        std::optional<PortTarget> port;      // the port every run opens; empty: the one that
+                                             // the stored settings choose at each run
     };
 
     CUpgradeHub(IReporter& reporter, ISettings& settings, Options options);
@@ -117,8 +119,13 @@ public:
     void SetRecoveryMode(bool armed);
     const CRecoveryRecords& RecoveryRecords() const { return m_recoveryRecords; }
     // The port of the current run, as a recovery record names it (serial number left empty).
-    RecoveryRecord CurrentPort() const { return PortKey(m_engine->PortNumber()); }
+    RecoveryRecord CurrentPort() const;
     static RecoveryRecord PortKey(int portNumber);
+    // The port the next run opens, as a recovery record names it; empty when it is the cable
+    // found automatically and none is found now.
+    RecoveryRecord NextRunPort() const;
+    // The records of a port, oldest first. `note` gets at most one line about files skipped.
+    std::vector<RecoveryRecord> RecordsFor(const RecoveryRecord& port, std::string* note = nullptr) const;
     // The port the next run opens: the stored port, or the cable's port that automatic
     // detection finds now (0 when it finds none).
     int PortForNextRun() const;

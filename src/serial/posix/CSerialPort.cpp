@@ -126,13 +126,18 @@ std::string CSerialPort::LastOpenError() const {
 }
 
 bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
+    return OpenTarget(owner, PortTarget{portNumber, {}, {}});
+}
+
+bool CSerialPort::OpenTarget(IPortOwner* owner, const PortTarget& target) {
+    int portNumber = target.number;
     auto setError = [this](std::string text) {
         std::lock_guard lock(m_errorLock);
         m_lastOpenError = std::move(text);
     };
     setError({});
 
-    if (portNumber == 0) {
+    if (target.Automatic()) {
         portNumber = FindUsbPortNumber(kAutomaticInstance);
         if (portNumber < 1) {
             setError(std::string("no such device: no programming cable (USB 10C4:EA60, serial ") +
@@ -163,7 +168,10 @@ bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
 
         std::unique_lock lock(m_portLock);
         ReleasePort();
-        const auto device = DevicePathForPort(portNumber);
+        // The target's own device and name first; the cable found by the fall-back by its number.
+        const bool own = attempt == 0 && !target.device.empty();
+        const auto device = own ? std::optional<std::string>(target.device) : DevicePathForPort(portNumber);
+        const std::string label = attempt == 0 && !target.name.empty() ? target.name : PortName(portNumber);
         int error = ENODEV;
         const int fd = device ? OpenExclusive(*device, error) : -1;
         if (fd >= 0) {
@@ -172,8 +180,8 @@ bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
                 // A line that cannot be set up is no use to anyone: let it go whole (descriptor,
                 // lock and exclusive flag), so that a later open, ours or another's, finds it free.
                 ReleasePort();
-                setError("cannot configure " + PortName(portNumber) + " (" + *device +
-                         ") for 76800 bit/s 8N1: " + SystemErrorText(configError));
+                setError("cannot configure " + (label == *device ? label : label + " (" + *device + ")") +
+                         " for 76800 bit/s 8N1: " + SystemErrorText(configError));
                 return false;
             }
             ::tcflush(fd, TCIOFLUSH);
@@ -181,8 +189,8 @@ bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
         }
         lock.unlock();
 
-        std::string reason = device ? PortName(portNumber) + ": " + DescribeOpenFailure(error, *device)
-                                    : "no such device: " + PortName(portNumber) +
+        std::string reason = device ? label + ": " + DescribeOpenFailure(error, *device)
+                                    : "no such device: " + label +
                                           " names no device on this system";
         if (attempt == 1) {
             setError(firstFailure + "; the cable's port " + reason);
