@@ -58,6 +58,10 @@ void UpgradeRun::Programming() {
     m_reporter.SetStatusText(texts::kEraseFlash);
     // Written before the request goes out: should the kit die from here to the boot swap, the
     // next start still knows that this radio may have no working firmware.
+    if (!m_hub.EnterEraseSpan()) {
+        Interrupt(End::StatusReset, false);
+        return;
+    }
     m_hub.MarkRadioNeedsRecovery(m_recoveryRun ? std::string{} : m_link.DeviceSerialNumber());
     r = m_tx.Run(REQ_ERASE_FLASH);
     if (r.cancelled) {
