@@ -3,11 +3,12 @@
 // window going away (SIGHUP, SIGTERM on POSIX; the console's close, log-off and shut-down events
 // on Windows). Each back end (posix/, win32/) implements it.
 
-#include <csignal>
+#include <atomic>
 
 namespace kestro {
 
-// Starts counting stop requests (once per process) and returns the count, which only grows.
-const volatile std::sig_atomic_t* CountStopRequests();
+// Starts counting stop requests and returns the count, which only grows. Its handlers may run
+// on any thread, so the count is a lock-free atomic.
+const std::atomic<int>& CountStopRequests();
 
 }  // namespace kestro

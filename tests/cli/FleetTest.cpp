@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <csignal>
+#include <atomic>
 #include <cstdio>
 #include <memory>
 #include <thread>
@@ -301,7 +301,7 @@ TEST_F(Fleet, AFirstStopSparesTheRadiosBeingProgrammedAndASecondStopsThemToo) {
     std::vector<RadioTarget> radios;
     for (const auto& port : ports) radios.push_back({port, ""});
     std::FILE* out = std::tmpfile();
-    volatile std::sig_atomic_t stops = 0;
+    std::atomic<int> stops{0};
     FleetResult result;
     std::thread fleet([&] {
         FleetConsole console(out, OutputMode::Live, 200);

@@ -72,7 +72,7 @@ std::string SimulatedRecoveryCommand(const std::vector<RadioSummary>& radios, co
 }
 
 FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& settings,
-                     FleetConsole& console, const volatile std::sig_atomic_t* stop) {
+                     FleetConsole& console, const std::atomic<int>* stop) {
     FleetResult result;
     const auto firmware = settings.firmware.empty() ? DefaultFirmwarePath() : settings.firmware;
     const bool decodeFirst = radios.size() != 1 || !radios.front().scenario.empty();
@@ -105,7 +105,7 @@ FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& 
     };
     int ticks = 0;
     while (anyRunning()) {
-        const int stops = stop != nullptr ? static_cast<int>(*stop) : 0;
+        const int stops = stop != nullptr ? stop->load() : 0;
         if (stops > stopsPassed && stopsPassed < 2) {
             stopsPassed = std::min(stops, 2);
             if (stopsPassed == 1) {

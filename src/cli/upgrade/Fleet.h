@@ -2,7 +2,7 @@
 // kestro-upgrade's whole job: the firmware file checked once, then one complete, independent run
 // per radio, all at once, watched until each has ended; then the summary and the exit status.
 
-#include <csignal>
+#include <atomic>
 #include <vector>
 
 #include "cli/upgrade/FleetConsole.h"
@@ -21,7 +21,7 @@ struct FleetResult {
 // radio's own (4 for a port that could not be opened, 5 when the kit could not run); with
 // several: 0 when every radio was upgraded, 130 when a run was interrupted, else 1.
 FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& settings,
-                     FleetConsole& console, const volatile std::sig_atomic_t* stop = nullptr);
+                     FleetConsole& console, const std::atomic<int>* stop = nullptr);
 
 // "kestro-upgrade --recovery --port P --port Q [--firmware F] [--log L]" for the ports whose
 // radios were left needing recovery; empty when there are none. Simulated radios are left out:

@@ -45,10 +45,10 @@ int main(int argc, char** argv) {
     settings.recovery = options->recovery;
     settings.trace = options->trace;
 
-    const volatile std::sig_atomic_t* stops = CountStopRequests();
+    const std::atomic<int>& stops = CountStopRequests();
 #ifdef SIGPIPE
     // A line or helper pipe whose far end has gone must give an error, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    return RunFleet(radios, settings, console, stops).exitStatus;
+    return RunFleet(radios, settings, console, &stops).exitStatus;
 }

@@ -8,13 +8,14 @@ namespace kestro {
 
 namespace {
 
-volatile std::sig_atomic_t g_stopRequests = 0;
+std::atomic<int> g_stopRequests{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
-extern "C" void OnStopRequest(int /*signal*/) { g_stopRequests = g_stopRequests + 1; }
+extern "C" void OnStopRequest(int /*signal*/) { g_stopRequests.fetch_add(1); }
 
 }  // namespace
 
-const volatile std::sig_atomic_t* CountStopRequests() {
+const std::atomic<int>& CountStopRequests() {
     struct sigaction action {};
     action.sa_handler = OnStopRequest;
     // A write or wait that the signal interrupts goes on: no output is lost to it.
@@ -23,7 +24,7 @@ const volatile std::sig_atomic_t* CountStopRequests() {
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
-    return &g_stopRequests;
+    return g_stopRequests;
 }
 
 }  // namespace kestro

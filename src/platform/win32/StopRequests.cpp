@@ -6,7 +6,8 @@ namespace kestro {
 
 namespace {
 
-volatile std::sig_atomic_t g_stopRequests = 0;
+std::atomic<int> g_stopRequests{0};
+static_assert(std::atomic<int>::is_always_lock_free);
 
 BOOL WINAPI OnConsoleEvent(DWORD event) {
     switch (event) {
@@ -16,7 +17,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
         case CTRL_LOGOFF_EVENT:
         case CTRL_SHUTDOWN_EVENT:
             // Handlers run on a thread of their own, one at a time.
-            g_stopRequests = g_stopRequests + 1;
+            g_stopRequests.fetch_add(1);
             return TRUE;
         default: return FALSE;
     }
@@ -24,9 +25,9 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
 
 }  // namespace
 
-const volatile std::sig_atomic_t* CountStopRequests() {
+const std::atomic<int>& CountStopRequests() {
     ::SetConsoleCtrlHandler(OnConsoleEvent, TRUE);
-    return &g_stopRequests;
+    return g_stopRequests;
 }
 
 }  // namespace kestro
