@@ -9,8 +9,13 @@
 // machine (each one's time over its wire time, as a share of the limit; their wall time against
 // one bare client alone).
 //
-// Usage: bench_fleet [APPLICATION_ROWS [N...]]   (default 2000 rows; N = 1 4 8 16 32)
+// With --stdout-pipe, for each N instead: the fleet's wall time (until its last radio's run has
+// ended) with the kit's output on a pipe that is read as it goes, and on one that nobody reads
+// until every radio has ended.
+//
+// Usage: bench_fleet [--stdout-pipe] [APPLICATION_ROWS [N...]]   (default 2000 rows; N = 1 4 8 16 32)
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -44,16 +49,48 @@ struct KitFigures {
     bool allUpgraded = false;
 };
 
+// Where the kit's console output goes.
+enum class Output { Null, PipeRead, PipeStalled };
+
+// The count of lines in `path`.
+std::size_t LinesIn(const std::filesystem::path& path) {
+    std::ifstream in(path);
+    return static_cast<std::size_t>(std::count(std::istreambuf_iterator<char>(in), {}, '\n'));
+}
+
 // The kit's side, in the child: upgrades the radios on `ports` and prints its figures.
 int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& log,
-            const std::vector<std::string>& ports) {
+            const std::vector<std::string>& ports, Output output) {
     std::vector<cli::RadioTarget> radios;
     for (const auto& port : ports) radios.push_back({port, ""});
-    std::FILE* sink = std::fopen("/dev/null", "w");
-    cli::FleetConsole console(sink, cli::OutputMode::Lines);
+    std::FILE* sink = nullptr;
+    std::thread reader;
+    if (output == Output::Null) {
+        sink = std::fopen("/dev/null", "w");
+    } else {
+        int fds[2];
+        if (::pipe(fds) != 0) return 1;
+        sink = ::fdopen(fds[1], "w");
+        // The stalled reader starts once every radio has logged its run (a header and a line each).
+        reader = std::thread([fd = fds[0], output, log, n = ports.size()] {
+            while (output == Output::PipeStalled && LinesIn(log) < n + 1) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            char buffer[4096];
+            while (::read(fd, buffer, sizeof buffer) > 0) {
+            }
+            ::close(fd);
+        });
+    }
     const auto started = std::chrono::steady_clock::now();
-    const cli::FleetResult result = cli::RunFleet(radios, {firmware, log, false, false}, console);
+    cli::FleetResult result;
+    {
+        cli::FleetConsole console(sink, cli::OutputMode::Lines);
+        result = cli::RunFleet(radios, {firmware, log, false, false}, console);
+    }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::fclose(sink);
+    if (reader.joinable()) reader.join();
     rusage usage{};
     ::getrusage(RUSAGE_SELF, &usage);
     std::printf("%d %.6f %.6f %ld", result.exitStatus, wall, bench::ProcessCpuSeconds(), usage.ru_maxrss);
@@ -63,7 +100,8 @@ int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& 
 }
 
 KitFigures RunKit(const char* self, const std::filesystem::path& firmware,
-                  const std::filesystem::path& log, const std::vector<std::string>& ports) {
+                  const std::filesystem::path& log, const std::vector<std::string>& ports,
+                  const char* output = "null") {
     int out[2];
     if (::pipe(out) != 0) std::exit(1);
     const pid_t pid = ::fork();
@@ -71,7 +109,7 @@ KitFigures RunKit(const char* self, const std::filesystem::path& firmware,
         ::dup2(out[1], 1);
         ::close(out[0]);
         ::close(out[1]);
-        std::vector<std::string> args{self, "--kit", firmware.string(), log.string()};
+        std::vector<std::string> args{self, "--kit", firmware.string(), log.string(), output};
         args.insert(args.end(), ports.begin(), ports.end());
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
@@ -124,11 +162,65 @@ std::pair<std::vector<double>, double> BareFleet(const SimRadioConfig& config, i
     return {over, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()};
 }
 
+// N paced simulated radios, served by this process.
+std::vector<std::unique_ptr<PtyRadioServer>> Serve(const SimRadioConfig& config, int n,
+                                                   std::vector<std::string>& ports) {
+    std::vector<std::unique_ptr<PtyRadioServer>> servers;
+    ports.clear();
+    for (int i = 0; i < n; ++i) {
+        servers.push_back(std::make_unique<PtyRadioServer>(config));
+        std::string error;
+        if (!servers.back()->Start(&error)) {
+            std::fprintf(stderr, "cannot serve radio %d: %s\n", i, error.c_str());
+            std::exit(1);
+        }
+        ports.push_back(servers.back()->SlavePath());
+    }
+    return servers;
+}
+
+// --stdout-pipe: the wall time of each fleet with its output read as it goes, and stalled.
+int StdoutPipe(const char* self, const std::filesystem::path& firmware, const std::filesystem::path& dir,
+               const std::vector<int>& counts) {
+    SimRadioConfig config;
+    config.pace = true;
+    config.latency = std::chrono::milliseconds{0};
+    std::printf("%4s  %12s  %14s  %14s\n", "N", "read wall s", "stalled wall s", "stalled/read");
+    for (const int n : counts) {
+        double wall[2] = {0.0, 0.0};
+        for (const int stalled : {0, 1}) {
+            std::vector<std::string> ports;
+            auto servers = Serve(config, n, ports);
+            std::filesystem::remove(dir / "runs.csv");
+            const KitFigures kit = RunKit(self, firmware, dir / "runs.csv", ports, stalled ? "pipe-stalled" : "pipe-read");
+            if (!kit.allUpgraded || kit.seconds.empty()) {
+                std::fprintf(stderr, "N = %d: not every radio was upgraded\n", n);
+                return 1;
+            }
+            // The fleet's own time: until its last run ended, without the wait for the reader.
+            wall[stalled] = *std::max_element(kit.seconds.begin(), kit.seconds.end());
+        }
+        std::printf("%4d  %12.3f  %14.3f  %+13.2f%%\n", n, wall[0], wall[1], (wall[1] / wall[0] - 1) * 100);
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 4 && std::string(argv[1]) == "--kit") {
-        return KitSide(argv[2], argv[3], std::vector<std::string>(argv + 4, argv + argc));
+    if (argc >= 5 && std::string(argv[1]) == "--kit") {
+        const std::string output = argv[4];
+        return KitSide(argv[2], argv[3], std::vector<std::string>(argv + 5, argv + argc),
+                       output == "pipe-read"      ? Output::PipeRead
+                       : output == "pipe-stalled" ? Output::PipeStalled
+                                                  : Output::Null);
+    }
+    const char* self = argv[0];
+    const bool stdoutPipe = argc > 1 && std::string(argv[1]) == "--stdout-pipe";
+    if (stdoutPipe) {
+        --argc;
+        ++argv;
     }
     const int appRows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
     std::vector<int> counts;
@@ -142,6 +234,11 @@ int main(int argc, char** argv) {
     const double pauses = std::chrono::duration<double>(bench::FixedPauses(firmware, dir / "virtual.csv")).count();
 
     std::printf("%d application rows per radio; fixed pauses %.3f s per run\n", appRows, pauses);
+    if (stdoutPipe) {
+        const int status = StdoutPipe(self, firmware, dir, counts);
+        std::filesystem::remove_all(dir);
+        return status;
+    }
     std::printf("%4s  %10s  %10s  %8s  %8s  %9s  %9s  %9s  %9s  %12s  %11s  %11s\n", "N", "limit s",
                 "median s", "median", "worst", "wall s", "wall/one", "CPU s/N", "peak MB", "radios CPU s",
                 "line worst", "line w/one");
@@ -174,7 +271,7 @@ int main(int argc, char** argv) {
         }
         std::filesystem::remove(dir / "runs.csv");
         const double radiosCpuBefore = bench::ProcessCpuSeconds();
-        const KitFigures kit = RunKit(argv[0], firmware, dir / "runs.csv", ports);
+        const KitFigures kit = RunKit(self, firmware, dir / "runs.csv", ports);
         servers.clear();
         const double radiosCpu = bench::ProcessCpuSeconds() - radiosCpuBefore;
         if (!kit.allUpgraded || kit.seconds.size() != static_cast<std::size_t>(n)) {

@@ -72,7 +72,11 @@ void UpgradeRun::Programming() {
 bool UpgradeRun::RunStep(const ProgrammingStep& step) {
     // The first step's status went out with the progress bar.
     if (step.request != REQ_UPDATE_START) m_reporter.SetStatusText(step.status);
-    if (step.record == RecordMoment::WrittenBefore && !WriteRecoveryRecord()) return false;
+    if (step.record == RecordMoment::WrittenBefore) {
+        // A stop that spares runs past this point came first: this run ends before the erase.
+        if (!m_hub.EnterEraseSpan()) return Interrupt(End::StatusReset, false);
+        if (!WriteRecoveryRecord()) return false;
+    }
 
     TxResult r;
     switch (step.kind) {

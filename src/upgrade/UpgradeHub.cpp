@@ -116,6 +116,28 @@ void CUpgradeHub::RequestStop() {
     m_link.SignalReply();
 }
 
+void CUpgradeHub::RequestStopBeforeErase() {
+    std::lock_guard lock(m_spanLock);
+    if (!m_inEraseSpan) RequestStop();
+}
+
+bool CUpgradeHub::EnterEraseSpan() {
+    std::lock_guard lock(m_spanLock);
+    if (StopRequested()) return false;
+    m_inEraseSpan = true;
+    return true;
+}
+
+void CUpgradeHub::LeaveEraseSpan() {
+    std::lock_guard lock(m_spanLock);
+    m_inEraseSpan = false;
+}
+
+bool CUpgradeHub::InEraseSpan() const {
+    std::lock_guard lock(m_spanLock);
+    return m_inEraseSpan;
+}
+
 void CUpgradeHub::JoinWorker() {
     if (m_workerThread.joinable()) m_workerThread.join();
 }

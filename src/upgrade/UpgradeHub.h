@@ -88,6 +88,17 @@ public:
     // Asks a running run to end at its next wait (never mid-frame). Safe from any thread.
     void RequestStop();
     bool StopRequested() const { return m_stopEvent.IsSet(); }
+    // A stop that spares a radio being programmed: a run that has not entered the span between
+    // erase and boot swap is stopped as by RequestStop(); one inside it is left to finish.
+    // Safe from any thread.
+    void RequestStopBeforeErase();
+    // Called by the worker just before the recovery record is written and the erase request
+    // goes out: false when a stop came first (the run then ends as interrupted, its radio
+    // untouched).
+    bool EnterEraseSpan();
+    // After the boot swap's acknowledgement, or when the run ends.
+    void LeaveEraseSpan();
+    bool InEraseSpan() const;
     // Waits for the current worker thread to end and releases it.
     void JoinWorker();
 
@@ -170,6 +181,8 @@ private:
     CUpgradeLog m_log;
     CRecoveryRecords m_recoveryRecords;
     ManualResetEvent m_stopEvent;
+    mutable std::mutex m_spanLock;  // a stop and the entry into the erase span never both pass
+    bool m_inEraseSpan = false;
     std::thread m_workerThread;
     std::atomic<bool> m_workerFinished{true};
     std::string m_portSetting;

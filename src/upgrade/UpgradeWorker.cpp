@@ -94,6 +94,7 @@ void UpgradeRun::LogLine(const std::string& result) {
 void UpgradeRun::EndRun(End end) {
     if (end == End::StatusReset) m_reporter.SetStatusText(texts::kStartTheUpgrade);
     m_link.m_replyCode.store(0);
+    m_hub.LeaveEraseSpan();
     m_hub.m_upgradeRunning.store(0);
     m_hub.Engine().ClosePort();
     m_link.m_hReplyEvent->Reset();

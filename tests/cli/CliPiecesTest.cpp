@@ -50,7 +50,9 @@ TEST(FleetConsole, OneRadioPrintsPlainLinesAndThePercentOncePerProgressLine) {
     console.Progress(radio, 101, "x");  // out of range: ignored
     console.Status(radio, "Boot Writing !");
     console.Progress(radio, 0, "Firmware Writing 100%");  // the label lags behind the stretch
+    console.Finish();  // written: a later percent can no longer take its place
     console.Progress(radio, 2, "Boot Writing  2%");
+    console.Finish();
     EXPECT_EQ(out.Text(),
               "[Kestro Upgrade Kit] error: Write Error #4 Unable to write. Please try again.\n"
               "[Application Error] warning: a b c\n"
@@ -71,6 +73,7 @@ TEST(FleetConsole, SeveralRadiosOnATerminalKeepOneFittedLineEachBelowTheMessages
     console.Message(a, texts::kReadError8, TitleKind::Kit, Icon::Error);
     console.Finish();
     console.Progress(b, 41, "Firmware Writing 41%");  // after the end: never drawn again
+    console.Finish();
     const std::string text = out.Text();
     EXPECT_EQ(text.find("41%"), std::string::npos);
     // Every live line fits 39 columns (a message above them may wrap: it is never redrawn); the
@@ -82,7 +85,8 @@ TEST(FleetConsole, SeveralRadiosOnATerminalKeepOneFittedLineEachBelowTheMessages
     }
     EXPECT_TRUE(text.ends_with("\n"));
     EXPECT_NE(text.find("/dev/ttyUSB0: [Kestro Upgrade Kit] error: Read Error #8"), std::string::npos);
-    const std::string fitted = FleetConsole::Fit("/dev/ttyUSB1  Firmware Writing 40% and a label far", 40);
+    // The percent stands before the phase, which the width cuts.
+    const std::string fitted = FleetConsole::Fit("/dev/ttyUSB1  40%  Firmware Writing 40% and a label far", 40);
     EXPECT_EQ(fitted.size(), 39U);
     EXPECT_NE(text.find("\033[2K" + fitted + "\n"), std::string::npos) << text;
 }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <map>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -31,11 +32,21 @@ struct Result {
     std::string output;  // standard output and standard error, interleaved
 };
 
-// Runs kestro-upgrade with `args`; sends `signal` once the output contains `interruptAt`.
-// `stateHome`, when given, is the XDG_STATE_HOME of the run. The time limit only guards against
-// a hang.
-Result RunKit(const std::vector<std::string>& args, const std::string& interruptAt = {},
-              int signal = SIGINT, const std::string& stateHome = {}) {
+// What stops the kit: once the output contains the first text, a signal; once it then contains
+// the second (if given), the signal again. Signals sent at once would merge into one.
+struct Stops {
+    std::string first;
+    std::string second;
+    bool Due(const std::string& output, int sent) const {
+        const std::string& at = sent == 0 ? first : sent == 1 ? second : std::string{};
+        return !at.empty() && output.find(at) != std::string::npos;
+    }
+};
+
+// Runs kestro-upgrade with `args`; sends `signal` as `stops` says. `stateHome`, when given, is
+// the XDG_STATE_HOME of the run. The time limit only guards against a hang.
+Result RunKit(const std::vector<std::string>& args, const Stops& stops = {}, int signal = SIGINT,
+              const std::string& stateHome = {}) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return {};
     const pid_t pid = ::fork();
@@ -57,7 +68,7 @@ Result RunKit(const std::vector<std::string>& args, const std::string& interrupt
     }
     ::close(pipeFds[1]);
     Result result;
-    bool interrupted = false;
+    int sent = 0;
     const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(3);
     char buffer[4096];
     while (std::chrono::steady_clock::now() < limit) {
@@ -66,9 +77,8 @@ Result RunKit(const std::vector<std::string>& args, const std::string& interrupt
         const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
         if (n <= 0) break;
         result.output.append(buffer, static_cast<std::size_t>(n));
-        if (!interruptAt.empty() && !interrupted &&
-            result.output.find(interruptAt) != std::string::npos) {
-            interrupted = true;
+        if (stops.Due(result.output, sent)) {
+            ++sent;
             ::kill(pid, signal);
         }
     }
@@ -80,9 +90,9 @@ Result RunKit(const std::vector<std::string>& args, const std::string& interrupt
     return result;
 }
 
-// The same on a pseudo-terminal of `columns` columns, as a user at a terminal runs it.
-Result RunKitOnTerminal(const std::vector<std::string>& args, int columns,
-                        const std::string& interruptAt = {}) {
+// The same on a pseudo-terminal of `columns` columns, as a user at a terminal runs it, with
+// Ctrl-C as `stops` says.
+Result RunKitOnTerminal(const std::vector<std::string>& args, int columns, const Stops& stops = {}) {
     winsize size{};
     size.ws_row = 50;
     size.ws_col = static_cast<unsigned short>(columns);
@@ -100,7 +110,7 @@ Result RunKitOnTerminal(const std::vector<std::string>& args, int columns,
     }
     Result result;
     if (pid < 0) return result;
-    bool interrupted = false;
+    int sent = 0;
     const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(3);
     char buffer[4096];
     while (std::chrono::steady_clock::now() < limit) {
@@ -109,8 +119,8 @@ Result RunKitOnTerminal(const std::vector<std::string>& args, int columns,
         const ssize_t n = ::read(master, buffer, sizeof buffer);
         if (n <= 0) break;  // EIO once the program has ended
         result.output.append(buffer, static_cast<std::size_t>(n));
-        if (!interruptAt.empty() && !interrupted && result.output.find(interruptAt) != std::string::npos) {
-            interrupted = true;
+        if (stops.Due(result.output, sent)) {
+            ++sent;
             ::kill(pid, SIGINT);
         }
     }
@@ -121,6 +131,9 @@ Result RunKitOnTerminal(const std::vector<std::string>& args, int columns,
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     return result;
 }
+
+// What the kit says at the first stop.
+constexpr const char* kFirstStopNote = "Stopping every radio before its erase";
 
 class KitProcess : public ::testing::Test {
 protected:
@@ -177,8 +190,37 @@ TEST_F(KitProcess, EachKindOfFailureHasItsOwnExitStatus) {
     EXPECT_EQ(r.status, kExitUsage) << r.output;
 }
 
-TEST_F(KitProcess, CtrlCDuringProgrammingEndsAtTheNextWaitAndAsksForRecovery) {
-    const Result r = RunKit(Simulate("normal"), "Please Don't Power Off.");
+TEST_F(KitProcess, ABadPortAmongGoodOnesIsAUsageErrorBeforeAnyFileOrPortIsTouched) {
+    PtyRadioServer radio;
+    std::string error;
+    ASSERT_TRUE(radio.Start(&error)) << error;
+    const std::string state = (dir.path() / "state").string();
+    const Result r = RunKit({"--port", radio.SlavePath(), "--port", "COM3", "--port", "nowhere", "--firmware",
+                             firmware, "--log", log},
+                            {}, SIGINT, state);
+    EXPECT_EQ(r.status, kExitUsage) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(log));
+    EXPECT_FALSE(std::filesystem::exists(state));
+    // Only the usage error: which value, and where to read more.
+    std::istringstream lines(r.output);
+    int count = 0;
+    for (std::string line; std::getline(lines, line); ++count) {
+        EXPECT_TRUE(line.find("\"nowhere\"") != std::string::npos || line.find("--help") != std::string::npos)
+            << r.output;
+    }
+    EXPECT_EQ(count, 2) << r.output;
+    EXPECT_EQ(radio.WithRadio([](SimRadio& sim) { return sim.CountOf(REQ_DETECT); }), 0U);
+}
+
+TEST_F(KitProcess, DuringProgrammingAFirstStopLetsTheRadioFinishAndASecondEndsItAtTheNextWait) {
+    // SIGHUP (the terminal gone) as the first Ctrl-C: the radio being programmed finishes.
+    Result r = RunKit(Simulate("normal"), {"Please Don't Power Off.", {}}, SIGHUP);
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    EXPECT_NE(r.output.find(kFirstStopNote), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Completed the program firmware file."), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("--recovery"), std::string::npos) << r.output;
+
+    r = RunKit(Simulate("normal"), {"Please Don't Power Off.", kFirstStopNote});
     EXPECT_EQ(r.status, kExitInterrupted) << r.output;
     EXPECT_NE(r.output.find("Upgrade interrupted."), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("--recovery"), std::string::npos) << r.output;
@@ -193,6 +235,47 @@ TEST_F(KitProcess, ARecoveryRunFinishesARadioLeftWithoutFirmware) {
     // The trace shows the frames both ways with their time stamps.
     EXPECT_NE(r.output.find(" ms  -> 01 "), std::string::npos) << r.output.substr(0, 2000);
     EXPECT_NE(r.output.find(" ms  <- 01 "), std::string::npos);
+}
+
+// Several simulated radios: each has a serial number of its own, each trace line names its port,
+// and a radio left needing recovery is not sent to a pseudo-terminal that is gone.
+TEST_F(KitProcess, SimulatedRadiosAreToldApartInTheTraceTheSummaryAndTheLog) {
+    const Result r = RunKit({"--simulate=normal,cable-pulled", "--trace", "--firmware", firmware, "--log", log});
+    EXPECT_EQ(r.status, kExitRadioFailed) << r.output;
+    std::smatch found;
+    std::vector<std::string> ports;
+    for (auto it = r.output.cbegin();
+         std::regex_search(it, r.output.cend(), found, std::regex("(/dev/[^ ]+): simulated radio, scenario"));
+         it = found.suffix().first) {
+        ports.push_back(found[1]);
+    }
+    ASSERT_EQ(ports.size(), 2U) << r.output;
+    std::map<std::string, std::set<std::string>> framesByPort;
+    std::istringstream lines(r.output);
+    int traced = 0;
+    for (std::string line; std::getline(lines, line);) {
+        const std::size_t arrow = line.find(" ms  ");
+        if (arrow == std::string::npos) continue;
+        ++traced;
+        const std::string port = line.substr(0, line.find(": "));
+        EXPECT_TRUE(port == ports[0] || port == ports[1]) << line;
+        framesByPort[port].insert(line.substr(arrow + 5));
+    }
+    EXPECT_GT(traced, 100);
+    // The first request of a run is the same for both radios: only the port tells them apart.
+    const std::string first = *std::find_if(framesByPort[ports[0]].begin(), framesByPort[ports[0]].end(),
+                                            [](const std::string& frame) { return frame.starts_with("-> "); });
+    EXPECT_EQ(framesByPort[ports[1]].count(first), 1U) << first;
+
+    const std::string summary = r.output.substr(r.output.find("PORT "));
+    EXPECT_NE(summary.find(ports[0] + "  KS24001735"), std::string::npos) << summary;
+    EXPECT_NE(summary.find(ports[1] + "  KS24001736"), std::string::npos) << summary;
+    EXPECT_EQ(summary.find("--port"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("kestro-upgrade --recovery --simulate=needs-recovery --firmware"), std::string::npos)
+        << summary;
+    const auto logged = test::LogLines(log);
+    ASSERT_EQ(logged.size(), 1U);
+    EXPECT_NE(logged[0].find(",KS24001735,"), std::string::npos) << logged[0];
 }
 
 TEST_F(KitProcess, JsonGivesOneObjectPerLineForEachRadioAndASummary) {
@@ -232,10 +315,11 @@ TEST_F(KitProcess, JsonGivesOneObjectPerLineForEachRadioAndASummary) {
 
 TEST_F(KitProcess, OnATerminalTheLiveLinesNeverWrapAndCtrlCLeavesAWholeLastLine) {
     for (const int columns : {40, 200}) {
-        // At 200 columns the run is interrupted while the rows are being written.
+        // At 200 columns the run is stopped twice while the rows are being written.
         const Result r = RunKitOnTerminal({"--simulate=normal,normal,battery-low", "--firmware", firmware,
                                            "--log", log},
-                                          columns, columns == 200 ? "Firmware Writing 30%" : "");
+                                          columns,
+                                          columns == 200 ? Stops{"  30%  ", kFirstStopNote} : Stops{});
         EXPECT_EQ(r.status, columns == 200 ? kExitInterrupted : kExitRadioFailed) << r.output;
         const std::string live = r.output.substr(0, r.output.find("PORT "));
         ASSERT_NE(live.size(), r.output.size()) << "no summary: " << r.output;
@@ -247,6 +331,16 @@ TEST_F(KitProcess, OnATerminalTheLiveLinesNeverWrapAndCtrlCLeavesAWholeLastLine)
             EXPECT_LE(line.size(), static_cast<std::size_t>(columns - 1)) << line;
         }
         EXPECT_GT(liveLines, 3) << r.output;
+        // The percent comes before the phase, so a narrow line keeps it.
+        EXPECT_TRUE(std::regex_search(live, std::regex("KS2400173[5-7]  [0-9]+%"))) << live;
+        // The summary's rows fit too: columns are shortened or left out, never wrapped.
+        int rows = 0;
+        for (const std::string& line : test::VisibleLines(r.output.substr(live.size()))) {
+            if (!line.starts_with("PORT") && !line.starts_with("/dev/")) continue;
+            ++rows;
+            EXPECT_LE(line.size(), static_cast<std::size_t>(columns - 1)) << line;
+        }
+        EXPECT_EQ(rows, 4) << r.output;
         // After the summary nothing is drawn again, and the output ends with a whole line.
         const std::string after = r.output.substr(live.size());
         EXPECT_EQ(after.find('\033'), std::string::npos) << after;
@@ -276,7 +370,7 @@ TEST_F(KitProcess, AKitKilledMidRunLeavesARecordThatTheNextKitNamesWithItsComman
     const std::vector<std::string> run = {"--port", radio.SlavePath(), "--firmware", firmware,
                                           "--log", log};
 
-    Result r = RunKit(run, "Please Don't Power Off.", SIGKILL, state);
+    Result r = RunKit(run, {"Please Don't Power Off.", {}}, SIGKILL, state);
     ASSERT_EQ(r.status, 128 + SIGKILL) << r.output;
     const auto records = [&] {
         return CRecoveryRecords(dir.path() / "state" / "kestro-upgrade-kit").All().size();

@@ -4,13 +4,20 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <atomic>
 #include <cstdio>
 #include <memory>
+#include <thread>
 #include <map>
 #include <random>
 #include <set>
 
 #include "upgrade/UpgradeTestSupport.h"
+#include "cli/TerminalText.h"
 #include "cli/soak/FaultPlan.h"
 #include "cli/upgrade/ExitCodes.h"
 #include "cli/upgrade/Fleet.h"
@@ -41,6 +48,8 @@ End EndOf(const RadioSummary& r) { return {r.outcome, r.result, r.needsRecovery}
 class Fleet : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Recovery records of radios left between erase and boot swap stay with this test.
+        ::setenv("XDG_STATE_HOME", (dir.path() / "state").c_str(), 1);
         firmware = dir.path() / "firmware.pvx";
         log = dir.path() / "runs.csv";
         test::SmallFirmware(kApplicationRows).WriteTo(firmware);
@@ -191,6 +200,138 @@ TEST_F(Fleet, ABadPortBesideAGoodOneIsNamedByItsPathAndTheGoodRadioIsUpgradedOnc
     });
     EXPECT_NE(output.find(bad + ": "), std::string::npos) << output;
     EXPECT_EQ(output.find("COM9"), std::string::npos) << output;
+}
+
+// Each radio's lines, its port replaced by its index, without the percents (a console that
+// falls behind keeps only a radio's latest one).
+std::vector<std::vector<std::string>> LinesByRadio(const std::string& output, const std::vector<std::string>& ports) {
+    std::vector<std::vector<std::string>> lines(ports.size());
+    std::size_t start = 0;
+    for (std::size_t end; (end = output.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = output.substr(start, end - start);
+        for (std::size_t i = 0; i < ports.size(); ++i) {
+            if (line.starts_with(ports[i] + ": ") && !line.ends_with("%")) {
+                lines[i].push_back(line.substr(ports[i].size()));
+            }
+        }
+    }
+    return lines;
+}
+
+TEST_F(Fleet, AnOutputPipeThatNobodyReadsHoldsUpNoRadioAndLosesNoLine) {
+    std::vector<std::string> ports;
+    for (int i = 0; i < 4; ++i) ports.push_back(Serve("normal").SlavePath());
+    Run(ports);
+    const auto readAsItWent = LinesByRadio(output, ports);
+
+    servers.clear();
+    std::filesystem::remove(log);
+    ports.clear();
+    std::vector<RadioTarget> radios;
+    for (int i = 0; i < 4; ++i) {
+        ports.push_back(Serve("normal").SlavePath());
+        radios.push_back({ports.back(), ""});
+    }
+    // A pipe full before the fleet starts: not one byte can be written until it is read.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(4096, 'x');
+    std::size_t filled = 0;
+    for (ssize_t n; (n = ::write(fds[1], filler.data(), filler.size())) > 0;) filled += static_cast<std::size_t>(n);
+    ::fcntl(fds[1], F_SETFL, 0);
+    FleetResult result;
+    std::thread fleet([&] {
+        std::FILE* out = ::fdopen(fds[1], "w");
+        {
+            FleetConsole console(out, OutputMode::Lines);
+            result = RunFleet(radios, {firmware, log, false, false}, console);
+        }
+        std::fclose(out);
+    });
+    // Every radio goes through to its log line while nothing is read (the limit only guards
+    // against a hang).
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (test::LogLines(log).size() < 4 && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_EQ(test::LogLines(log).size(), 4U) << "the radios waited for the reader";
+    for (auto& server : servers) EXPECT_TRUE(HoldsFirmware(*server));
+
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    fleet.join();
+    ASSERT_GE(text.size(), filled);
+    EXPECT_EQ(result.exitStatus, kExitCompleted);
+    const auto readLate = LinesByRadio(text.substr(filled), ports);
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(readLate[i], readAsItWent[i]) << "radio " << i;
+        ASSERT_FALSE(readLate[i].empty());
+        EXPECT_EQ(readLate[i].back(), ": upgraded");
+    }
+}
+
+// Waits until `done` holds; the limit only guards against a hang.
+template <typename Done>
+bool Await(Done&& done) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (!done() && std::chrono::steady_clock::now() < limit) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return done();
+}
+
+TEST_F(Fleet, AFirstStopSparesTheRadiosBeingProgrammedAndASecondStopsThemToo) {
+    // The first radio misses six codeplug checks (six seconds of retries) and is still in its
+    // checks when the others erase; the third's slow replies make its rows last long enough for
+    // the second radio to finish before the second stop.
+    std::vector<std::string> ports;
+    for (const int latency : {3, 3, 20}) {
+        SimRadioConfig config;
+        config.latency = SimMillis{latency};
+        if (ports.empty()) config.faultsByKind[REQ_CP_CHECK] = Fault{.kind = FaultKind::Silence, .times = 6};
+        ports.push_back(Serve([](SimRadio& radio) { ApplyScenario(radio, "normal"); }, config).SlavePath());
+    }
+    auto erased = [this](std::size_t i) {
+        return servers[i]->WithRadio([](SimRadio& radio) { return radio.CountOf(REQ_ERASE_FLASH) > 0; });
+    };
+    std::vector<RadioTarget> radios;
+    for (const auto& port : ports) radios.push_back({port, ""});
+    std::FILE* out = std::tmpfile();
+    std::atomic<int> stops{0};
+    FleetResult result;
+    std::thread fleet([&] {
+        FleetConsole console(out, OutputMode::Live, 200);
+        result = RunFleet(radios, {firmware, log, false, false}, console, &stops);
+    });
+    ASSERT_TRUE(Await([&] { return erased(1) && erased(2); }));
+    EXPECT_FALSE(erased(0));
+    stops = 1;
+    EXPECT_TRUE(Await([&] { return test::LogLines(log).size() == 1; })) << "the second radio did not finish";
+    stops = 2;
+    fleet.join();
+
+    ASSERT_EQ(result.radios.size(), 3U);
+    EXPECT_EQ(EndOf(result.radios[0]), (End{"interrupted", "interrupted", false}));
+    EXPECT_EQ(EndOf(result.radios[1]), (End{"completed", "upgraded", false}));
+    EXPECT_EQ(EndOf(result.radios[2]), (End{"interrupted", "interrupted", true}));
+    EXPECT_EQ(result.exitStatus, kExitInterrupted);
+    EXPECT_FALSE(erased(0));
+    EXPECT_TRUE(HoldsFirmware(*servers[1]));
+    std::rewind(out);
+    std::string text;
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) text.append(buffer, n);
+    std::fclose(out);
+    const auto lines = test::VisibleLines(text);
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+        return line.starts_with(ports[1] + "  ") && line.find("finishing: do not unplug") != std::string::npos;
+    })) << text;
+    EXPECT_NE(text.find("Finish them with: kestro-upgrade --recovery --port " + ports[2] + " "), std::string::npos)
+        << text;
 }
 
 // The end of a run of `plan` alone, in virtual time, through the same hub and worker, on the

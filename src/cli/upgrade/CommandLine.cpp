@@ -33,6 +33,12 @@ int ComNumber(const std::string& text) {
     return static_cast<int>(n);
 }
 
+// Why `port` is no form --port takes; "" when it is one.
+std::string PortFormProblem(const std::string& port) {
+    if (Lower(port) == "auto" || ComNumber(port) > 0 || port.find('/') != std::string::npos) return {};
+    return "--port must be auto, COMn (n from 1) or a device path such as /dev/ttyUSB0, not \"" + port + "\"";
+}
+
 std::string Footer() {
     std::string text =
         "Scenarios of --simulate:\n";
@@ -47,7 +53,8 @@ std::string Footer() {
         "  3    the firmware file could not be used; no port was opened\n"
         "  4    one radio: its port could not be opened\n"
         "  5    one radio: the kit could not run (no thread, no pseudo-terminal)\n"
-        "  130  interrupted by Ctrl-C; each run ended at its next wait\n";
+        "  130  a run was interrupted by Ctrl-C, SIGTERM or SIGHUP (the first spares radios being\n"
+        "       programmed, which finish; a second stops them too)\n";
     return text;
 }
 
@@ -76,8 +83,8 @@ bool ApplyPortChoice(const std::string& port, ISettings& settings, std::string& 
         number = known ? *known : RegisterOnFreePortNumber(port);
     }
     if (number <= 0) {
-        error = "--port must be auto, COMn (n from 1) or a device path such as /dev/ttyUSB0, not \"" +
-                port + "\"";
+        error = PortFormProblem(port);
+        if (error.empty()) error = "no port number is left free for " + port;
         return false;
     }
     settings.SetString(kSettingsSection, kAutoValue, "No");
@@ -106,7 +113,9 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
                                 "auto (find the cable, the default), COMn, or a device path; "
                                 "repeat it for several radios at once")
                      ->expected(1)
-                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+                     ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+                     // Every port is checked here, before any file is created or port opened.
+                     ->check(PortFormProblem, "PORT");
     auto* all = app.add_flag("--all", options.all, "every connected programming cable at once");
     app.add_option("--firmware", options.firmware, "firmware file (default: the kit's own)");
     app.add_option("--log", options.log, "CSV log of runs (default: the kit's log)");

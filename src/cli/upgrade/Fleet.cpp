@@ -1,5 +1,6 @@
 #include "cli/upgrade/Fleet.h"
 
+#include <algorithm>
 #include <fstream>
 #include <memory>
 #include <system_error>
@@ -44,22 +45,34 @@ std::string ShellWord(const std::string& word) {
     return quoted + "'";
 }
 
-}  // namespace
-
-std::string RecoveryCommand(const std::vector<RadioSummary>& radios, const RunSettings& settings) {
-    std::string command;
-    for (const RadioSummary& r : radios) {
-        if (r.needsRecovery) command += " --port " + ShellWord(r.port);
-    }
-    if (command.empty()) return {};
-    command = "kestro-upgrade --recovery" + command;
+std::string WithFiles(std::string command, const RunSettings& settings) {
     if (!settings.firmware.empty()) command += " --firmware " + ShellWord(settings.firmware.string());
     if (!settings.log.empty()) command += " --log " + ShellWord(settings.log.string());
     return command;
 }
 
+}  // namespace
+
+std::string RecoveryCommand(const std::vector<RadioSummary>& radios, const RunSettings& settings) {
+    std::string command;
+    for (const RadioSummary& r : radios) {
+        if (r.needsRecovery && !r.simulated) command += " --port " + ShellWord(r.port);
+    }
+    if (command.empty()) return {};
+    return WithFiles("kestro-upgrade --recovery" + command, settings);
+}
+
+std::string SimulatedRecoveryCommand(const std::vector<RadioSummary>& radios, const RunSettings& settings) {
+    std::string scenarios;
+    for (const RadioSummary& r : radios) {
+        if (r.needsRecovery && r.simulated) scenarios += scenarios.empty() ? "needs-recovery" : ",needs-recovery";
+    }
+    if (scenarios.empty()) return {};
+    return WithFiles("kestro-upgrade --recovery --simulate=" + scenarios, settings);
+}
+
 FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& settings,
-                     FleetConsole& console, const volatile std::sig_atomic_t* stop) {
+                     FleetConsole& console, const std::atomic<int>* stop) {
     FleetResult result;
     const auto firmware = settings.firmware.empty() ? DefaultFirmwarePath() : settings.firmware;
     const bool decodeFirst = radios.size() != 1 || !radios.front().scenario.empty();
@@ -81,9 +94,10 @@ FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& 
         if (run->ExitStatus() == 0) run->Start();
     }
 
-    // Each run goes on by itself; this thread only passes a stop request on and keeps the live
-    // lines' times current. Ctrl-C never cuts a frame: each worker ends at its next wait.
-    bool stopAsked = false;
+    // Each run goes on by itself; this thread only passes stop requests on and keeps the live
+    // lines' times current. A stop never cuts a frame: each worker ends at its next wait. The
+    // first spares radios between erase and boot swap, which finish; the second stops them too.
+    int stopsPassed = 0;
     auto anyRunning = [&runs] {
         bool running = false;
         for (const auto& run : runs) running = run->Poll() || running;
@@ -91,29 +105,42 @@ FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& 
     };
     int ticks = 0;
     while (anyRunning()) {
-        if (stop != nullptr && *stop != 0 && !stopAsked) {
-            stopAsked = true;
-            console.Note(-1, "Stopping at the next wait...");
-            for (auto& run : runs) run->RequestStop();
+        const int stops = stop != nullptr ? stop->load() : 0;
+        if (stops > stopsPassed && stopsPassed < 2) {
+            stopsPassed = std::min(stops, 2);
+            if (stopsPassed == 1) {
+                console.Note(-1, "Stopping every radio before its erase; radios being programmed finish: do "
+                                 "not unplug them. Stop again to stop those too (they will need recovery).");
+                for (auto& run : runs) {
+                    if (run->RequestStopBeforeErase()) console.Finishing(run->Index());
+                }
+            } else {
+                console.Note(-1, "Stopping every radio at its next wait...");
+                for (auto& run : runs) run->RequestStop();
+            }
         }
         std::this_thread::sleep_for(20ms);
         if (++ticks % 25 == 0) console.Tick();
     }
 
     int completed = 0;
+    bool interrupted = false;
     for (auto& run : runs) {
         result.radios.push_back(run->Summary());
         if (run->ExitStatus() == kExitCompleted) ++completed;
+        if (run->ExitStatus() == kExitInterrupted) interrupted = true;
     }
     console.Finish();
     if (runs.size() == 1) {
         result.exitStatus = runs.front()->ExitStatus();
-    } else if (stopAsked) {
+    } else if (interrupted) {
         result.exitStatus = kExitInterrupted;
     } else {
         result.exitStatus = completed == static_cast<int>(runs.size()) ? kExitCompleted : kExitRadioFailed;
     }
-    console.Summary(result.radios, RecoveryCommand(result.radios, settings), result.exitStatus);
+    console.Summary(result.radios,
+                    {RecoveryCommand(result.radios, settings), SimulatedRecoveryCommand(result.radios, settings)},
+                    result.exitStatus);
     return result;
 }
 

@@ -1,6 +1,22 @@
 #include "cli/upgrade/FrameTrace.h"
 
+#include <chrono>
+#include <cstdio>
+
 namespace kestro::cli {
+
+namespace {
+
+// The time origin of every trace line, taken as the program starts.
+const std::chrono::steady_clock::time_point kProcessStart = std::chrono::steady_clock::now();
+
+std::string Line(long long ms, const char* arrow, const std::string& hex) {
+    char stamp[32];
+    std::snprintf(stamp, sizeof stamp, "%9lld ms  %s ", ms, arrow);
+    return stamp + hex;
+}
+
+}  // namespace
 
 std::string FrameTrace::Hex(std::span<const std::uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
@@ -14,15 +30,15 @@ std::string FrameTrace::Hex(std::span<const std::uint8_t> bytes) {
     return out;
 }
 
-long long FrameTrace::NowMs() const {
+long long FrameTrace::NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                 m_start)
+                                                                 kProcessStart)
         .count();
 }
 
-void FrameTrace::PrintReceived() {
+void FrameTrace::GiveReceived() {
     if (m_received.empty()) return;
-    std::fprintf(m_out, "%9lld ms  <- %s\n", m_firstReceivedMs, Hex(m_received).c_str());
+    m_sink(Line(m_firstReceivedMs, "<-", Hex(m_received)));
     m_received.clear();
 }
 
@@ -31,7 +47,7 @@ void FrameTrace::OnSerialRxChar(std::uint8_t byte, int portNumber) {
         std::lock_guard lock(m_lock);
         if (m_received.empty()) m_firstReceivedMs = NowMs();
         // A radio that never stops talking must not grow this without bound.
-        if (m_received.size() >= 4096) PrintReceived();
+        if (m_received.size() >= 4096) GiveReceived();
         m_received.push_back(byte);
     }
     if (m_next != nullptr) m_next->OnSerialRxChar(byte, portNumber);
@@ -44,15 +60,13 @@ void FrameTrace::OnPortError(const std::string& text, int portNumber) {
 
 void FrameTrace::OnSent(std::span<const std::uint8_t> frame) {
     std::lock_guard lock(m_lock);
-    PrintReceived();
-    std::fprintf(m_out, "%9lld ms  -> %s\n", NowMs(), Hex(frame).c_str());
-    std::fflush(m_out);
+    GiveReceived();
+    m_sink(Line(NowMs(), "->", Hex(frame)));
 }
 
 void FrameTrace::Flush() {
     std::lock_guard lock(m_lock);
-    PrintReceived();
-    std::fflush(m_out);
+    GiveReceived();
 }
 
 }  // namespace kestro::cli

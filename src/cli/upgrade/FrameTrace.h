@@ -1,12 +1,13 @@
 #pragma once
 // --trace: every frame sent and every reply received, in hexadecimal with a millisecond time
-// stamp, to standard error. Sits between the serial engine and the hub: each received byte is
-// noted and passed on at once; the bytes received since the last send are printed as one line
-// just before the next send is printed (and at the end), which groups each reply on its line.
+// stamp counted from the start of the process (one origin for every radio). Sits between the
+// serial engine and the hub: each received byte is noted and passed on at once; the bytes
+// received since the last send make one line, given out just before the next send's line (and
+// at the end), which groups each reply on its line. The lines go to a sink (the console, which
+// adds the radio's port).
 
-#include <chrono>
 #include <cstdint>
-#include <cstdio>
+#include <functional>
 #include <mutex>
 #include <span>
 #include <string>
@@ -18,7 +19,8 @@ namespace kestro::cli {
 
 class FrameTrace final : public IPortOwner {
 public:
-    explicit FrameTrace(std::FILE* out) : m_out(out), m_start(std::chrono::steady_clock::now()) {}
+    using Sink = std::function<void(const std::string& line)>;
+    explicit FrameTrace(Sink sink) : m_sink(std::move(sink)) {}
 
     // Who gets the bytes and errors after they are noted; set before the port opens.
     void SetNext(IPortOwner* next) { m_next = next; }
@@ -28,20 +30,20 @@ public:
 
     // Called with each frame as it is handed to the engine.
     void OnSent(std::span<const std::uint8_t> frame);
-    // Prints what was received and not yet printed.
+    // Gives out what was received and not yet given out.
     void Flush();
 
     // "00 1F A0" for those bytes.
     static std::string Hex(std::span<const std::uint8_t> bytes);
+    // Milliseconds since the process started.
+    static long long NowMs();
 
 private:
-    long long NowMs() const;
-    void PrintReceived();  // m_lock held
+    void GiveReceived();  // m_lock held
 
     std::mutex m_lock;
-    std::FILE* m_out;
+    Sink m_sink;
     IPortOwner* m_next = nullptr;
-    std::chrono::steady_clock::time_point m_start;
     std::vector<std::uint8_t> m_received;
     long long m_firstReceivedMs = 0;
 };

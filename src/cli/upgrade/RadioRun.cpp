@@ -47,6 +47,9 @@ std::string NamedByPath(std::string text, int portNumber, const std::string& por
 constexpr const char* kNoFirmwareHint =
     "The radio may now have no working firmware: kestro-upgrade --recovery on this port finishes it.";
 
+// Simulated radios are told apart by their serial numbers: KS24001735, KS24001736, ...
+std::string SimulatedSerial(int index) { return "KS" + std::to_string(24001735 + index); }
+
 }  // namespace
 
 // What the hub reports about this radio, passed to the console: the window's idle text is no
@@ -120,7 +123,7 @@ RadioRun::RadioRun(RadioTarget target, const RunSettings& settings, FleetConsole
       m_console(console),
       m_index(console.AddRadio(m_target.scenario.empty() ? m_target.port : "simulated")),
       m_port(m_target.port),
-      m_trace(stderr),
+      m_trace([this](const std::string& line) { m_console.Trace(m_index, line); }),
       m_reporter(std::make_unique<Reporter>(*this)) {}
 
 RadioRun::~RadioRun() {
@@ -142,7 +145,7 @@ bool RadioRun::Prepare() {
     if (!m_target.scenario.empty()) {
 #if KESTRO_HAVE_SIMULATION
         m_line = std::make_unique<SimulatedLine>();
-        if (!m_line->Start(m_target.scenario, error)) {
+        if (!m_line->Start(m_target.scenario, SimulatedSerial(m_index), error)) {
             NotStarted(error, kExitKit);
             return false;
         }
@@ -247,6 +250,12 @@ void RadioRun::RequestStop() {
     if (m_hub) m_hub->RequestStop();
 }
 
+bool RadioRun::RequestStopBeforeErase() {
+    if (!m_hub) return false;
+    m_hub->RequestStopBeforeErase();
+    return m_hub->InEraseSpan();
+}
+
 void RadioRun::Finish() {
     m_finished = true;
     RadioSummary& summary = m_summary;
@@ -259,6 +268,7 @@ void RadioRun::Finish() {
         summary.needsRecovery = m_hub->m_recoveryMode.load() == 1;
     }
     summary.port = m_port;
+    summary.simulated = !m_target.scenario.empty();
     summary.codeplug = m_reporter->m_codeplug;
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();

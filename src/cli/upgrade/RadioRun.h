@@ -44,6 +44,9 @@ public:
     // Starts the worker. False when it did not start; the reason has been reported.
     bool Start();
     void RequestStop();
+    // Stops the run unless it is between erase and boot swap; true when it is left to finish.
+    bool RequestStopBeforeErase();
+    int Index() const { return m_index; }
     // True while the run goes on. Once it has ended: releases the worker, reports how the run
     // ended (at once, while other runs go on) and keeps that for Summary().
     bool Poll();

@@ -1,5 +1,7 @@
 #include "cli/upgrade/SimulatedLine.h"
 
+#include <algorithm>
+
 #include "cli/upgrade/CommandLine.h"
 #include "radio/Scenarios.h"
 #include "radio/posix/PtyRadioServer.h"
@@ -14,9 +16,13 @@ SimulatedLine::~SimulatedLine() {
     if (m_portNumber != 0) UnregisterPortDevice(m_portNumber);
 }
 
-bool SimulatedLine::Start(const std::string& scenario, std::string& error) {
-    const bool known = m_server->WithRadio(
-        [&scenario](SimRadio& radio) { return ApplyScenario(radio, scenario); });
+bool SimulatedLine::Start(const std::string& scenario, const std::string& serial, std::string& error) {
+    const bool known = m_server->WithRadio([&](SimRadio& radio) {
+        auto& own = radio.Config().serial;
+        own.fill(' ');
+        std::copy_n(serial.begin(), std::min(serial.size(), own.size()), own.begin());
+        return ApplyScenario(radio, scenario);
+    });
     if (!known) {
         error = "unknown scenario \"" + scenario + "\"";
         return false;

@@ -18,8 +18,9 @@ public:
     SimulatedLine(const SimulatedLine&) = delete;
     SimulatedLine& operator=(const SimulatedLine&) = delete;
 
-    // Sets the radio up for `scenario` and starts serving; false with a reason in `error`.
-    bool Start(const std::string& scenario, std::string& error);
+    // Sets the radio up for `scenario`, with serial number `serial` (ten characters), and starts
+    // serving; false with a reason in `error`.
+    bool Start(const std::string& scenario, const std::string& serial, std::string& error);
     const std::string& DevicePath() const;
     // "COM97": the port number registered for the line, the lowest one free.
     std::string PortChoice() const;

@@ -8,19 +8,12 @@
 #include "cli/upgrade/CommandLine.h"
 #include "cli/upgrade/ExitCodes.h"
 #include "cli/upgrade/Fleet.h"
+#include "platform/StopRequests.h"
 #include "platform/Terminal.h"
 #include "serial/PortDiscovery.h"
 
-namespace {
-
 using namespace kestro;
 using namespace kestro::cli;
-
-volatile std::sig_atomic_t g_stopSignal = 0;
-
-extern "C" void OnStopSignal(int /*signal*/) { g_stopSignal = 1; }
-
-}  // namespace
 
 int main(int argc, char** argv) {
     int exitCode = kExitCompleted;
@@ -52,11 +45,10 @@ int main(int argc, char** argv) {
     settings.recovery = options->recovery;
     settings.trace = options->trace;
 
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
+    const std::atomic<int>& stops = CountStopRequests();
 #ifdef SIGPIPE
     // A line or helper pipe whose far end has gone must give an error, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    return RunFleet(radios, settings, console, &g_stopSignal).exitStatus;
+    return RunFleet(radios, settings, console, &stops).exitStatus;
 }
