@@ -91,51 +91,37 @@ TEST(FleetConsole, SeveralRadiosOnATerminalKeepOneFittedLineEachBelowTheMessages
     EXPECT_NE(text.find("\033[2K" + fitted + "\n"), std::string::npos) << text;
 }
 
-TEST(PortChoice, EachFormSelectsItsPort) {
+// Each form of --port becomes one target, handed to the hub as it is: no port number is made up
+// for a device, and messages name the port as the user gave it.
+TEST(PortChoice, EachFormBecomesItsTarget) {
     struct Case {
         const char* choice;
-        const char* autoValue;
-        const char* com;
+        int number;
+        const char* device;
+        const char* name;
     };
     const Case cases[] = {
-        {"auto", "Yes", ""},    {"AUTO", "Yes", ""}, {"COM5", "No", "COM5"}, {"com12", "No", "COM12"},
+        {"auto", 0, "", ""}, {"AUTO", 0, "", ""}, {"COM5", 5, "", "COM5"}, {"com12", 12, "", "com12"},
 #ifndef _WIN32
-        // The Linux port-number rule.
-        {"/dev/ttyUSB0", "No", "COM33"}, {"/dev/ttyACM1", "No", "COM66"},
+        // The Linux port-number rule, and a device without a number.
+        {"/dev/ttyUSB0", 33, "/dev/ttyUSB0", "/dev/ttyUSB0"},
+        {"/dev/ttyACM1", 66, "/dev/ttyACM1", "/dev/ttyACM1"},
+        {"/tmp/kestro-line", 0, "/tmp/kestro-line", "/tmp/kestro-line"},
 #endif
     };
     for (const Case& c : cases) {
-        MemorySettings settings;
         std::string error;
-        ASSERT_TRUE(ApplyPortChoice(c.choice, settings, error)) << c.choice << ": " << error;
-        EXPECT_EQ(settings.GetString(kSettingsSection, kAutoValue), c.autoValue) << c.choice;
-        EXPECT_EQ(settings.GetString(kSettingsSection, kComValue), c.com) << c.choice;
+        const auto target = PortTargetFor(c.choice, error);
+        ASSERT_TRUE(target.has_value()) << c.choice << ": " << error;
+        EXPECT_EQ(target->number, c.number) << c.choice;
+        EXPECT_EQ(target->device, c.device) << c.choice;
+        EXPECT_EQ(target->name, c.name) << c.choice;
     }
-}
-
-TEST(PortChoice, OtherDevicesEachGetAFreeNumberThatLeadsBackToThem) {
-    MemorySettings first;
-    MemorySettings second;
-    std::string error;
-    ASSERT_TRUE(ApplyPortChoice("/tmp/kestro-line", first, error));
-    ASSERT_TRUE(ApplyPortChoice("/tmp/kestro-line2", second, error));
-    const int one = PortNumberFromSettings(first);
-    const int two = PortNumberFromSettings(second);
-    EXPECT_GE(one, kFirstFreePort);
-    EXPECT_NE(one, two);
-    EXPECT_EQ(DevicePathForPort(one), "/tmp/kestro-line");
-    EXPECT_EQ(DevicePathForPort(two), "/tmp/kestro-line2");
-    UnregisterPortDevice(one);
-    UnregisterPortDevice(two);
-}
-
-TEST(PortChoice, AnythingElseIsRefusedWithAReason) {
+    EXPECT_TRUE(PortMappings().empty());  // nothing registered on the way
     for (const char* bad : {"", "COM", "COM0", "COMx", "5", "COM5x", "ttyUSB0", "COM99999999999"}) {
-        MemorySettings settings;
         std::string error;
-        EXPECT_FALSE(ApplyPortChoice(bad, settings, error)) << bad;
+        EXPECT_FALSE(PortTargetFor(bad, error).has_value()) << bad;
         EXPECT_NE(error.find("--port"), std::string::npos) << bad;
-        EXPECT_FALSE(settings.Has(kSettingsSection, kAutoValue)) << bad;
     }
 }
 

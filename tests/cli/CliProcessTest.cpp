@@ -386,8 +386,8 @@ TEST_F(KitProcess, AKitKilledMidRunLeavesARecordThatTheNextKitNamesWithItsComman
     EXPECT_NE(r.output.find("ignoring the recovery record"), std::string::npos) << r.output;
     std::smatch found;
     ASSERT_TRUE(std::regex_search(r.output, found,
-                                  std::regex("on COM[0-9]+ \\(" + radio.SlavePath() +
-                                             "\\) stopped .* finish it with: (kestro-upgrade [^\n]*)\n")))
+                                  std::regex("the radio KS24001735 on " + radio.SlavePath() +
+                                             " stopped .* finish it with: (kestro-upgrade [^\n]*)\n")))
         << r.output;
     const auto command = Words(found[1]);
     ASSERT_NE(std::find(command.begin(), command.end(), "--recovery"), command.end());

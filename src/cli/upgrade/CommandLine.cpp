@@ -71,25 +71,15 @@ std::vector<std::string> SplitScenarios(const std::string& value) {
 
 }  // namespace
 
-bool ApplyPortChoice(const std::string& port, ISettings& settings, std::string& error) {
-    if (Lower(port) == "auto") {
-        settings.SetString(kSettingsSection, kAutoValue, "Yes");
-        return true;
+std::optional<PortTarget> PortTargetFor(const std::string& port, std::string& error) {
+    if (Lower(port) == "auto") return PortTarget{0, {}, {}};
+    if (const int number = ComNumber(port); number > 0) return PortTarget{number, {}, port};
+    if (port.find('/') != std::string::npos) {
+        // A device path is opened as it is; its number by the port rule, where it has one.
+        return PortTarget{PortNumberForDevice(port).value_or(0), port, port};
     }
-    int number = ComNumber(port);
-    if (number == 0 && port.find('/') != std::string::npos) {
-        // A device path: its number by the port rule, or a number of its own.
-        const auto known = PortNumberForDevice(port);
-        number = known ? *known : RegisterOnFreePortNumber(port);
-    }
-    if (number <= 0) {
-        error = PortFormProblem(port);
-        if (error.empty()) error = "no port number is left free for " + port;
-        return false;
-    }
-    settings.SetString(kSettingsSection, kAutoValue, "No");
-    settings.SetString(kSettingsSection, kComValue, PortName(number));
-    return true;
+    error = PortFormProblem(port);
+    return std::nullopt;
 }
 
 std::string ScenarioList() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Settings.h"
+#include "protocol/PortEngine.h"
 
 namespace kestro::cli {
 
@@ -27,10 +28,10 @@ struct CommandLine {
 // at once (0 after --help or --version, kExitUsage after a usage error, already reported).
 std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, int& exitCode);
 
-// Stores the port choice as the hub's "AUTO" and "COM" settings: "auto" asks for the cable to be
-// found, "COMn" (any case, n >= 1) selects port n, a device path is given a port number of its
-// own. Returns false with a reason in `error` for anything else.
-bool ApplyPortChoice(const std::string& port, ISettings& settings, std::string& error);
+// The port that --port names, as the hub opens it: "auto" finds the cable, "COMn" (any case,
+// n >= 1) is port n, a device path is that device. nullopt with a reason in `error` for anything
+// else.
+std::optional<PortTarget> PortTargetFor(const std::string& port, std::string& error);
 
 // The scenarios of --simulate, "a, b, c".
 std::string ScenarioList();

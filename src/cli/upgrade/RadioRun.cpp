@@ -22,26 +22,13 @@ constexpr const char* kSilentRadioHint =
     "A radio that an interrupted upgrade left without firmware answers nothing; "
     "kestro-upgrade --recovery on that port finishes it.";
 
-// `text` with each `name` not followed by a digit replaced by `port`.
-std::string Replaced(std::string text, const std::string& name, const std::string& port) {
-    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at)) {
-        const std::size_t end = at + name.size();
-        if (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) {
-            at = end;  // COM97 inside COM970
-            continue;
-        }
-        text.replace(at, name.size(), port);
-        at += port.size();
-    }
+// A port warning names a device opened without a port number as "Port: 0": name it as the
+// user gave it.
+std::string NamedAsGiven(std::string text, int portNumber, const std::string& port) {
+    const std::string unnamed = "\nPort: 0\n";
+    if (portNumber != 0) return text;
+    if (const auto at = text.find(unnamed); at != std::string::npos) text.replace(at, unnamed.size(), "\nPort: " + port + "\n");
     return text;
-}
-
-// `text` with the port number the kit gave a device path ("COM97", "Port: 97") replaced by
-// that path.
-std::string NamedByPath(std::string text, int portNumber, const std::string& port) {
-    if (portNumber <= 0 || PortName(portNumber) == port) return text;
-    text = Replaced(std::move(text), PortName(portNumber), port);
-    return Replaced(std::move(text), "Port: " + std::to_string(portNumber), "Port: " + port);
 }
 
 constexpr const char* kNoFirmwareHint =
@@ -81,7 +68,7 @@ public:
     void ShowProgress(bool show) override { m_run.m_console.ShowProgress(m_run.m_index, show); }
     void MessageBox(const std::string& text, TitleKind title, Icon icon) override {
         const int number = m_run.m_hub ? m_run.m_hub->Engine().PortNumber() : 0;
-        m_run.m_console.Message(m_run.m_index, NamedByPath(text, number, m_run.m_port), title, icon);
+        m_run.m_console.Message(m_run.m_index, NamedAsGiven(text, number, m_run.m_port), title, icon);
         if (text == texts::kCommError1) m_run.m_console.Note(m_run.m_index, kSilentRadioHint);
     }
     // The detail goes beneath the message; a port that cannot be opened has its reason told once,
@@ -152,14 +139,16 @@ bool RadioRun::Prepare() {
         m_port = m_line->DevicePath();
         m_console.RenamePort(m_index, m_port);
         m_console.Started(m_index, m_target.scenario);
-        ApplyPortChoice(m_line->PortChoice(), m_hubSettings, error);
+        m_portTarget = PortTarget{0, m_port, m_port};
 #else
         NotStarted("--simulate needs pseudo-terminals, which this build lacks; run "
                    "kestro-radio-sim on Linux and choose its port instead",
                    kExitUsage);
         return false;
 #endif
-    } else if (!ApplyPortChoice(m_target.port, m_hubSettings, error)) {
+    } else if (auto target = PortTargetFor(m_target.port, error)) {
+        m_portTarget = std::move(*target);
+    } else {
         NotStarted(error, kExitUsage);
         return false;
     }
@@ -169,7 +158,8 @@ bool RadioRun::Prepare() {
     options.logPath = m_settings.log;
     // A port named on the command line is that port: with several cables attached, the
     // cable lookup would upgrade another radio than the one named.
-    options.cableFallback = PortNumberFromSettings(m_hubSettings) == 0;
+    options.cableFallback = m_portTarget.Automatic();
+    options.port = m_portTarget;
     // A simulated radio ends with the process: nothing to remember for it.
     if (m_target.scenario.empty()) options.recoveryFolder = DefaultRecoveryFolder();
     if (m_settings.trace) options.portOwner = &m_trace;
@@ -179,6 +169,15 @@ bool RadioRun::Prepare() {
         m_hub->m_request.SetSendObserver([this](const Frame& frame) { m_trace.OnSent(frame.view()); });
     }
     m_hub->OnInitialUpdate();
+    // The port is named once, before any thread of the run starts: the cable that automatic
+    // detection finds now, or the port as the user gave it.
+    if (m_portTarget.Automatic()) {
+        const RecoveryRecord cable = m_hub->NextRunPort();
+        if (!cable.portName.empty()) {
+            m_port = cable.PortArgument();
+            m_console.RenamePort(m_index, m_port);
+        }
+    }
     if (m_settings.recovery) m_hub->SetRecoveryMode(true);
     TellOfRememberedRecovery();
     return true;
@@ -186,7 +185,7 @@ bool RadioRun::Prepare() {
 
 void RadioRun::TellOfRememberedRecovery() {
     std::string note;
-    const auto records = m_hub->RecordsForPort(m_hub->PortForNextRun(), &note);
+    const auto records = m_hub->RecordsFor(m_hub->NextRunPort(), &note);
     if (!note.empty()) m_console.Note(m_index, "kestro-upgrade: " + note);
     if (records.empty()) return;
     if (m_settings.recovery) {
@@ -215,11 +214,6 @@ bool RadioRun::Start() {
     if (m_target.scenario.empty()) m_console.Started(m_index, {});
     m_started = std::chrono::steady_clock::now();
     const StartResult result = m_hub->OnUpgrade();
-    const int number = m_hub->Engine().PortNumber();
-    if (m_target.scenario.empty() && PortNumberFromSettings(m_hubSettings) == 0 && number > 0) {
-        m_port = DevicePathForPort(number).value_or(PortName(number));
-        m_console.RenamePort(m_index, m_port);
-    }
     switch (result) {
         case StartResult::Started: m_startedOk = true; return true;
         case StartResult::LoadFailed:
@@ -228,7 +222,7 @@ bool RadioRun::Start() {
                        kExitFirmware);
             return false;
         case StartResult::PortFailed:
-            NotStarted(NamedByPath(m_hub->Engine().LastOpenError(), number, m_port), kExitPort);
+            NotStarted(m_hub->Engine().LastOpenError(), kExitPort);
             if (m_failure.empty()) m_failure = "the port could not be opened";
             return false;
         case StartResult::NoPortThread:

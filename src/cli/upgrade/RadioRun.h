@@ -69,7 +69,8 @@ private:
     RunSettings m_settings;
     FleetConsole& m_console;
     int m_index;
-    std::string m_port;
+    std::string m_port;  // named before the run's threads start; never changed after
+    PortTarget m_portTarget;
     MemorySettings m_hubSettings;
     FrameTrace m_trace;
     std::unique_ptr<Reporter> m_reporter;

@@ -5,7 +5,6 @@
 #include "cli/upgrade/CommandLine.h"
 #include "radio/Scenarios.h"
 #include "radio/posix/PtyRadioServer.h"
-#include "serial/PortNames.h"
 
 namespace kestro::cli {
 
@@ -13,7 +12,6 @@ SimulatedLine::SimulatedLine() : m_server(std::make_unique<PtyRadioServer>()) {}
 
 SimulatedLine::~SimulatedLine() {
     m_server->Stop();
-    if (m_portNumber != 0) UnregisterPortDevice(m_portNumber);
 }
 
 bool SimulatedLine::Start(const std::string& scenario, const std::string& serial, std::string& error) {
@@ -31,12 +29,9 @@ bool SimulatedLine::Start(const std::string& scenario, const std::string& serial
         error = "cannot open a pseudo-terminal for the simulated radio: " + error;
         return false;
     }
-    m_portNumber = RegisterOnFreePortNumber(m_server->SlavePath());
     return true;
 }
 
 const std::string& SimulatedLine::DevicePath() const { return m_server->SlavePath(); }
-
-std::string SimulatedLine::PortChoice() const { return PortName(m_portNumber); }
 
 }  // namespace kestro::cli

@@ -22,12 +22,9 @@ public:
     // serving; false with a reason in `error`.
     bool Start(const std::string& scenario, const std::string& serial, std::string& error);
     const std::string& DevicePath() const;
-    // "COM97": the port number registered for the line, the lowest one free.
-    std::string PortChoice() const;
 
 private:
     std::unique_ptr<PtyRadioServer> m_server;
-    int m_portNumber = 0;
 };
 
 }  // namespace kestro::cli
