@@ -34,8 +34,10 @@ std::string NamedAsGiven(std::string text, int portNumber, const std::string& po
 constexpr const char* kNoFirmwareHint =
     "The radio may now have no working firmware: kestro-upgrade --recovery on this port finishes it.";
 
+#if KESTRO_HAVE_SIMULATION
 // Simulated radios are told apart by their serial numbers: KS24001735, KS24001736, ...
 std::string SimulatedSerial(int index) { return "KS" + std::to_string(24001735 + index); }
+#endif
 
 }  // namespace
 
