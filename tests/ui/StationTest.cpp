@@ -13,6 +13,7 @@
 #include <QtTest>
 
 #include "UiTestSupport.h"
+#include "serial/FakeSysfs.h"
 #include "firmware/CCommFile.h"
 #include "firmware/FirmwareLoader.h"
 #include "runcore/SimulatedLine.h"
@@ -207,6 +208,28 @@ class StationTest : public QObject {
 
         Open({"normal", "normal"}, m_fullFirmware);
         QVERIFY(m_window->close());
+    }
+
+    // Rows follow the programming cables in the device tree; a port added by hand stays.
+    void rowsFollowTheCablesPresent() {
+        test::FakeSysfs sysfs;
+        sysfs.AddUsbTty("ttyUSB0", {});
+        sysfs.AddUsbTty("ttyUSB1", {.vendor = "0403", .product = "6001"});  // no programming cable
+        StationOptions options;
+        options.sysfsRoot = sysfs.Root();
+        options.scanInterval = std::chrono::milliseconds(20);
+        Station station(options);
+        const auto devices = [&] {
+            QStringList list;
+            for (const StationRow& row : station.Model().Rows()) list << row.device;
+            return list.join(' ');
+        };
+        QCOMPARE(devices(), QStringLiteral("/dev/ttyUSB0"));
+        station.AddPort("/dev/ttyS4");
+        sysfs.AddUsbTty("ttyUSB2", {.serial = "0001"});
+        QVERIFY(Until([&] { return devices() == QStringLiteral("/dev/ttyUSB0 /dev/ttyS4 /dev/ttyUSB2"); }));
+        std::filesystem::remove(sysfs.Root() / "class" / "tty" / "ttyUSB0");
+        QVERIFY(Until([&] { return devices() == QStringLiteral("/dev/ttyS4 /dev/ttyUSB2"); }));
     }
 
     void screenshotOfSixRadios() {
