@@ -37,4 +37,10 @@ int FindUsbPortNumberIn(const std::filesystem::path& sysfsRoot, const char* inst
 // Linux, "COMn" on Windows. Sorted, without duplicates.
 std::vector<std::string> FindCablePortsIn(const std::filesystem::path& sysfsRoot);
 
+// The stable name that udev gives `device` in `byIdFolder` (the link whose target is that device,
+// such as "usb-Silicon_Labs_CP2102_0006-if00-port0"); "" when there is none, and always on
+// Windows, where a COM name is already stable.
+std::string SerialByIdName(const std::string& device,
+                           const std::filesystem::path& byIdFolder = "/dev/serial/by-id");
+
 }  // namespace kestro

@@ -1,19 +1,12 @@
 #include "ui/CProgressEx.h"
 
-#include <QApplication>
 #include <QPainter>
-#include <QPalette>
 #include <cstdio>
 
 namespace kestro {
 
 CProgressEx::CProgressEx(QWidget* parent) : QProgressBar(parent) {
-    const QPalette palette = QApplication::palette();
-    m_backColor = palette.color(QPalette::Active, QPalette::Base);
-    m_barColor = palette.color(QPalette::Active, QPalette::Highlight);
-    m_barTextColor = m_backColor;
-    m_backTextColor = m_barColor;
-    m_borderColor = palette.color(QPalette::Active, QPalette::Shadow);
+    m_colours = TwoColourBarColours::FromPalette();
     setRange(m_minPos, m_maxPos);
     setValue(m_pos);
     setTextVisible(false);
@@ -69,19 +62,8 @@ void CProgressEx::paintEvent(QPaintEvent* event) {
 }
 
 void CProgressEx::PaintTwoColour() {
-    QPainter painter(this);
-    painter.setPen(m_borderColor);
-    painter.drawRect(rect().adjusted(0, 0, -1, -1));
-
-    const QRect r = ClientRect();
     const double fraction =
         static_cast<double>(m_pos - m_minPos) / static_cast<double>(m_maxPos - m_minPos);
-    const int split = static_cast<int>(r.width() * fraction);  // truncated, never rounded
-    const QRect filled(r.left(), r.top(), split, r.height());
-    const QRect unfilled(r.left() + split, r.top(), r.width() - split, r.height());
-    painter.fillRect(filled, m_barColor);
-    painter.fillRect(unfilled, m_backColor);
-
     QString label;
     {
         std::lock_guard lock(m_labelLock);
@@ -92,17 +74,8 @@ void CProgressEx::PaintTwoColour() {
         }
         label = QString::fromLatin1(m_label.data(), static_cast<qsizetype>(m_label.size()));
     }
-
-    // The system font, not the form's: the label is drawn as the platform draws plain text.
-    painter.setFont(QApplication::font());
-    painter.setBackgroundMode(Qt::TransparentMode);
-    constexpr int kPlacement = Qt::AlignCenter | Qt::TextSingleLine;
-    painter.setClipRect(filled);
-    painter.setPen(m_barTextColor);
-    painter.drawText(r, kPlacement, label);
-    painter.setClipRect(unfilled);
-    painter.setPen(m_backTextColor);
-    painter.drawText(r, kPlacement, label);
+    QPainter painter(this);
+    PaintTwoColourBar(painter, rect(), m_colours, fraction, label);
 }
 
 }  // namespace kestro

@@ -1,13 +1,15 @@
 #pragma once
-// The form's progress bar. Mode 1 leaves the drawing to the platform style; mode 2 fills the bar
-// up to the position in one colour and the rest in another, and draws the label twice, clipped to
-// each part, in the contrasting colour, so it stays readable as the fill passes under it.
+// The form's progress bar. Mode 1 leaves the drawing to the platform style; mode 2 paints the
+// two-colour bar (ui/TwoColourBar.h): the fill in one colour, the rest in another, the label
+// readable across both.
 
 #include <QColor>
 #include <QProgressBar>
 #include <QRect>
 #include <mutex>
 #include <string>
+
+#include "ui/TwoColourBar.h"
 
 namespace kestro {
 
@@ -34,10 +36,10 @@ class CProgressEx : public QProgressBar {
     // The area inside the thin border, where mode 2 paints.
     QRect ClientRect() const;
 
-    QColor BackColor() const { return m_backColor; }
-    QColor BarColor() const { return m_barColor; }
-    QColor BarTextColor() const { return m_barTextColor; }
-    QColor BackTextColor() const { return m_backTextColor; }
+    QColor BackColor() const { return m_colours.back; }
+    QColor BarColor() const { return m_colours.bar; }
+    QColor BarTextColor() const { return m_colours.barText; }
+    QColor BackTextColor() const { return m_colours.backText; }
 
   protected:
     void paintEvent(QPaintEvent* event) override;
@@ -51,11 +53,7 @@ class CProgressEx : public QProgressBar {
     int m_pos = 0;
     int m_drawMode = kStandardMode;
     // Sampled once: the bar keeps its colours when the theme changes later.
-    QColor m_backColor;
-    QColor m_barColor;
-    QColor m_barTextColor;
-    QColor m_backTextColor;
-    QColor m_borderColor;
+    TwoColourBarColours m_colours;
     mutable std::mutex m_labelLock;  // the worker replaces the label while a repaint reads it
     std::string m_label;
 };

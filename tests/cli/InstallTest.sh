@@ -19,6 +19,8 @@ expected=(
   share/bash-completion/completions/kestro-upgrade
 )
 [ -x "$build/bin/kestro-upgrade-kit" ] && expected+=(bin/kestro-upgrade-kit)
+[ -x "$build/bin/kestro-upgrade-station" ] &&
+  expected+=(bin/kestro-upgrade-station share/applications/kestro-upgrade-station.desktop)
 missing=0
 for f in "${expected[@]}"; do
   if [ ! -e "$prefix/$f" ]; then

@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "cli/upgrade/ConsoleRadio.h"
 #include "cli/upgrade/ExitCodes.h"
 #include "firmware/CCommFile.h"
 #include "firmware/FirmwareLoader.h"
@@ -82,8 +83,8 @@ FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& 
         return result;
     }
 
-    std::vector<std::unique_ptr<RadioRun>> runs;
-    for (const RadioTarget& target : radios) runs.push_back(std::make_unique<RadioRun>(target, settings, console));
+    std::vector<std::unique_ptr<ConsoleRadio>> runs;
+    for (const RadioTarget& target : radios) runs.push_back(std::make_unique<ConsoleRadio>(target, settings, console));
     for (auto& run : runs) {
         if (!run->Prepare() && run->ExitStatus() == kExitUsage) {
             result.exitStatus = kExitUsage;  // a wrong port name: nothing is started

@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "cli/upgrade/FleetConsole.h"
-#include "cli/upgrade/RadioRun.h"
+#include "runcore/RadioSummary.h"
+#include "runcore/RadioTarget.h"
 
 namespace kestro::cli {
 

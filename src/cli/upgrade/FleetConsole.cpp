@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/Terminal.h"
+#include "runcore/TimeLeft.h"
 
 namespace kestro::cli {
 
@@ -26,13 +27,6 @@ std::string Trimmed(std::string text) {
 
 std::string Pad(std::string text, std::size_t width) {
     if (text.size() < width) text.append(width - text.size(), ' ');
-    return text;
-}
-
-// "1:05" for 65 seconds.
-std::string Minutes(long long seconds) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%lld:%02lld", seconds / 60, seconds % 60);
     return text;
 }
 
@@ -261,9 +255,7 @@ std::string FleetConsole::OneLine(const std::string& text) {
     return Trimmed(out);
 }
 
-std::string FleetConsole::MessageTitle(const std::string& text) {
-    return Trimmed(text.substr(0, text.find_first_of("\r\n")));
-}
+std::string FleetConsole::MessageTitle(const std::string& text) { return kestro::MessageTitle(text); }
 
 std::string FleetConsole::Fit(std::string text, int columns) {
     if (columns > 0 && static_cast<int>(text.size()) > columns - 1) {
@@ -284,10 +276,7 @@ std::string FleetConsole::Prefix(int radio) const {
 }
 
 std::string FleetConsole::TimeLeft(int firstPosition, Clock::duration sinceFirst, int position) {
-    const int done = position - firstPosition;
-    if (firstPosition < 0 || done <= 0 || position >= 100) return {};
-    const double left = std::chrono::duration<double>(sinceFirst).count() * (100 - position) / done;
-    return Minutes(static_cast<long long>(left + 0.5)) + " left";
+    return kestro::TimeLeft(firstPosition, sinceFirst, position);
 }
 
 // Port, serial number, then what matters most while rows go out (percent and time left), and

@@ -20,24 +20,12 @@
 #include <thread>
 #include <vector>
 
+#include "runcore/RadioSummary.h"
 #include "upgrade/Reporter.h"
 
 namespace kestro::cli {
 
 enum class OutputMode { Live, Lines, Json };
-
-// How one radio's run ended, for its end line, the summary and the exit status.
-struct RadioSummary {
-    std::string port;
-    std::string serial;          // "" until read
-    std::string firmwareBefore;  // "" until read
-    std::string codeplug;        // "Yes" restored, "No" not needed, "" not reached
-    std::string outcome;         // "completed", "failed", "interrupted", "not started"
-    std::string result;          // "upgraded", or the title of the message that ended the run
-    bool needsRecovery = false;
-    bool simulated = false;      // its pseudo-terminal is gone once the run has ended
-    double seconds = 0.0;
-};
 
 // What the summary tells about radios left between erase and boot swap.
 struct RecoveryAdvice {

@@ -13,25 +13,25 @@
 #include <string>
 #include <vector>
 
-#include "protocol/PortEngine.h"
+#include "runcore/FrameTap.h"
 
 namespace kestro::cli {
 
-class FrameTrace final : public IPortOwner {
+class FrameTrace final : public IFrameTap {
 public:
     using Sink = std::function<void(const std::string& line)>;
     explicit FrameTrace(Sink sink) : m_sink(std::move(sink)) {}
 
     // Who gets the bytes and errors after they are noted; set before the port opens.
-    void SetNext(IPortOwner* next) { m_next = next; }
+    void SetNext(IPortOwner* next) override { m_next = next; }
 
     void OnSerialRxChar(std::uint8_t byte, int portNumber) override;
     void OnPortError(const std::string& text, int portNumber) override;
 
     // Called with each frame as it is handed to the engine.
-    void OnSent(std::span<const std::uint8_t> frame);
+    void OnSent(std::span<const std::uint8_t> frame) override;
     // Gives out what was received and not yet given out.
-    void Flush();
+    void Flush() override;
 
     // "00 1F A0" for those bytes.
     static std::string Hex(std::span<const std::uint8_t> bytes);

@@ -209,4 +209,20 @@ std::vector<std::string> FindCablePortsIn(const fs::path& sysfsRoot) {
     return devices;
 }
 
+std::string SerialByIdName(const std::string& device, const fs::path& byIdFolder) {
+    std::error_code ec;
+    const fs::path wanted = fs::weakly_canonical(device, ec);
+    if (ec) return {};
+    std::string found;
+    for (const auto& entry : fs::directory_iterator(byIdFolder, ec)) {
+        std::error_code linkError;
+        if (!entry.is_symlink(linkError)) continue;
+        if (fs::weakly_canonical(entry.path(), linkError) == wanted && !linkError) {
+            const std::string name = entry.path().filename().string();
+            if (found.empty() || name < found) found = name;  // the same name at every look
+        }
+    }
+    return found;
+}
+
 }  // namespace kestro

@@ -45,4 +45,6 @@ std::vector<std::string> FindCablePortsIn(const std::filesystem::path& /*sysfsRo
     return ports;
 }
 
+std::string SerialByIdName(const std::string&, const std::filesystem::path&) { return {}; }
+
 }  // namespace kestro

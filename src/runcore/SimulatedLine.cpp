@@ -1,12 +1,10 @@
-#include "cli/upgrade/SimulatedLine.h"
+#include "runcore/SimulatedLine.h"
 
 #include <algorithm>
 
-#include "cli/upgrade/CommandLine.h"
 #include "radio/Scenarios.h"
-#include "radio/posix/PtyRadioServer.h"
 
-namespace kestro::cli {
+namespace kestro {
 
 SimulatedLine::SimulatedLine() : m_server(std::make_unique<PtyRadioServer>()) {}
 
@@ -34,4 +32,22 @@ bool SimulatedLine::Start(const std::string& scenario, const std::string& serial
 
 const std::string& SimulatedLine::DevicePath() const { return m_server->SlavePath(); }
 
-}  // namespace kestro::cli
+bool SimulatedLine::PluggedIn() const { return !m_pulled && !m_server->HungUp(); }
+
+void SimulatedLine::Unplug() {
+    m_pulled = true;
+    m_server->Stop();
+}
+
+bool SimulatedLine::PlugIn(std::string& error) {
+    // Whatever session the radio was in ended with its cable.
+    m_server->WithRadio([](SimRadio& radio) { radio.Reconnect(); });
+    if (!m_server->Start(&error)) {
+        error = "cannot open a pseudo-terminal for the simulated radio: " + error;
+        return false;
+    }
+    m_pulled = false;
+    return true;
+}
+
+}  // namespace kestro

@@ -1,0 +1,107 @@
+#include "cli/upgrade/ConsoleRadio.h"
+
+#include "cli/upgrade/CommandLine.h"
+#include "cli/upgrade/ExitCodes.h"
+#include "cli/upgrade/Fleet.h"
+#include "upgrade/Texts.h"
+
+namespace kestro::cli {
+
+namespace {
+
+constexpr const char* kSilentRadioHint =
+    "A radio that an interrupted upgrade left without firmware answers nothing; "
+    "kestro-upgrade --recovery on that port finishes it.";
+
+constexpr const char* kNoFirmwareHint =
+    "The radio may now have no working firmware: kestro-upgrade --recovery on this port finishes it.";
+
+}  // namespace
+
+ConsoleRadio::ConsoleRadio(RadioTarget target, const RunSettings& settings, FleetConsole& console)
+    : m_target(std::move(target)),
+      m_settings(settings),
+      m_console(console),
+      m_index(console.AddRadio(m_target.scenario.empty() ? m_target.port : "simulated")),
+      m_trace([this](const std::string& line) { m_console.Trace(m_index, line); }) {
+    if (!m_target.scenario.empty()) m_target.simulatedSerial = SimulatedSerial(m_index);
+}
+
+ConsoleRadio::~ConsoleRadio() { m_run.reset(); }  // its threads end before the trace goes
+
+bool ConsoleRadio::Prepare() {
+    std::string error;
+    if (!m_target.scenario.empty()) {
+#if !KESTRO_HAVE_SIMULATION
+        error = "--simulate needs pseudo-terminals, which this build lacks; run "
+                "kestro-radio-sim on Linux and choose its port instead";
+#endif
+    } else if (auto target = PortTargetFor(m_target.port, error)) {
+        m_target.chosen = std::move(*target);
+    }
+    if (!error.empty()) {
+        m_usageError = true;
+        m_console.Note(m_index, error);
+        return false;
+    }
+    IRunObserver& observer = *this;
+    m_run = std::make_unique<RadioRun>(m_target, m_settings, observer, m_settings.trace ? &m_trace : nullptr);
+    return m_run->Prepare();
+}
+
+int ConsoleRadio::ExitStatus() const {
+    if (m_usageError) return kExitUsage;
+    switch (m_run->Failure()) {
+        case StartFailure::Firmware: return kExitFirmware;
+        case StartFailure::Port: return kExitPort;
+        case StartFailure::Kit: return kExitKit;
+        case StartFailure::None: break;
+    }
+    const std::string& outcome = m_run->Summary().outcome;
+    if (outcome == "interrupted") return kExitInterrupted;
+    if (outcome == "failed") return kExitRadioFailed;
+    return kExitCompleted;
+}
+
+void ConsoleRadio::PortNamed(const std::string& port) { m_console.RenamePort(m_index, port); }
+void ConsoleRadio::Started(const std::string& scenario) { m_console.Started(m_index, scenario); }
+void ConsoleRadio::Status(const std::string& text) { m_console.Status(m_index, text); }
+void ConsoleRadio::Serial(const std::string& serial) { m_console.Serial(m_index, serial); }
+void ConsoleRadio::ShowProgress(bool show) { m_console.ShowProgress(m_index, show); }
+void ConsoleRadio::Progress(int position, const std::string& label) { m_console.Progress(m_index, position, label); }
+void ConsoleRadio::Note(const std::string& text) { m_console.Note(m_index, text); }
+void ConsoleRadio::Ended(const RadioSummary& summary) { m_console.Ended(m_index, summary); }
+
+// A radio that does not answer at all gets a hint at --recovery.
+void ConsoleRadio::Message(const std::string& text, TitleKind title, Icon icon) {
+    m_console.Message(m_index, text, title, icon);
+    if (text == texts::kCommError1) m_console.Note(m_index, kSilentRadioHint);
+}
+
+void ConsoleRadio::Guide(Guidance kind, const std::string& text) {
+    m_console.Note(m_index, kind == Guidance::RadioMayHaveNoFirmware ? kNoFirmwareHint : text);
+}
+
+void ConsoleRadio::RememberedRecovery(const std::vector<RecoveryRecord>& records, const std::string& skipped) {
+    if (!skipped.empty()) m_console.Note(m_index, "kestro-upgrade: " + skipped);
+    if (records.empty()) return;
+    if (m_settings.recovery) {
+        if (records.size() > 1) {
+            m_console.Note(m_index, "kestro-upgrade: recovery records on this port: " + DescribeRadios(records) +
+                                        "; this run finishes " + records.back().RadioText());
+        }
+        return;
+    }
+    // The run goes ahead as asked: scripts keep their meaning. The user learns how to finish the
+    // radios that earlier runs left between erase and boot swap.
+    RadioSummary left;
+    left.port = records.back().PortArgument();
+    left.needsRecovery = true;
+    m_console.Note(m_index, "kestro-upgrade: an upgrade of " + DescribeRadios(records) +
+                                " stopped between erase and boot swap (the last on " +
+                                records.back().SinceText() +
+                                ") and may have left it without firmware; finish it with: " +
+                                RecoveryCommand({left}, m_settings));
+}
+
+}  // namespace kestro::cli

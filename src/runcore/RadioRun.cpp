@@ -1,0 +1,256 @@
+#include "runcore/RadioRun.h"
+
+#include "log/UpgradeLog.h"
+#include "platform/Paths.h"
+#include "upgrade/Texts.h"
+#if KESTRO_HAVE_SIMULATION
+#include "runcore/SimulatedLine.h"
+#endif
+
+namespace kestro {
+
+namespace {
+
+// A port warning names a device opened without a port number as "Port: 0": name it as the
+// user gave it.
+std::string NamedAsGiven(std::string text, int portNumber, const std::string& port) {
+    const std::string unnamed = "\nPort: 0\n";
+    if (portNumber != 0) return text;
+    if (const auto at = text.find(unnamed); at != std::string::npos) text.replace(at, unnamed.size(), "\nPort: " + port + "\n");
+    return text;
+}
+
+}  // namespace
+
+// What the hub reports about this radio, passed to the observer: the window's idle text is no
+// status line here, a device path stays a path, and the serial number shows once read.
+class RadioRun::Reporter final : public IReporter {
+public:
+    Reporter(RadioRun& run) : m_run(run) {}
+
+    void SetStatusText(const std::string& text) override {
+        if (text == texts::kStartTheUpgrade) return;
+        if (text == texts::kRestoringCodeplug) m_restoring = true;
+        if (text == texts::kPreparingUpdate && m_codeplug.empty()) m_codeplug = m_restoring ? "Yes" : "No";
+        NoteSerial();
+        m_run.m_observer.Status(text);
+    }
+    void SetProgressText(const std::string& label) override {
+        std::lock_guard lock(m_lock);
+        m_label = label;
+    }
+    void SetProgress(int position) override {
+        std::string label;
+        {
+            std::lock_guard lock(m_lock);
+            label = m_label;
+        }
+        m_run.m_observer.Progress(position, label);
+    }
+    void ShowProgress(bool show) override { m_run.m_observer.ShowProgress(show); }
+    void MessageBox(const std::string& text, TitleKind title, Icon icon) override {
+        const int number = m_run.m_hub ? m_run.m_hub->Engine().PortNumber() : 0;
+        m_run.m_observer.Message(NamedAsGiven(text, number, m_run.m_port), title, icon);
+    }
+    // The detail goes beneath the message; a port that cannot be opened has its reason told once,
+    // as the reason the run did not start.
+    void MessageBoxWithDetail(const std::string& text, TitleKind title, Icon icon,
+                              const std::string& detail) override {
+        MessageBox(text, title, icon);
+        if (!detail.empty() && text != texts::kNoDeviceDetected) m_run.m_observer.Note(detail);
+    }
+
+    void Guide(Guidance kind, const std::string& text) override { m_run.m_observer.Guide(kind, text); }
+
+    // The serial number and firmware version, once the radio has told them.
+    void NoteSerial() {
+        if (!m_run.m_hub || !m_serial.empty()) return;
+        const std::string serial = m_run.m_hub->m_link.DeviceSerialNumber();
+        if (serial.empty()) return;
+        m_serial = LogField(serial);
+        m_run.m_observer.Serial(m_serial);
+    }
+
+    std::string m_serial;
+    std::string m_codeplug;
+
+private:
+    RadioRun& m_run;
+    std::mutex m_lock;
+    std::string m_label;
+    bool m_restoring = false;
+};
+
+RadioRun::RadioRun(RadioTarget target, const RunSettings& settings, IRunObserver& observer, IFrameTap* tap)
+    : m_target(std::move(target)),
+      m_settings(settings),
+      m_observer(observer),
+      m_tap(tap),
+      m_port(m_target.port),
+      m_reporter(std::make_unique<Reporter>(*this)),
+      m_line(m_target.line) {}
+
+RadioRun::~RadioRun() {
+    m_hub.reset();  // stops a worker still running before the line goes
+    m_line.reset();
+}
+
+void RadioRun::NotStarted(StartFailure failure, const std::string& reason) {
+    m_failure = failure;
+    m_failureReason = reason;
+    if (!reason.empty()) m_observer.Note(reason);
+}
+
+bool RadioRun::Prepare() {
+    m_started = std::chrono::steady_clock::now();
+    if (!m_target.scenario.empty() || m_line) {
+#if KESTRO_HAVE_SIMULATION
+        std::string error;
+        if (!m_line) {
+            m_line = std::make_shared<SimulatedLine>();
+            if (!m_line->Start(m_target.scenario, m_target.simulatedSerial, error)) {
+                NotStarted(StartFailure::Kit, error);
+                return false;
+            }
+        } else if (!m_line->PluggedIn() && !m_line->PlugIn(error)) {
+            NotStarted(StartFailure::Kit, error);
+            return false;
+        }
+        m_port = m_line->DevicePath();
+        m_observer.PortNamed(m_port);
+        m_observer.Started(m_target.scenario);
+        m_portTarget = PortTarget{0, m_port, m_port};
+#else
+        NotStarted(StartFailure::Kit, "a simulated radio needs pseudo-terminals, which this build lacks");
+        return false;
+#endif
+    } else {
+        m_portTarget = m_target.chosen.value_or(PortTarget{0, {}, {}});
+    }
+
+    CUpgradeHub::Options options;
+    options.firmwarePath = m_settings.firmware;
+    options.logPath = m_settings.log;
+    // A port named by the user is that port: with several cables attached, the cable lookup
+    // would upgrade another radio than the one named.
+    options.cableFallback = m_portTarget.Automatic();
+    options.port = m_portTarget;
+    // A simulated radio ends with the process: nothing to remember for it.
+    if (!m_line) options.recoveryFolder = DefaultRecoveryFolder();
+    if (m_tap != nullptr) options.portOwner = m_tap;
+    m_hub = std::make_unique<CUpgradeHub>(*m_reporter, m_hubSettings, options);
+    if (m_tap != nullptr) {
+        m_tap->SetNext(m_hub.get());
+        m_hub->m_request.SetSendObserver([this](const Frame& frame) { m_tap->OnSent(frame.view()); });
+    }
+    m_hub->OnInitialUpdate();
+    // The port is named once, before any thread of the run starts: the cable that automatic
+    // detection finds now, or the port as the user gave it.
+    if (m_portTarget.Automatic()) {
+        const RecoveryRecord cable = m_hub->NextRunPort();
+        if (!cable.portName.empty()) {
+            m_port = cable.PortArgument();
+            m_observer.PortNamed(m_port);
+        }
+    }
+    if (m_settings.recovery) m_hub->SetRecoveryMode(true);
+    TellOfRememberedRecovery();
+    return true;
+}
+
+void RadioRun::TellOfRememberedRecovery() {
+    std::string skipped;
+    const auto records = m_hub->RecordsFor(m_hub->NextRunPort(), &skipped);
+    // The radio cannot tell its serial number before its boot swap: the newest record on this
+    // port names the radio that a recovery run finishes, and goes once it is finished.
+    if (m_settings.recovery && !records.empty()) m_hub->ArmFromRecord(records.back());
+    if (!records.empty() || !skipped.empty()) m_observer.RememberedRecovery(records, skipped);
+}
+
+bool RadioRun::Start() {
+    if (!m_line) m_observer.Started({});
+    m_started = std::chrono::steady_clock::now();
+    const StartResult result = m_hub->OnUpgrade();
+    switch (result) {
+        case StartResult::Started: m_startedOk = true; return true;
+        case StartResult::LoadFailed:
+            NotStarted(StartFailure::Firmware,
+                       "cannot use the firmware file " +
+                           (m_settings.firmware.empty() ? DefaultFirmwarePath() : m_settings.firmware).string());
+            return false;
+        case StartResult::PortFailed:
+            NotStarted(StartFailure::Port, m_hub->Engine().LastOpenError());
+            if (m_failureReason.empty()) m_failureReason = "the port could not be opened";
+            return false;
+        case StartResult::NoPortThread:
+            NotStarted(StartFailure::Kit, "the port's thread could not be started");
+            return false;
+        case StartResult::NoWorker:
+        case StartResult::Busy: NotStarted(StartFailure::Kit, "the run could not be started"); return false;
+    }
+    return false;
+}
+
+bool RadioRun::Poll() {
+    if (m_startedOk && m_hub->UpgradeRunning()) return true;
+    if (!m_finished) Finish();
+    return false;
+}
+
+void RadioRun::RequestStop() {
+    if (m_hub) m_hub->RequestStop();
+}
+
+bool RadioRun::RequestStopBeforeErase() {
+    if (!m_hub) return false;
+    m_hub->RequestStopBeforeErase();
+    return m_hub->InEraseSpan();
+}
+
+bool RadioRun::InEraseSpan() const { return m_hub && m_hub->InEraseSpan(); }
+
+void RadioRun::Finish() {
+    m_finished = true;
+    RadioSummary& summary = m_summary;
+    if (m_hub) {
+        m_hub->JoinWorker();
+        if (m_tap != nullptr) m_tap->Flush();
+        m_reporter->NoteSerial();
+        summary.serial = m_reporter->m_serial;
+        summary.firmwareBefore = LogField(m_hub->m_link.DeviceFirmwareVersion());
+        summary.needsRecovery = m_hub->m_recoveryMode.load() == 1;
+    }
+    summary.port = m_port;
+    summary.simulated = !m_target.scenario.empty() || m_target.line != nullptr;
+    summary.codeplug = m_reporter->m_codeplug;
+    summary.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
+    if (!m_startedOk) {
+        summary.outcome = "not started";
+        std::string reason = m_failureReason;
+        if (reason.starts_with(m_port + ": ")) reason.erase(0, m_port.size() + 2);
+        const char* what = m_failure == StartFailure::Port ? "port not opened" : "not started";
+        summary.result = reason.empty() ? what : std::string(what) + ": " + reason;
+    } else {
+        switch (m_hub->LastOutcome()) {
+            case RunOutcome::Completed:
+                summary.outcome = "completed";
+                summary.result = "upgraded";
+                break;
+            case RunOutcome::Interrupted:
+                summary.outcome = "interrupted";
+                summary.result = "interrupted";
+                break;
+            case RunOutcome::Failed:
+            case RunOutcome::None: {
+                summary.outcome = "failed";
+                const std::string title = MessageTitle(m_hub->LastMessage());
+                summary.result = title.empty() ? "failed" : title;
+                break;
+            }
+        }
+    }
+    m_observer.Ended(summary);
+}
+
+}  // namespace kestro

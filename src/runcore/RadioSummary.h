@@ -1,0 +1,24 @@
+#pragma once
+// How one radio's run ended, as every front end reports it: its end line, the fleet's summary
+// and exit status, a station's row.
+
+#include <string>
+
+namespace kestro {
+
+struct RadioSummary {
+    std::string port;
+    std::string serial;          // "" until read
+    std::string firmwareBefore;  // "" until read
+    std::string codeplug;        // "Yes" restored, "No" not needed, "" not reached
+    std::string outcome;         // "completed", "failed", "interrupted", "not started"
+    std::string result;          // "upgraded", or the title of the message that ended the run
+    bool needsRecovery = false;
+    bool simulated = false;      // its pseudo-terminal is gone once the run has ended
+    double seconds = 0.0;
+};
+
+// The first line of a message box text ("Read Error #8"), trailing blanks removed.
+std::string MessageTitle(const std::string& text);
+
+}  // namespace kestro

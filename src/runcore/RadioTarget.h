@@ -1,0 +1,42 @@
+#pragma once
+// Which radio a run upgrades and with what: the port as the front end chose it (or a simulated
+// radio), and the files and mode of the run.
+
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "protocol/PortEngine.h"
+
+namespace kestro {
+
+class SimulatedLine;
+
+struct RadioTarget {
+    RadioTarget() = default;
+    RadioTarget(std::string portName, std::string scenarioName)
+        : port(std::move(portName)), scenario(std::move(scenarioName)) {}
+
+    std::string port;      // as the user named it: auto, COMn or a device path; unused when simulated
+    std::string scenario;  // not empty: a simulated radio with this set-up
+    // The port to open, as the front end resolved `port`; empty: the programming cable found
+    // automatically.
+    std::optional<PortTarget> chosen;
+    // A simulated cable that the front end keeps between runs (plugged in again before a run
+    // when its radio lost it); empty: a simulated run starts its own radio for `scenario`.
+    std::shared_ptr<SimulatedLine> line;
+    std::string simulatedSerial;  // a simulated radio's serial number (ten characters)
+};
+
+struct RunSettings {
+    std::filesystem::path firmware;  // empty: the kit's own firmware file
+    std::filesystem::path log;       // empty: the kit's log path
+    bool recovery = false;           // straight to programming: finishes a radio left without firmware
+    bool trace = false;              // the front end hands the run a frame tap
+};
+
+// Simulated radios are told apart by their serial numbers: KS24001735, KS24001736, ...
+inline std::string SimulatedSerial(int index) { return "KS" + std::to_string(24001735 + index); }
+
+}  // namespace kestro

@@ -1,0 +1,67 @@
+#pragma once
+// What one row's run reports, carried to the UI thread: every report is posted, in order, to the
+// station; the percent is only kept (the latest one), and the station takes it at its next
+// repaint tick, so a run that moves its bar for every row costs the window one repaint per tick.
+
+#include <chrono>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "runcore/RunObserver.h"
+#include "ui/UiThreadBridge.h"
+
+namespace kestro::station {
+
+// One report, applied on the UI thread to the row it belongs to.
+struct RowReport {
+    enum class Kind { PortNamed, Started, Status, Serial, ShowProgress, Message, Note, Guide, Records, Ended };
+    explicit RowReport(Kind k, std::string t = {}) : kind(k), text(std::move(t)) {}
+    Kind kind;
+    std::string text;
+    bool flag = false;  // ShowProgress: shown; Records: some records found
+    Guidance guidance = Guidance::RadioMayHaveNoFirmware;
+    RadioSummary summary;
+};
+
+struct PendingProgress {
+    int percent = 0;
+    std::string label;
+    std::chrono::steady_clock::time_point at;
+};
+
+class RowObserver final : public IRunObserver {
+  public:
+    using Apply = std::function<void(int id, const RowReport& report)>;
+    // `apply` runs on the UI thread, through `bridge`.
+    RowObserver(int id, UiThreadBridge& bridge, Apply apply) : m_id(id), m_bridge(bridge), m_apply(std::move(apply)) {}
+
+    // The latest percent not yet taken, if any. Any thread.
+    std::optional<PendingProgress> TakeProgress();
+
+    void PortNamed(const std::string& port) override { Post(RowReport(RowReport::Kind::PortNamed, port)); }
+    void Started(const std::string& scenario) override { Post(RowReport(RowReport::Kind::Started, scenario)); }
+    void Status(const std::string& text) override { Post(RowReport(RowReport::Kind::Status, text)); }
+    void Serial(const std::string& serial) override { Post(RowReport(RowReport::Kind::Serial, serial)); }
+    void ShowProgress(bool show) override;
+    void Progress(int position, const std::string& label) override;
+    void Message(const std::string& text, TitleKind, Icon) override { Post(RowReport(RowReport::Kind::Message, text)); }
+    void Note(const std::string& text) override { Post(RowReport(RowReport::Kind::Note, text)); }
+    void Guide(Guidance kind, const std::string& text) override;
+    void RememberedRecovery(const std::vector<RecoveryRecord>& records, const std::string& skipped) override;
+    void Ended(const RadioSummary& summary) override;
+
+  private:
+    void Post(RowReport report);
+
+    int m_id;
+    UiThreadBridge& m_bridge;
+    Apply m_apply;
+    std::mutex m_lock;
+    std::optional<PendingProgress> m_progress;  // m_lock
+};
+
+}  // namespace kestro::station

@@ -1,0 +1,344 @@
+#include "ui/station/Station.h"
+
+#include <algorithm>
+
+#include "runcore/TimeLeft.h"
+#include "serial/PortDiscovery.h"
+#include "serial/PortNames.h"
+#include "upgrade/Texts.h"
+#if KESTRO_HAVE_SIMULATION
+#include "runcore/SimulatedLine.h"
+#endif
+
+namespace kestro::station {
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr auto kTick = 50ms;
+
+QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+Station::Station(StationOptions options, QObject* parent) : QObject(parent), m_options(std::move(options)) {
+    if (m_options.sysfsRoot.empty()) m_options.sysfsRoot = DefaultSysfsRoot();
+    if (m_options.plugScenarios.empty()) m_options.plugScenarios = {"normal"};
+    m_tick.setInterval(kTick);
+    connect(&m_tick, &QTimer::timeout, this, [this] { Tick(); });
+    m_tick.start();
+    if (m_options.simulation) {
+        for (const std::string& scenario : m_options.simulated) PlugSimulated(scenario);
+    } else {
+        // A plug or unplug shows within one interval. The kernel's device events would tell at
+        // once; reading the few sysfs entries of the tty class once a second costs nothing and
+        // needs no library.
+        m_scan.setInterval(m_options.scanInterval);
+        connect(&m_scan, &QTimer::timeout, this, [this] { Scan(); });
+        m_scan.start();
+        Scan();
+    }
+}
+
+Station::~Station() {
+    m_tick.stop();
+    m_scan.stop();
+    m_bridge.Close();  // nothing more reaches the rows
+    m_entries.clear();  // each run is stopped at its next wait and its threads joined
+}
+
+int Station::AddRow(StationRow row, std::shared_ptr<SimulatedLine> line) {
+    const int id = m_model.Add(std::move(row));
+    Entry& entry = m_entries[id];
+    entry.line = std::move(line);
+    entry.observer = std::make_unique<RowObserver>(id, m_bridge,
+                                                   [this](int rowId, const RowReport& report) { Apply(rowId, report); });
+    CableArrived(*m_model.Find(id));
+    return id;
+}
+
+void Station::RemoveRow(int id) {
+    m_entries.erase(id);
+    m_model.Remove(id);
+}
+
+void Station::CableArrived(StationRow& row) {
+    row.present = true;
+    if (m_autoStart && !row.needsRecovery) {
+        row.state = RowState::Settling;
+        row.settleUntil = Clock::now() + m_options.settle;
+    } else if (row.state != RowState::Ended) {
+        row.state = RowState::Idle;
+    }
+    m_model.Changed(row.id);
+}
+
+// A row whose run goes on, or whose radio it left needing recovery, stays to show that; any
+// other goes with its cable.
+void Station::CableGone(int id) {
+    StationRow* row = m_model.Find(id);
+    if (row == nullptr) return;
+    row->present = false;
+    if (row->state == RowState::Running || row->needsRecovery) {
+        m_model.Changed(id);
+        return;
+    }
+    RemoveRow(id);
+}
+
+void Station::Scan() {
+    if (m_options.simulation) return;
+    const std::vector<std::string> cables = FindCablePortsIn(m_options.sysfsRoot);
+    for (const std::string& device : cables) {
+        const QString path = Q(device);
+        const auto& rows = m_model.Rows();
+        const auto it = std::find_if(rows.begin(), rows.end(), [&](const StationRow& r) { return r.device == path; });
+        if (it == rows.end()) {
+            StationRow row;
+            row.device = path;
+            row.byId = Q(SerialByIdName(device));
+            AddRow(std::move(row), nullptr);
+        } else if (!it->present) {
+            // The next radio on this cable: a new run, unless the last radio still needs its
+            // recovery, which the user starts with Finish.
+            StationRow& row = *m_model.Find(it->id);
+            if (row.state == RowState::Ended && !row.needsRecovery) {
+                row.state = RowState::Idle;
+                row.result = RowResult::None;
+                row.resultText.clear();
+                row.message.clear();
+                row.notes.clear();
+                row.serial.clear();
+                row.firmwareBefore.clear();
+                row.phase.clear();
+            }
+            CableArrived(row);
+        }
+    }
+    std::vector<int> gone;
+    for (const StationRow& row : m_model.Rows()) {
+        if (row.Simulated() || row.manual || !row.present) continue;
+        if (std::find(cables.begin(), cables.end(), row.device.toStdString()) == cables.end()) gone.push_back(row.id);
+    }
+    for (int id : gone) CableGone(id);
+}
+
+int Station::AddPort(const std::string& device) {
+    for (const StationRow& row : m_model.Rows()) {
+        if (row.device == Q(device)) return row.id;
+    }
+    StationRow row;
+    row.device = Q(device);
+    row.byId = Q(SerialByIdName(device));
+    row.manual = true;
+    return AddRow(std::move(row), nullptr);
+}
+
+int Station::PlugSimulated(const std::string& scenario) {
+#if KESTRO_HAVE_SIMULATION
+    std::string chosen = scenario;
+    if (chosen.empty()) chosen = m_options.plugScenarios[m_nextPlug++ % m_options.plugScenarios.size()];
+    auto line = std::make_shared<SimulatedLine>();
+    std::string error;
+    StationRow row;
+    row.scenario = Q(chosen);
+    const bool started = line->Start(chosen, SimulatedSerial(m_simulatedCount++), error);
+    row.device = Q(line->DevicePath());
+    if (!started) {
+        row.state = RowState::Ended;
+        row.result = RowResult::Failed;
+        row.resultText = QStringLiteral("not started");
+        row.message = Q(error);
+        row.present = false;
+        return m_model.Add(std::move(row));
+    }
+    return AddRow(std::move(row), std::move(line));
+#else
+    (void)scenario;
+    return 0;
+#endif
+}
+
+bool Station::UnplugSimulated(int id) {
+#if KESTRO_HAVE_SIMULATION
+    const auto it = m_entries.find(id);
+    if (it == m_entries.end() || !it->second.line) return false;
+    it->second.line->Unplug();
+    CableGone(id);
+    return true;
+#else
+    (void)id;
+    return false;
+#endif
+}
+
+SimulatedLine* Station::SimulatedLineOf(int id) {
+    const auto it = m_entries.find(id);
+    return it == m_entries.end() ? nullptr : it->second.line.get();
+}
+
+bool Station::Upgrade(int id, bool recovery) {
+    StationRow* row = m_model.Find(id);
+    const auto it = m_entries.find(id);
+    if (row == nullptr || it == m_entries.end() || it->second.run) return false;
+    Entry& entry = it->second;
+    RadioTarget target;
+    target.port = row->device.toStdString();
+    target.line = entry.line;
+    if (!entry.line) {
+        target.chosen = PortTarget{PortNumberForDevice(target.port).value_or(0), target.port, target.port};
+    }
+    RunSettings settings = m_options.settings;
+    settings.recovery = recovery;
+    settings.trace = false;
+    row->state = RowState::Running;
+    row->result = RowResult::None;
+    row->resultText.clear();
+    row->message.clear();
+    row->notes.clear();
+    row->phase = recovery ? QStringLiteral("recovery: starting") : QStringLiteral("starting");
+    row->progressShown = false;
+    row->timeLeft.clear();
+    m_model.Changed(id);
+    entry.run = std::make_unique<RadioRun>(std::move(target), settings, *entry.observer);
+    if (entry.run->Prepare()) entry.run->Start();
+    // A run that did not start ends at the next tick, with its reason.
+    return true;
+}
+
+int Station::UpgradeAll() {
+    int started = 0;
+    std::vector<int> ids;
+    for (const StationRow& row : m_model.Rows()) {
+        const bool idle = row.state == RowState::Idle || row.state == RowState::Settling;
+        if (idle && row.present) ids.push_back(row.id);
+    }
+    for (int id : ids) started += Upgrade(id) ? 1 : 0;
+    return started;
+}
+
+bool Station::Running(int id) const {
+    const auto it = m_entries.find(id);
+    return it != m_entries.end() && it->second.run != nullptr;
+}
+
+bool Station::AnyRunning() const {
+    return std::any_of(m_entries.begin(), m_entries.end(), [](const auto& e) { return e.second.run != nullptr; });
+}
+
+bool Station::AnyInEraseSpan() const {
+    return std::any_of(m_entries.begin(), m_entries.end(),
+                       [](const auto& e) { return e.second.run && e.second.run->InEraseSpan(); });
+}
+
+bool Station::StopBeforeErase() {
+    bool allStopped = true;
+    for (auto& [id, entry] : m_entries) {
+        if (entry.run && entry.run->RequestStopBeforeErase()) allStopped = false;
+    }
+    return allStopped;
+}
+
+void Station::Tick() {
+    const auto now = Clock::now();
+    for (auto& [id, entry] : m_entries) {
+        StationRow* row = m_model.Find(id);
+        if (row == nullptr) continue;
+        if (row->state == RowState::Settling && now >= row->settleUntil) {
+            row->state = RowState::Idle;
+            if (m_autoStart && row->present) {
+                // Upgrade() changes m_entries' values only, never the map itself.
+                Upgrade(id);
+            }
+            m_model.Changed(id);
+            continue;
+        }
+        if (!entry.run) continue;
+        if (const auto progress = entry.observer->TakeProgress()) {
+            if (progress->percent < row->percent) row->firstPercent = -1;  // the next stretch
+            row->percent = progress->percent;
+            row->label = Q(progress->label);
+            if (row->firstPercent < 0 && row->progressShown && progress->percent > 0) {
+                row->firstPercent = progress->percent;
+                row->firstAt = progress->at;
+            }
+            row->timeLeft = Q(TimeLeft(row->firstPercent, now - row->firstAt, row->percent));
+            m_model.Changed(id, StationModel::Progress, StationModel::TimeLeft);
+        }
+        entry.run->Poll();  // once ended, its summary is posted to the row
+    }
+}
+
+void Station::Apply(int id, const RowReport& report) {
+    StationRow* row = m_model.Find(id);
+    const auto it = m_entries.find(id);
+    if (row == nullptr || it == m_entries.end()) return;
+    switch (report.kind) {
+        case RowReport::Kind::PortNamed: row->device = Q(report.text); break;
+        case RowReport::Kind::Started: row->present = true; break;
+        case RowReport::Kind::Status: row->phase = Q(report.text).trimmed(); break;
+        case RowReport::Kind::Serial: row->serial = Q(report.text); break;
+        case RowReport::Kind::ShowProgress:
+            row->progressShown = report.flag;
+            row->percent = 0;
+            row->label.clear();
+            row->firstPercent = -1;
+            row->firstAt = Clock::now();
+            row->timeLeft.clear();
+            break;
+        case RowReport::Kind::Message:
+            row->message = Q(report.text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+            break;
+        case RowReport::Kind::Note:
+            row->notes += (row->notes.isEmpty() ? QString() : QStringLiteral("\n")) + Q(report.text);
+            break;
+        case RowReport::Kind::Guide:
+            if (report.guidance == Guidance::RadioMayHaveNoFirmware) {
+                row->needsRecovery = true;
+                row->notes += (row->notes.isEmpty() ? QString() : QStringLiteral("\n")) +
+                              QStringLiteral("The radio may now have no working firmware: Finish completes it.");
+            } else {
+                if (report.guidance == Guidance::NoRecoveryNeeded) row->needsRecovery = false;
+                row->notes += (row->notes.isEmpty() ? QString() : QStringLiteral("\n")) + Q(report.text);
+            }
+            break;
+        case RowReport::Kind::Records:
+            if (report.flag) row->needsRecovery = true;
+            if (!report.text.empty()) {
+                row->notes += (row->notes.isEmpty() ? QString() : QStringLiteral("\n")) + Q(report.text);
+            }
+            break;
+        case RowReport::Kind::Ended: Ended(*row, it->second, report.summary); break;
+    }
+    m_model.Changed(id);
+}
+
+void Station::Ended(StationRow& row, Entry& entry, const RadioSummary& summary) {
+    entry.run.reset();
+    entry.observer->TakeProgress();  // a percent left over from the run
+    row.state = RowState::Ended;
+    row.progressShown = false;
+    row.timeLeft.clear();
+    if (!summary.serial.empty()) row.serial = Q(summary.serial);
+    if (!summary.firmwareBefore.empty()) row.firmwareBefore = Q(summary.firmwareBefore);
+    row.needsRecovery = summary.needsRecovery;
+    row.resultText = Q(summary.result);
+    const bool upgraded = summary.outcome == "completed";
+    row.result = upgraded ? RowResult::Upgraded : RowResult::Failed;
+    if (upgraded) {
+        row.message.clear();
+        ++m_counts.upgraded;
+    } else {
+        ++m_counts.failed;
+        if (row.message.isEmpty()) row.message = row.resultText;
+    }
+    if (summary.needsRecovery) ++m_counts.needingRecovery;
+    emit CountsChanged();
+#if KESTRO_HAVE_SIMULATION
+    if (entry.line && !entry.line->PluggedIn()) row.present = false;
+#endif
+}
+
+}  // namespace kestro::station

@@ -1,0 +1,108 @@
+#pragma once
+// The station's work, apart from its window: one row per radio port, following the programming
+// cables present (and simulated cables), one run-core run per row, started by the user or, when
+// asked, by the cable's arrival once it has settled. Reports reach the rows on the UI thread;
+// the percent of every row is taken at most once per repaint tick.
+
+#include <QObject>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runcore/RadioRun.h"
+#include "ui/UiThreadBridge.h"
+#include "ui/station/RowObserver.h"
+#include "ui/station/StationModel.h"
+
+namespace kestro::station {
+
+struct StationOptions {
+    RunSettings settings;                  // firmware and log of every run
+    bool simulation = false;               // simulated cables only; the real ones are not looked for
+    std::vector<std::string> simulated;    // the simulated radios plugged in at the start
+    std::vector<std::string> plugScenarios{"normal"};  // what a simulated plug brings, in turn
+    std::chrono::milliseconds settle{2000};  // from a cable's arrival to its run's start
+    std::chrono::milliseconds scanInterval{1000};
+    std::filesystem::path sysfsRoot;       // empty: DefaultSysfsRoot()
+};
+
+struct StationCounts {
+    int upgraded = 0;
+    int failed = 0;
+    int needingRecovery = 0;
+};
+
+class Station final : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit Station(StationOptions options, QObject* parent = nullptr);
+    ~Station() override;
+
+    StationModel& Model() { return m_model; }
+    const StationCounts& Counts() const { return m_counts; }
+
+    void SetAutoStart(bool on) { m_autoStart = on; }
+    bool AutoStart() const { return m_autoStart; }
+
+    // Starts the row's run; a recovery run (straight to programming) with `recovery`. False when
+    // the row is running or gone.
+    bool Upgrade(int id, bool recovery = false);
+    // Every idle row (a row that has ended keeps its result until its cable is unplugged).
+    int UpgradeAll();
+    bool Running(int id) const;
+    bool AnyRunning() const;
+    // Some radio is between erase and boot swap: stopping now would leave it without firmware.
+    bool AnyInEraseSpan() const;
+    // Stops every run before its erase; false when one is between erase and boot swap and was
+    // left to finish.
+    bool StopBeforeErase();
+
+    // A port the user names by hand (a device path); it stays whatever the cable scan finds.
+    int AddPort(const std::string& device);
+    // Simulated cables: a new one plugged in with the next scenario of the plug list (or
+    // `scenario`); the row's pulled out.
+    int PlugSimulated(const std::string& scenario = {});
+    bool UnplugSimulated(int id);
+    // The simulated radio of row `id`, for tests that look at what it holds; null when none.
+    SimulatedLine* SimulatedLineOf(int id);
+
+    // Looks for cables now (the timer does so every scan interval).
+    void Scan();
+
+  signals:
+    void CountsChanged();
+
+  private:
+    struct Entry {
+        std::unique_ptr<RowObserver> observer;
+        std::unique_ptr<RadioRun> run;
+        std::shared_ptr<SimulatedLine> line;
+    };
+
+    int AddRow(StationRow row, std::shared_ptr<SimulatedLine> line);
+    void RemoveRow(int id);
+    void CableArrived(StationRow& row);
+    void CableGone(int id);
+    void Apply(int id, const RowReport& report);
+    void Ended(StationRow& row, Entry& entry, const RadioSummary& summary);
+    // Every tick: the latest percents, runs that ended, cables that have settled.
+    void Tick();
+
+    StationOptions m_options;
+    StationModel m_model;
+    UiThreadBridge m_bridge;
+    std::map<int, Entry> m_entries;
+    StationCounts m_counts;
+    bool m_autoStart = false;
+    std::size_t m_nextPlug = 0;
+    int m_simulatedCount = 0;
+    QTimer m_tick;
+    QTimer m_scan;
+};
+
+}  // namespace kestro::station

@@ -1,0 +1,45 @@
+#pragma once
+// The station's table: one row per radio port, with its port, serial number, firmware before,
+// phase, progress, time left, result and recovery mark. It only shows rows; the station changes
+// them on the UI thread and says which columns changed.
+
+#include <QAbstractTableModel>
+#include <vector>
+
+#include "ui/station/StationRow.h"
+
+namespace kestro::station {
+
+class StationModel final : public QAbstractTableModel {
+    Q_OBJECT
+
+  public:
+    enum Column { Port, Serial, FirmwareBefore, Phase, Progress, TimeLeft, Result, Recovery, ColumnCount };
+    // The progress column's percent (int, -1 when no bar shows) and label.
+    static constexpr int PercentRole = Qt::UserRole + 1;
+    static constexpr int LabelRole = Qt::UserRole + 2;
+
+    using QAbstractTableModel::QAbstractTableModel;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // Adds a row and returns its id.
+    int Add(StationRow row);
+    void Remove(int id);
+    // The row with `id`, or null; valid until rows are added or removed.
+    StationRow* Find(int id);
+    const StationRow* Find(int id) const;
+    int RowOf(int id) const;  // -1 when gone
+    const std::vector<StationRow>& Rows() const { return m_rows; }
+    // Columns `first` to `last` of row `id` have changed.
+    void Changed(int id, Column first = Port, Column last = Recovery);
+
+  private:
+    std::vector<StationRow> m_rows;
+    int m_nextId = 1;
+};
+
+}  // namespace kestro::station

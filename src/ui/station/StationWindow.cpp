@@ -1,0 +1,205 @@
+#include "ui/station/StationWindow.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include "ui/station/ProgressDelegate.h"
+#include "ui/station/StationTexts.h"
+
+namespace kestro::station {
+
+namespace {
+
+constexpr const char* kAutoStartKey = "Station/StartWhenPluggedIn";
+
+}  // namespace
+
+StationWindow::StationWindow(StationOptions options, QWidget* parent)
+    : QMainWindow(parent), m_station(std::make_unique<Station>(std::move(options))) {
+    setWindowTitle(QString::fromLatin1(stationtexts::kTitle));
+
+    m_table = new QTableView;
+    m_table->setModel(&m_station->Model());
+    m_table->setItemDelegateForColumn(StationModel::Progress, new ProgressDelegate(m_table));
+    m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_table->setTabKeyNavigation(false);
+    m_table->horizontalHeader()->setStretchLastSection(true);
+    for (int column : {StationModel::Port, StationModel::Serial, StationModel::FirmwareBefore, StationModel::TimeLeft}) {
+        m_table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
+    }
+    m_table->setColumnWidth(StationModel::Phase, 230);
+    m_table->setColumnWidth(StationModel::Progress, 200);
+    m_table->setColumnWidth(StationModel::Result, 170);
+    m_table->setAccessibleName(QStringLiteral("Radios"));
+    m_table->setAccessibleDescription(
+        QStringLiteral("One row per radio port: port, serial number, firmware before, phase, progress, time left, "
+                       "result and whether the radio needs recovery"));
+
+    m_detail = new QPlainTextEdit;
+    m_detail->setReadOnly(true);
+    m_detail->setAccessibleName(QStringLiteral("Details of the selected radio"));
+    m_detail->setPlaceholderText(QStringLiteral("The whole message of the selected radio shows here."));
+
+    m_upgradeButton = new QPushButton(QStringLiteral("&Upgrade"));
+    m_upgradeButton->setToolTip(QStringLiteral("Upgrade the selected radio (Enter)"));
+    m_finishButton = new QPushButton(QStringLiteral("Fi&nish"));
+    m_finishButton->setToolTip(QStringLiteral("Finish the selected radio's interrupted upgrade (Ctrl+R)"));
+    m_autoStart = new QCheckBox(QStringLiteral("Start each radio when &plugged in"));
+    m_autoStart->setChecked(QSettings().value(QString::fromLatin1(kAutoStartKey), false).toBool());
+    m_station->SetAutoStart(m_autoStart->isChecked());
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(m_upgradeButton);
+    buttons->addWidget(m_finishButton);
+    buttons->addStretch();
+    buttons->addWidget(m_autoStart);
+    auto* splitter = new QSplitter(Qt::Vertical);
+    splitter->addWidget(m_table);
+    splitter->addWidget(m_detail);
+    splitter->setStretchFactor(0, 3);
+    splitter->setStretchFactor(1, 1);
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    layout->addLayout(buttons);
+    layout->addWidget(splitter);
+    setCentralWidget(central);
+
+    m_counts = new QLabel;
+    m_counts->setAccessibleName(QStringLiteral("Counts since the station started"));
+    statusBar()->addPermanentWidget(m_counts);
+    BuildMenus();
+
+    connect(m_upgradeButton, &QPushButton::clicked, this, [this] { UpgradeSelected(); });
+    connect(m_finishButton, &QPushButton::clicked, this, [this] { FinishSelected(); });
+    connect(m_table, &QTableView::activated, this, [this] { UpgradeSelected(); });  // Enter, double click
+    connect(m_autoStart, &QCheckBox::toggled, this, [this](bool on) {
+        m_station->SetAutoStart(on);
+        QSettings().setValue(QString::fromLatin1(kAutoStartKey), on);
+    });
+    connect(m_table->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { Refresh(); });
+    connect(&m_station->Model(), &QAbstractItemModel::dataChanged, this, [this] { Refresh(); });
+    connect(&m_station->Model(), &QAbstractItemModel::rowsRemoved, this, [this] { Refresh(); });
+    connect(&m_station->Model(), &QAbstractItemModel::rowsInserted, this, [this] {
+        if (SelectedId() == 0) m_table->selectRow(0);
+        Refresh();
+    });
+    connect(m_station.get(), &Station::CountsChanged, this, [this] { Refresh(); });
+    if (m_station->Model().rowCount() > 0) m_table->selectRow(0);
+    m_table->setFocus();
+    resize(1340, 440);
+    Refresh();
+}
+
+StationWindow::~StationWindow() {
+    m_table->setModel(nullptr);  // the view goes with the window, after the station's model
+}
+
+void StationWindow::BuildMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+    m_upgradeAll = file->addAction(QStringLiteral("Upgrade &all"), this, [this] { m_station->UpgradeAll(); });
+    m_upgradeAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
+    m_upgradeSelected = file->addAction(QStringLiteral("&Upgrade selected"), this, [this] { UpgradeSelected(); });
+    m_finish = file->addAction(QStringLiteral("&Finish selected (recovery)"), this, [this] { FinishSelected(); });
+    m_finish->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    file->addSeparator();
+    QAction* addPort = file->addAction(QStringLiteral("Add &port..."), this, [this] { AddPortByHand(); });
+    addPort->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P));
+    file->addSeparator();
+    QAction* exit = file->addAction(QStringLiteral("E&xit"), this, [this] { close(); });
+    exit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+
+    QMenu* simulate = menuBar()->addMenu(QStringLiteral("&Simulate"));
+    m_plug = simulate->addAction(QStringLiteral("&Plug in a simulated radio"), this,
+                                 [this] { Select(m_station->PlugSimulated()); });
+    m_plug->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
+    m_unplug = simulate->addAction(QStringLiteral("&Unplug the selected radio's cable"), this,
+                                   [this] { m_station->UnplugSimulated(SelectedId()); });
+    m_unplug->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_D));
+#if !KESTRO_HAVE_SIMULATION
+    simulate->menuAction()->setVisible(false);
+#endif
+}
+
+int StationWindow::SelectedId() const {
+    const QModelIndex current = m_table->selectionModel()->currentIndex();
+    const auto& rows = m_station->Model().Rows();
+    if (!current.isValid() || current.row() >= static_cast<int>(rows.size())) return 0;
+    return rows[static_cast<std::size_t>(current.row())].id;
+}
+
+void StationWindow::Select(int id) {
+    const int row = m_station->Model().RowOf(id);
+    if (row >= 0) m_table->selectRow(row);
+}
+
+void StationWindow::UpgradeSelected() {
+    if (const int id = SelectedId(); id != 0) m_station->Upgrade(id);
+}
+
+void StationWindow::FinishSelected() {
+    const int id = SelectedId();
+    const StationRow* row = m_station->Model().Find(id);
+    if (row != nullptr && row->needsRecovery) m_station->Upgrade(id, true);
+}
+
+void StationWindow::AddPortByHand() {
+    bool ok = false;
+    const QString device = QInputDialog::getText(this, QStringLiteral("Add port"),
+                                                 QStringLiteral("Device of the port (for example /dev/ttyUSB3):"),
+                                                 QLineEdit::Normal, {}, &ok);
+    if (ok && !device.trimmed().isEmpty()) Select(m_station->AddPort(device.trimmed().toStdString()));
+}
+
+void StationWindow::Refresh() {
+    const int id = SelectedId();
+    const StationRow* row = m_station->Model().Find(id);
+    const bool running = row != nullptr && m_station->Running(id);
+    m_upgradeButton->setEnabled(row != nullptr && !running && row->present);
+    m_upgradeSelected->setEnabled(m_upgradeButton->isEnabled());
+    m_finishButton->setEnabled(row != nullptr && !running && row->needsRecovery);
+    m_finish->setEnabled(m_finishButton->isEnabled());
+    m_unplug->setEnabled(row != nullptr && row->Simulated() && row->present);
+    QString detail;
+    if (row != nullptr) {
+        detail = row->PortText();
+        if (!row->serial.isEmpty()) detail += QStringLiteral("\nSerial number: ") + row->serial;
+        if (!row->message.isEmpty()) detail += QStringLiteral("\n\n") + row->message;
+        if (!row->notes.isEmpty()) detail += QStringLiteral("\n\n") + row->notes;
+    }
+    if (m_detail->toPlainText() != detail) m_detail->setPlainText(detail);
+    const StationCounts& counts = m_station->Counts();
+    m_counts->setText(QStringLiteral("Upgraded: %1    Failed: %2    Needing recovery: %3")
+                          .arg(counts.upgraded)
+                          .arg(counts.failed)
+                          .arg(counts.needingRecovery));
+}
+
+void StationWindow::closeEvent(QCloseEvent* event) {
+    // The hub never lets a stop and the entry into the erase span both pass: a radio that got
+    // there first is left to finish, and the window stays.
+    if (m_station->AnyInEraseSpan() || !m_station->StopBeforeErase()) {
+        event->ignore();
+        QMessageBox::warning(this, QString::fromLatin1(stationtexts::kTitle),
+                             QString::fromLatin1(stationtexts::kCloseDuringErase));
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+}  // namespace kestro::station

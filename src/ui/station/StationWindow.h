@@ -1,0 +1,67 @@
+#pragma once
+// The station's window: the table of radio ports with the selected row's details beneath it,
+// Upgrade all, the selected row's Upgrade and Finish, the choice to start each radio when it is
+// plugged in, the counts since the start, and (with simulated radios) plug and unplug. It only
+// shows the rows and passes commands on; the station does the work.
+
+#include <QMainWindow>
+#include <memory>
+
+#include "ui/station/Station.h"
+
+class QAction;
+class QCheckBox;
+class QLabel;
+class QPlainTextEdit;
+class QPushButton;
+class QTableView;
+
+namespace kestro::station {
+
+class StationWindow final : public QMainWindow {
+    Q_OBJECT
+
+  public:
+    explicit StationWindow(StationOptions options, QWidget* parent = nullptr);
+    ~StationWindow() override;
+
+    Station& GetStation() { return *m_station; }
+    QTableView* Table() const { return m_table; }
+    QPlainTextEdit* Detail() const { return m_detail; }
+    QCheckBox* AutoStartBox() const { return m_autoStart; }
+    QLabel* CountsLabel() const { return m_counts; }
+    QAction* UpgradeAllAction() const { return m_upgradeAll; }
+    QAction* FinishAction() const { return m_finish; }
+    QAction* PlugAction() const { return m_plug; }
+    QAction* UnplugAction() const { return m_unplug; }
+    // The id of the selected row; 0 when none.
+    int SelectedId() const;
+    void Select(int id);
+
+  protected:
+    // Refused while a radio is between erase and boot swap; radios before their erase are
+    // stopped.
+    void closeEvent(QCloseEvent* event) override;
+
+  private:
+    void BuildMenus();
+    void UpgradeSelected();
+    void FinishSelected();
+    void AddPortByHand();
+    void Refresh();  // the selected row's details, the buttons and the counts
+
+    std::unique_ptr<Station> m_station;
+    QTableView* m_table = nullptr;
+    QPlainTextEdit* m_detail = nullptr;
+    QCheckBox* m_autoStart = nullptr;
+    QPushButton* m_upgradeButton = nullptr;
+    QPushButton* m_finishButton = nullptr;
+    QLabel* m_counts = nullptr;
+    QAction* m_upgradeAll = nullptr;
+    QAction* m_upgradeSelected = nullptr;
+    QAction* m_finish = nullptr;
+    QAction* m_plug = nullptr;
+    QAction* m_unplug = nullptr;
+};
+
+}  // namespace kestro::station

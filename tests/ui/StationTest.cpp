@@ -1,0 +1,253 @@
+// The station with simulated radios on pseudo-terminals, in real time, through the run core's
+// real serial engines and threads: four radios at once, cables that come and go with their runs
+// started by themselves, a cable pulled mid-run, recovery by Finish, and closing. Set
+// KESTRO_STATION_SCREENSHOT to a file path to save the station with six radios in several phases.
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QStandardPaths>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "UiTestSupport.h"
+#include "serial/FakeSysfs.h"
+#include "firmware/CCommFile.h"
+#include "firmware/FirmwareLoader.h"
+#include "runcore/SimulatedLine.h"
+#include "ui/station/StationTexts.h"
+#include "ui/station/StationWindow.h"
+#include "upgrade/Texts.h"
+
+using namespace kestro;
+using namespace kestro::station;
+
+namespace {
+
+// Guards against a hang only.
+constexpr int kRunTimeoutMs = 180000;
+
+bool Until(const std::function<bool()>& condition) { return uitest::WaitUntil(condition, kRunTimeoutMs); }
+
+}  // namespace
+
+class StationTest : public QObject {
+    Q_OBJECT
+
+  private:
+    QTemporaryDir m_dir;
+    QString m_fullFirmware;
+    QString m_shortFirmware;
+    QString m_logPath;
+    CCommFile m_image;  // the short firmware, decoded
+    std::unique_ptr<StationWindow> m_window;
+
+    Station& S() { return m_window->GetStation(); }
+    const StationRow& Row(int id) { return *S().Model().Find(id); }
+    int IdAt(int row) { return S().Model().Rows()[static_cast<std::size_t>(row)].id; }
+    void Key(QKeySequence keys) { QTest::keySequence(m_window->Table(), keys); }
+
+    void Open(std::vector<std::string> simulated, const QString& firmware, bool autoStart = false) {
+        StationOptions options;
+        options.simulation = true;
+        options.simulated = std::move(simulated);
+        options.settings.firmware = firmware.toStdString();
+        options.settings.log = m_logPath.toStdString();
+        options.settle = std::chrono::milliseconds(100);
+        m_window = std::make_unique<StationWindow>(std::move(options));
+        m_window->AutoStartBox()->setChecked(autoStart);
+        m_window->show();
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+    }
+    bool Ended(int id) { return Row(id).state == RowState::Ended; }
+    // The simulated radio holds the short firmware, application rows and boot area, swapped in.
+    bool HoldsFirmware(int id) {
+        return S().SimulatedLineOf(id)->WithRadio([this](SimRadio& radio) {
+            for (int p = 0; p < m_image.m_rowCount; ++p) {
+                const auto& row = m_image.RowAt(p);
+                const std::span<const std::uint8_t> stored =
+                    p < m_image.m_appStartRow
+                        ? radio.ActiveBootArea().subspan(16 * static_cast<std::size_t>(p), 16)
+                        : std::span<const std::uint8_t>(radio.FlashRow(static_cast<std::uint16_t>((row[0] << 8) | row[1])));
+                if (!std::equal(stored.begin(), stored.end(), row.begin() + 2)) return false;
+            }
+            return radio.BootSwapMatched() && radio.State() == RadioState::Normal;
+        });
+    }
+    void SlowDown(int id) {
+        S().SimulatedLineOf(id)->WithRadio([](SimRadio& radio) { radio.Config().latency = SimMillis{25}; });
+    }
+
+  private slots:
+    void initTestCase() {
+        QStandardPaths::setTestModeEnabled(true);  // the remembered check box stays with the test
+        m_fullFirmware = m_dir.filePath(QStringLiteral("zqt_upg.pvx"));
+        QVERIFY(QFile::copy(QStringLiteral(KESTRO_SAMPLE_FIRMWARE), m_fullFirmware));
+        m_shortFirmware = m_dir.filePath(QStringLiteral("short.pvx"));
+        QVERIFY(uitest::WriteShortFirmware(m_fullFirmware, m_shortFirmware, 280));
+        CFirmwareLoader loader;
+        loader.LoadFirmwareFile(m_shortFirmware.toStdString(), m_image, [](const std::string&) {});
+        QCOMPARE(loader.m_firmwareLoadFailed, 0);
+    }
+    void init() { m_logPath = m_dir.filePath(QStringLiteral("%1.csv").arg(QTest::currentTestFunction())); }
+    void cleanup() { m_window.reset(); }
+
+    void fourRadiosEachEndAsTheirOwnAndFinishRecoversThePulledOne() {
+        Open({"normal", "normal", "battery-low", "cable-pulled"}, m_shortFirmware);
+        uitest::ModalCloser closer;
+        QCOMPARE(S().Model().rowCount(), 4);
+        Key(QKeySequence(Qt::CTRL | Qt::Key_U));
+        QVERIFY(Until([&] { return !S().AnyRunning(); }));
+
+        QVERIFY(closer.Boxes().empty());  // results are never modal
+        for (int i : {0, 1}) {
+            QCOMPARE(Row(IdAt(i)).resultText, QStringLiteral("upgraded"));
+            QCOMPARE(Row(IdAt(i)).result, RowResult::Upgraded);
+            QVERIFY(HoldsFirmware(IdAt(i)));
+            QVERIFY(!Row(IdAt(i)).needsRecovery);
+        }
+        const StationRow& low = Row(IdAt(2));
+        QCOMPARE(low.resultText, QStringLiteral("Read Error #8"));
+        QCOMPARE(low.message, uitest::Shown(texts::kReadError8));
+        QVERIFY(!low.needsRecovery);
+        const StationRow& pulled = Row(IdAt(3));
+        QCOMPARE(pulled.result, RowResult::Failed);
+        QVERIFY(pulled.needsRecovery);
+        QCOMPARE(S().Counts().upgraded, 2);
+        QCOMPARE(S().Counts().failed, 2);
+        QCOMPARE(S().Counts().needingRecovery, 1);
+
+        // The message's title is the row's result; its whole text is the tool tip and, for the
+        // selected row, the detail pane; screen readers hear port, phase and result.
+        const QModelIndex result = S().Model().index(2, StationModel::Result);
+        QCOMPARE(result.data(Qt::DisplayRole).toString(), QStringLiteral("Read Error #8"));
+        QCOMPARE(result.data(Qt::ToolTipRole).toString(), uitest::Shown(texts::kReadError8));
+        m_window->Select(IdAt(2));
+        QVERIFY(m_window->Detail()->toPlainText().contains(uitest::Shown(texts::kReadError8)));
+        QCOMPARE(result.data(Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("%1, %2, Read Error #8").arg(low.PortText(), low.phase));
+        QVERIFY(S().Model().index(3, StationModel::Recovery).data().toString().contains("needs recovery"));
+
+        // Finish, on the pulled row only: its radio is finished straight from programming.
+        m_window->Select(IdAt(3));
+        QVERIFY(m_window->FinishAction()->isEnabled());
+        Key(QKeySequence(Qt::CTRL | Qt::Key_R));
+        QVERIFY(S().Running(IdAt(3)));
+        QVERIFY(!S().Running(IdAt(2)));
+        QVERIFY(Until([&] { return Ended(IdAt(3)); }));
+        QCOMPARE(Row(IdAt(3)).resultText, QStringLiteral("upgraded"));
+        QVERIFY(!Row(IdAt(3)).needsRecovery);
+        QVERIFY(HoldsFirmware(IdAt(3)));
+        QCOMPARE(S().Counts().upgraded, 3);
+        QVERIFY(m_window->CountsLabel()->text().contains(QStringLiteral("Upgraded: 3")));
+
+        // Under one header, a line for each upgraded radio and one for the recovery run, which
+        // no record armed; neither the radio stopped by its battery nor the one whose run failed
+        // while programming has one.
+        const QStringList log = uitest::FileLines(m_logPath);
+        QVERIFY2(log.size() == 4, qPrintable(log.join('\n')));
+        QCOMPARE(log.filter(QStringLiteral("Date")).size(), 1);
+        QCOMPARE(log.filter(QRegularExpression(QStringLiteral(",KS2400173[56],R0103,No,OK$"))).size(), 2);
+        QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d, [0-9:]{8},,,,OK$"))).size(), 1);
+    }
+
+    void cablesThatArriveStartThemselvesAndAPulledOneTouchesNoOther() {
+        Open({}, m_shortFirmware, /*autoStart=*/true);
+        uitest::ModalCloser closer;
+        Key(QKeySequence(Qt::CTRL | Qt::Key_N));
+        QCOMPARE(S().Model().rowCount(), 1);
+        const int first = IdAt(0);
+        QVERIFY(Until([&] { return Ended(first); }));
+        QCOMPARE(Row(first).resultText, QStringLiteral("upgraded"));
+        QVERIFY(HoldsFirmware(first));
+        // The result stays until the cable goes; the next radio plugged in starts by itself.
+        QTest::qWait(300);
+        QCOMPARE(Row(first).resultText, QStringLiteral("upgraded"));
+        m_window->Select(first);
+        Key(QKeySequence(Qt::CTRL | Qt::Key_D));
+        QCOMPARE(S().Model().rowCount(), 0);
+        Key(QKeySequence(Qt::CTRL | Qt::Key_N));
+        Key(QKeySequence(Qt::CTRL | Qt::Key_N));
+        QCOMPARE(S().Model().rowCount(), 2);
+        const int pulled = IdAt(0);
+        const int other = IdAt(1);
+        SlowDown(pulled);  // its erase span lasts long enough to pull the cable in it
+        QVERIFY(Until([&] { return S().Running(pulled) && S().Running(other); }));
+
+        QVERIFY(Until([&] { return Row(pulled).phase == QString::fromLatin1(texts::kUpdatingDontPowerOff).trimmed(); }));
+        m_window->Select(pulled);
+        Key(QKeySequence(Qt::CTRL | Qt::Key_D));
+        QVERIFY(Until([&] { return Ended(pulled) && Ended(other); }));
+        QCOMPARE(Row(other).resultText, QStringLiteral("upgraded"));
+        QVERIFY(HoldsFirmware(other));
+        QCOMPARE(Row(pulled).result, RowResult::Failed);
+        QVERIFY(!Row(pulled).message.isEmpty());
+        QVERIFY(Row(pulled).needsRecovery);
+        QVERIFY(!Row(pulled).present);
+        QVERIFY(closer.Boxes().empty());
+        QCOMPARE(S().Counts().upgraded, 2);
+        QCOMPARE(S().Counts().needingRecovery, 1);
+    }
+
+    void closingIsRefusedOnlyBetweenEraseAndBootSwap() {
+        Open({"normal", "normal"}, m_fullFirmware);
+        uitest::ModalCloser closer;
+        m_window->Select(IdAt(0));
+        QTest::keyClick(m_window->Table(), Qt::Key_Return);
+        QVERIFY(S().Running(IdAt(0)));
+        QVERIFY(Until([&] { return S().AnyInEraseSpan(); }));
+        QVERIFY(!m_window->close());
+        QVERIFY(m_window->isVisible());
+        QCOMPARE(closer.Boxes().size(), std::size_t{1});
+        QCOMPARE(closer.Boxes()[0].text, QString::fromLatin1(stationtexts::kCloseDuringErase));
+        QVERIFY(S().Running(IdAt(0)));
+        m_window.reset();  // a test may stop it there: the radio is simulated
+
+        Open({"normal", "normal"}, m_fullFirmware);
+        QVERIFY(m_window->close());
+    }
+
+    // Rows follow the programming cables in the device tree; a port added by hand stays.
+    void rowsFollowTheCablesPresent() {
+        test::FakeSysfs sysfs;
+        sysfs.AddUsbTty("ttyUSB0", {});
+        sysfs.AddUsbTty("ttyUSB1", {.vendor = "0403", .product = "6001"});  // no programming cable
+        StationOptions options;
+        options.sysfsRoot = sysfs.Root();
+        options.scanInterval = std::chrono::milliseconds(20);
+        Station station(options);
+        const auto devices = [&] {
+            QStringList list;
+            for (const StationRow& row : station.Model().Rows()) list << row.device;
+            return list.join(' ');
+        };
+        QCOMPARE(devices(), QStringLiteral("/dev/ttyUSB0"));
+        station.AddPort("/dev/ttyS4");
+        sysfs.AddUsbTty("ttyUSB2", {.serial = "0001"});
+        // A few scans at most; the limit only guards against a hang.
+        const auto seen = [&](const char* expected) {
+            return uitest::WaitUntil([&] { return devices() == QLatin1String(expected); }, 10000);
+        };
+        QVERIFY(seen("/dev/ttyUSB0 /dev/ttyS4 /dev/ttyUSB2"));
+        std::filesystem::remove(sysfs.Root() / "class" / "tty" / "ttyUSB0");
+        QVERIFY(seen("/dev/ttyS4 /dev/ttyUSB2"));
+    }
+
+    void screenshotOfSixRadios() {
+        const QByteArray path = qgetenv("KESTRO_STATION_SCREENSHOT");
+        if (path.isEmpty()) QSKIP("set KESTRO_STATION_SCREENSHOT to save the picture");
+        Open({"normal", "normal", "battery-low", "cable-pulled", "no-restore", "normal"}, m_fullFirmware);
+        uitest::ModalCloser closer;
+        SlowDown(IdAt(5));
+        Key(QKeySequence(Qt::CTRL | Qt::Key_U));
+        QVERIFY(Until([&] { return Ended(IdAt(2)) && Ended(IdAt(3)) && Row(IdAt(0)).percent >= 40; }));
+        m_window->Select(IdAt(2));
+        QVERIFY(m_window->grab().save(QString::fromLocal8Bit(path)));
+    }
+};
+
+QTEST_MAIN(StationTest)
+#include "StationTest.moc"
