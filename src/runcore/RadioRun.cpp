@@ -69,6 +69,8 @@ public:
         if (serial.empty()) return;
         m_serial = LogField(serial);
         m_run.m_observer.Serial(m_serial);
+        const std::string version = m_run.m_hub->m_link.DeviceFirmwareVersion();
+        if (!version.empty()) m_run.m_observer.FirmwareBefore(LogField(version));
     }
 
     std::string m_serial;

@@ -24,6 +24,8 @@ public:
     virtual void Status(const std::string& text) = 0;
     // The radio's serial number, once it has told it.
     virtual void Serial(const std::string& serial) = 0;
+    // The radio's firmware version before the run, told with its serial number (it is read first).
+    virtual void FirmwareBefore(const std::string& /*version*/) {}
     virtual void ShowProgress(bool show) = 0;
     virtual void Progress(int position, const std::string& label) = 0;
     // A message that ends or warns about the run; the run does not wait for it to be read.

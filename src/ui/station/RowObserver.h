@@ -18,7 +18,7 @@ namespace kestro::station {
 
 // One report, applied on the UI thread to the row it belongs to.
 struct RowReport {
-    enum class Kind { PortNamed, Started, Status, Serial, ShowProgress, Message, Note, Guide, Records, Ended };
+    enum class Kind { PortNamed, Started, Status, Serial, FirmwareBefore, ShowProgress, Message, Note, Guide, Records, Ended };
     explicit RowReport(Kind k, std::string t = {}) : kind(k), text(std::move(t)) {}
     Kind kind;
     std::string text;
@@ -46,6 +46,9 @@ class RowObserver final : public IRunObserver {
     void Started(const std::string& scenario) override { Post(RowReport(RowReport::Kind::Started, scenario)); }
     void Status(const std::string& text) override { Post(RowReport(RowReport::Kind::Status, text)); }
     void Serial(const std::string& serial) override { Post(RowReport(RowReport::Kind::Serial, serial)); }
+    void FirmwareBefore(const std::string& version) override {
+        Post(RowReport(RowReport::Kind::FirmwareBefore, version));
+    }
     void ShowProgress(bool show) override;
     void Progress(int position, const std::string& label) override;
     void Message(const std::string& text, TitleKind, Icon) override { Post(RowReport(RowReport::Kind::Message, text)); }

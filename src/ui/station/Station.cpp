@@ -280,6 +280,7 @@ void Station::Apply(int id, const RowReport& report) {
         case RowReport::Kind::Started: row->present = true; break;
         case RowReport::Kind::Status: row->phase = Q(report.text).trimmed(); break;
         case RowReport::Kind::Serial: row->serial = Q(report.text); break;
+        case RowReport::Kind::FirmwareBefore: row->firmwareBefore = Q(report.text); break;
         case RowReport::Kind::ShowProgress:
             row->progressShown = report.flag;
             row->percent = 0;
