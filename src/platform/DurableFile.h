@@ -17,4 +17,9 @@ bool WriteFileDurably(const std::filesystem::path& path, std::string_view bytes,
 // Removes `path` and flushes its folder. True when the file is gone (or was never there).
 bool RemoveFileDurably(const std::filesystem::path& path, std::string& error);
 
+// Shared by the back ends: the folder that holds `path` ("." for a bare name), and that folder
+// created when missing (false with `error` naming it and the reason).
+std::filesystem::path FolderOf(const std::filesystem::path& path);
+bool CreateFolderOf(const std::filesystem::path& path, std::string& error);
+
 }  // namespace kestro

@@ -43,20 +43,11 @@ bool SyncFolder(const std::filesystem::path& folder, std::string& error) {
     return synced;
 }
 
-std::filesystem::path FolderOf(const std::filesystem::path& path) {
-    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-}
-
 }  // namespace
 
 bool WriteFileDurably(const std::filesystem::path& path, std::string_view bytes, std::string& error) {
+    if (!CreateFolderOf(path, error)) return false;
     const std::filesystem::path folder = FolderOf(path);
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        error = "cannot create the folder " + folder.string() + ": " + ec.message();
-        return false;
-    }
     std::string temporary = path.string() + ".tmpXXXXXX";
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0) {

@@ -26,20 +26,11 @@ void FlushFolder(const std::filesystem::path& folder) {
     ::CloseHandle(handle);
 }
 
-std::filesystem::path FolderOf(const std::filesystem::path& path) {
-    return path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-}
-
 }  // namespace
 
 bool WriteFileDurably(const std::filesystem::path& path, std::string_view bytes, std::string& error) {
+    if (!CreateFolderOf(path, error)) return false;
     const std::filesystem::path folder = FolderOf(path);
-    std::error_code ec;
-    std::filesystem::create_directories(folder, ec);
-    if (ec) {
-        error = "cannot create the folder " + folder.string() + ": " + ec.message();
-        return false;
-    }
     // A name no other writer uses: this process's id and a counter of its own.
     static std::atomic<unsigned> counter{0};
     std::filesystem::path temporary = path;
