@@ -136,7 +136,7 @@ void CDorvikUpgradeKitView::OnInitialUpdate() {
 void CDorvikUpgradeKitView::RestoreRememberedRecovery() {
     std::string note;
     const int port = m_hub.PortForNextRun();
-    const auto here = m_hub.RecordsForPort(port, &note);
+    const auto here = m_hub.RecordsFor(CUpgradeHub::PortKey(port), &note);
     if (!note.empty()) emit StatusHint(Latin1(note));
     QString text;
     if (!here.empty()) {

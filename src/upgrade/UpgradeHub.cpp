@@ -202,10 +202,6 @@ int CUpgradeHub::PortForNextRun() const {
     return stored != 0 ? stored : m_engine->AutomaticPortNumber();
 }
 
-std::vector<RecoveryRecord> CUpgradeHub::RecordsForPort(int portNumber, std::string* note) const {
-    return RecordsFor(portNumber > 0 ? PortKey(portNumber) : RecoveryRecord{}, note);
-}
-
 void CUpgradeHub::ArmFromRecord(const RecoveryRecord& record) {
     {
         std::lock_guard lock(m_recordLock);

@@ -140,8 +140,6 @@ public:
     // The port the next run opens: the stored port, or the cable's port that automatic
     // detection finds now (0 when it finds none).
     int PortForNextRun() const;
-    // The records of port n, oldest first. `note` gets at most one line about files skipped.
-    std::vector<RecoveryRecord> RecordsForPort(int portNumber, std::string* note = nullptr) const;
     // Arms recovery mode for the next run from `record`: that run finishes the radio the record
     // names and, once its boot swap is acknowledged (or it turns out not to be waiting in
     // programming), removes that record. Safe from any thread.
