@@ -1,5 +1,5 @@
-// What kestro-upgrade.exe carries for Windows: the manifest that asks for administrator rights and
-// declares DPI awareness, and the version record of the kit.
+// What the kit's programs carry for Windows: the manifest that runs them with the user's own rights
+// and declares DPI awareness, the application icon, and the version record of the kit.
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -16,7 +16,7 @@ std::wstring KitProgram() {
     return (ExecutablePath().parent_path() / "kestro-upgrade.exe").wstring();
 }
 
-TEST(ProgramResources, TheManifestAsksForAdministratorRightsAndDeclaresDpiAwareness) {
+TEST(ProgramResources, TheManifestRunsAsTheUserAndDeclaresDpiAwarenessBesideTheIcon) {
     const HMODULE program = ::LoadLibraryExW(
         KitProgram().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(program, nullptr) << "cannot load kestro-upgrade.exe beside this test";
@@ -26,9 +26,13 @@ TEST(ProgramResources, TheManifestAsksForAdministratorRightsAndDeclaresDpiAwaren
     const char* bytes = static_cast<const char*>(::LockResource(loaded));
     ASSERT_NE(bytes, nullptr);
     const std::string manifest(bytes, ::SizeofResource(program, found));
+    // 14 = RT_GROUP_ICON
+    const bool hasIcon =
+        ::FindResourceW(program, L"KESTRO_APP_ICON", MAKEINTRESOURCEW(14)) != nullptr;
     ::FreeLibrary(program);
 
-    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"requireAdministrator\""),
+    EXPECT_TRUE(hasIcon) << "no application icon";
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\""),
               std::string::npos)
         << manifest;
     EXPECT_NE(manifest.find(">true/pm</dpiAware>"), std::string::npos) << manifest;
