@@ -20,6 +20,10 @@ std::filesystem::path DefaultFirmwarePath();
 // not writable (a per-machine install), %LOCALAPPDATA%\Kestro Upgrade Kit\.
 std::filesystem::path DefaultLogPath();
 
+// Whether DefaultLogPath() (and the recovery records in its folder) left the program's folder
+// because that folder is not writable. Always false on Linux, where the log never lives there.
+bool DefaultLogLeftProgramFolder();
+
 inline constexpr const char* kFirmwareFileName = "zqt_upg.pvx";
 inline constexpr const char* kLogFileName = "Kestro_UpdateKit_log.csv";
 inline constexpr const char* kLocalStateFolderName = "Kestro Upgrade Kit";

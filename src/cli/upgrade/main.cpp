@@ -8,6 +8,7 @@
 #include "cli/upgrade/CommandLine.h"
 #include "cli/upgrade/ExitCodes.h"
 #include "cli/upgrade/Fleet.h"
+#include "platform/Paths.h"
 #include "platform/StopRequests.h"
 #include "platform/Terminal.h"
 #include "serial/PortDiscovery.h"
@@ -44,6 +45,14 @@ int main(int argc, char** argv) {
     settings.log = options->log;
     settings.recovery = options->recovery;
     settings.trace = options->trace;
+
+    if (settings.log.empty() && DefaultLogLeftProgramFolder()) {
+        // A per-machine install run by a standard user: say where the technician's records go.
+        std::fprintf(stderr,
+                     "kestro-upgrade: the program's folder is not writable: the log is %s, and "
+                     "recovery records are kept beside it\n",
+                     DefaultLogPath().string().c_str());
+    }
 
     const std::atomic<int>& stops = CountStopRequests();
 #ifdef SIGPIPE

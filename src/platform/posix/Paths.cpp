@@ -31,4 +31,6 @@ std::filesystem::path DefaultLogPath() {
     return state / "kestro-upgrade-kit" / kLogFileName;
 }
 
+bool DefaultLogLeftProgramFolder() { return false; }
+
 }  // namespace kestro

@@ -105,4 +105,8 @@ std::filesystem::path DefaultLogPath() {
     return std::filesystem::path(local) / kLocalStateFolderName / kLogFileName;
 }
 
+bool DefaultLogLeftProgramFolder() {
+    return DefaultLogPath() != std::filesystem::path(win32::LogPathBeside(ModulePath()));
+}
+
 }  // namespace kestro
