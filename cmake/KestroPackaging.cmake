@@ -1,9 +1,12 @@
 # What an installation holds besides the programs and the sample firmware: the desktop entry,
-# the icon, the udev rule for the programming cable, the manual page and the bash completion; and
-# the .deb package.
+# the AppStream metainfo, the icon, the udev rule for the programming cable, the manual page and
+# the bash completion; and the .deb package.
 if(NOT WIN32)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/kestro-upgrade-kit.desktop
     DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  # What software centres list (AppStream); validated by the packaging test.
+  install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/dev.kestro.upgradekit.metainfo.xml
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
   install(FILES ${PROJECT_SOURCE_DIR}/packaging/linux/kestro-upgrade-kit.svg
     DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
   # udev reads rules below <prefix>/lib, never below a multiarch library folder.
