@@ -1,8 +1,10 @@
 // The station with simulated radios on pseudo-terminals, in real time, through the run core's
 // real serial engines and threads: four radios at once, cables that come and go with their runs
-// started by themselves, a cable pulled mid-run, recovery by Finish, and closing. Set
-// KESTRO_STATION_SCREENSHOT to a file path to save the station with six radios in several phases.
+// started by themselves, a cable pulled mid-run, recovery by Finish, each row's own button, and
+// closing. Set KESTRO_STATION_SCREENSHOT to a file path to save the station with six radios in
+// several phases.
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
@@ -130,6 +132,16 @@ class StationTest : public QObject {
         QCOMPARE(result.data(Qt::AccessibleTextRole).toString(),
                  QStringLiteral("%1, %2, Read Error #8").arg(low.PortText(), low.phase));
         QVERIFY(S().Model().index(3, StationModel::Recovery).data().toString().contains("needs recovery"));
+        // Each row has its own button: Finish on the radio left needing recovery, else Upgrade;
+        // a screen reader names it with what it does and for which port.
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(S().Model().index(i, StationModel::Action).data().toString(),
+                     QLatin1String(i == 3 ? "Finish" : "Upgrade"));
+        }
+        QAccessibleInterface* cell =
+            QAccessible::queryAccessibleInterface(m_window->Table())->tableInterface()->cellAt(3, StationModel::Action);
+        QCOMPARE(cell->text(QAccessible::Name),
+                 QStringLiteral("Finish the interrupted upgrade of the radio on %1").arg(pulled.PortText()));
 
         // Finish, on the pulled row only: its radio is finished straight from programming.
         m_window->Select(IdAt(3));
@@ -152,6 +164,26 @@ class StationTest : public QObject {
         QCOMPARE(log.filter(QStringLiteral("Date")).size(), 1);
         QCOMPARE(log.filter(QRegularExpression(QStringLiteral(",KS2400173[56],R0103,No,OK$"))).size(), 2);
         QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d, [0-9:]{8},,,,OK$"))).size(), 1);
+
+        // A row's own button starts that row alone: Space on its cell, or a click on it.
+        QTableView* table = m_window->Table();
+        const std::vector<std::pair<int, std::function<void()>>> presses = {
+            {2, [&] {
+                 table->setCurrentIndex(S().Model().index(2, StationModel::Action));
+                 QTest::keyClick(table, Qt::Key_Space);
+             }},
+            {0, [&] {
+                 const QRect cell = table->visualRect(S().Model().index(0, StationModel::Action));
+                 QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+             }},
+        };
+        for (const auto& [row, press] : presses) {
+            press();
+            for (int i = 0; i < 4; ++i) QCOMPARE(S().Running(IdAt(i)), i == row);
+            QVERIFY(Until([&] { return !S().AnyRunning(); }));
+        }
+        QCOMPARE(Row(IdAt(0)).resultText, QStringLiteral("upgraded"));
+        QCOMPARE(Row(IdAt(2)).resultText, QStringLiteral("Read Error #8"));
     }
 
     void cablesThatArriveStartThemselvesAndAPulledOneTouchesNoOther() {

@@ -219,6 +219,17 @@ int Station::UpgradeAll() {
     return started;
 }
 
+bool Station::Act(int id) {
+    const StationRow* row = m_model.Find(id);
+    if (row == nullptr) return false;
+    switch (row->Action()) {
+        case RowAction::Upgrade: return Upgrade(id);
+        case RowAction::Finish: return Upgrade(id, true);
+        case RowAction::None: break;
+    }
+    return false;
+}
+
 bool Station::Running(int id) const {
     const auto it = m_entries.find(id);
     return it != m_entries.end() && it->second.run != nullptr;

@@ -54,6 +54,9 @@ class Station final : public QObject {
     bool Upgrade(int id, bool recovery = false);
     // Every idle row (a row that has ended keeps its result until its cable is unplugged).
     int UpgradeAll();
+    // What the row's own button offers now (StationRow::Action): its upgrade, or the recovery
+    // run that finishes its radio. False when it offers nothing.
+    bool Act(int id);
     bool Running(int id) const;
     bool AnyRunning() const;
     // Some radio is between erase and boot swap: stopping now would leave it without firmware.
