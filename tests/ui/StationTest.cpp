@@ -13,6 +13,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <optional>
 
 #include "UiTestSupport.h"
 #include "serial/FakeSysfs.h"
@@ -51,7 +52,8 @@ class StationTest : public QObject {
     int IdAt(int row) { return S().Model().Rows()[static_cast<std::size_t>(row)].id; }
     void Key(QKeySequence keys) { QTest::keySequence(m_window->Table(), keys); }
 
-    void Open(std::vector<std::string> simulated, const QString& firmware, bool autoStart = false) {
+    // `autoStart`: the check box is set so; none: as the station remembered it.
+    void Open(std::vector<std::string> simulated, const QString& firmware, std::optional<bool> autoStart = false) {
         StationOptions options;
         options.simulation = true;
         options.simulated = std::move(simulated);
@@ -59,7 +61,7 @@ class StationTest : public QObject {
         options.settings.log = m_logPath.toStdString();
         options.settle = std::chrono::milliseconds(100);
         m_window = std::make_unique<StationWindow>(std::move(options));
-        m_window->AutoStartBox()->setChecked(autoStart);
+        if (autoStart) m_window->AutoStartBox()->setChecked(*autoStart);
         m_window->show();
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
@@ -188,13 +190,21 @@ class StationTest : public QObject {
 
     void cablesThatArriveStartThemselvesAndAPulledOneTouchesNoOther() {
         Open({}, m_shortFirmware, /*autoStart=*/true);
+        m_window.reset();
+        // The choice is remembered; a cable there before the station opened waits for the user.
+        Open({"normal"}, m_shortFirmware, std::nullopt);
+        QVERIFY(m_window->AutoStartBox()->isChecked());
         uitest::ModalCloser closer;
+        const int before = IdAt(0);
         Key(QKeySequence(Qt::CTRL | Qt::Key_N));
-        QCOMPARE(S().Model().rowCount(), 1);
-        const int first = IdAt(0);
+        QCOMPARE(S().Model().rowCount(), 2);
+        const int first = IdAt(1);
         QVERIFY(Until([&] { return Ended(first); }));
         QCOMPARE(Row(first).resultText, QStringLiteral("upgraded"));
         QVERIFY(HoldsFirmware(first));
+        QCOMPARE(Row(before).state, RowState::Idle);
+        m_window->Select(before);
+        Key(QKeySequence(Qt::CTRL | Qt::Key_D));
         // The result stays until the cable goes; the next radio plugged in starts by itself.
         QTest::qWait(300);
         QCOMPARE(Row(first).resultText, QStringLiteral("upgraded"));

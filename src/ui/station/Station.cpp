@@ -23,7 +23,8 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
-Station::Station(StationOptions options, QObject* parent) : QObject(parent), m_options(std::move(options)) {
+Station::Station(StationOptions options, QObject* parent)
+    : QObject(parent), m_options(std::move(options)), m_autoStart(m_options.autoStart) {
     if (m_options.sysfsRoot.empty()) m_options.sysfsRoot = DefaultSysfsRoot();
     if (m_options.plugScenarios.empty()) m_options.plugScenarios = {"normal"};
     m_tick.setInterval(kTick);
@@ -40,6 +41,7 @@ Station::Station(StationOptions options, QObject* parent) : QObject(parent), m_o
         m_scan.start();
         Scan();
     }
+    m_opening = false;
 }
 
 Station::~Station() {
@@ -64,9 +66,11 @@ void Station::RemoveRow(int id) {
     m_model.Remove(id);
 }
 
+// Only a cable that arrives while the station is open starts by itself: one that was there
+// before may hold a radio that is switched off, or one the user means to leave alone.
 void Station::CableArrived(StationRow& row) {
     row.present = true;
-    if (m_autoStart && !row.needsRecovery) {
+    if (m_autoStart && !m_opening && !row.needsRecovery) {
         row.state = RowState::Settling;
         row.settleUntil = Clock::now() + m_options.settle;
     } else if (row.state != RowState::Ended) {

@@ -25,6 +25,7 @@ struct StationOptions {
     bool simulation = false;               // simulated cables only; the real ones are not looked for
     std::vector<std::string> simulated;    // the simulated radios plugged in at the start
     std::vector<std::string> plugScenarios{"normal"};  // what a simulated plug brings, in turn
+    bool autoStart = false;                // each cable that arrives starts its run once settled
     std::chrono::milliseconds settle{2000};  // from a cable's arrival to its run's start
     std::chrono::milliseconds scanInterval{1000};
     std::filesystem::path sysfsRoot;       // empty: DefaultSysfsRoot()
@@ -102,6 +103,7 @@ class Station final : public QObject {
     std::map<int, Entry> m_entries;
     StationCounts m_counts;
     bool m_autoStart = false;
+    bool m_opening = true;  // the cables found now were there before the station: they wait for the user
     std::size_t m_nextPlug = 0;
     int m_simulatedCount = 0;
     QTimer m_tick;

@@ -27,10 +27,16 @@ namespace {
 
 constexpr const char* kAutoStartKey = "Station/StartWhenPluggedIn";
 
+// The options with the remembered choice to start each radio when it is plugged in.
+StationOptions Remembered(StationOptions options) {
+    options.autoStart = QSettings().value(QString::fromLatin1(kAutoStartKey), false).toBool();
+    return options;
+}
+
 }  // namespace
 
 StationWindow::StationWindow(StationOptions options, QWidget* parent)
-    : QMainWindow(parent), m_station(std::make_unique<Station>(std::move(options))) {
+    : QMainWindow(parent), m_station(std::make_unique<Station>(Remembered(std::move(options)))) {
     setWindowTitle(QString::fromLatin1(stationtexts::kTitle));
 
     m_table = new QTableView;
@@ -63,8 +69,7 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     m_upgradeAllButton = new QPushButton(QStringLiteral("Upgrade &all"));
     m_upgradeAllButton->setToolTip(QStringLiteral("Upgrade every radio that waits (Ctrl+U)"));
     m_autoStart = new QCheckBox(QStringLiteral("Start each radio when &plugged in"));
-    m_autoStart->setChecked(QSettings().value(QString::fromLatin1(kAutoStartKey), false).toBool());
-    m_station->SetAutoStart(m_autoStart->isChecked());
+    m_autoStart->setChecked(m_station->AutoStart());
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_upgradeAllButton);
