@@ -5,6 +5,7 @@
 #include "runcore/TimeLeft.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
+#include "serial/TtyEventMonitor.h"
 #include "upgrade/Texts.h"
 #if KESTRO_HAVE_SIMULATION
 #include "runcore/SimulatedLine.h"
@@ -33,12 +34,7 @@ Station::Station(StationOptions options, QObject* parent)
     if (m_options.simulation) {
         for (const std::string& scenario : m_options.simulated) PlugSimulated(scenario);
     } else {
-        // A plug or unplug shows within one interval. The kernel's device events would tell at
-        // once; reading the few sysfs entries of the tty class once a second costs nothing and
-        // needs no library.
-        m_scan.setInterval(m_options.scanInterval);
-        connect(&m_scan, &QTimer::timeout, this, [this] { Scan(); });
-        m_scan.start();
+        FollowCables();
         Scan();
     }
     m_opening = false;
@@ -49,6 +45,25 @@ Station::~Station() {
     m_scan.stop();
     m_bridge.Close();  // nothing more reaches the rows
     m_entries.clear();  // each run is stopped at its next wait and its threads joined
+}
+
+// Udev's monitor tells of a plug or unplug at once. Its events describe the real device tree
+// only, so a tree given for tests is looked at once a second, and so is the real one when there
+// is no monitor: in a container udev often does not run at all, and a build may lack libudev.
+// Reading the few sysfs entries of the tty class once a second costs next to nothing.
+void Station::FollowCables() {
+    std::string reason;
+    if (m_options.sysfsRoot == "/sys") m_monitor = TtyEventMonitor::Open(reason);
+    if (m_monitor) {
+        m_monitorNotifier = std::make_unique<QSocketNotifier>(m_monitor->Descriptor(), QSocketNotifier::Read);
+        connect(m_monitorNotifier.get(), &QSocketNotifier::activated, this, [this] {
+            if (m_monitor->TakeEvents()) Scan();
+        });
+        return;
+    }
+    m_scan.setInterval(m_options.scanInterval);
+    connect(&m_scan, &QTimer::timeout, this, [this] { Scan(); });
+    m_scan.start();
 }
 
 int Station::AddRow(StationRow row, std::shared_ptr<SimulatedLine> line) {

@@ -5,6 +5,7 @@
 // the percent of every row is taken at most once per repaint tick.
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "runcore/RadioRun.h"
+#include "serial/TtyEventMonitor.h"
 #include "ui/UiThreadBridge.h"
 #include "ui/station/RowObserver.h"
 #include "ui/station/StationModel.h"
@@ -27,7 +29,7 @@ struct StationOptions {
     std::vector<std::string> plugScenarios{"normal"};  // what a simulated plug brings, in turn
     bool autoStart = false;                // each cable that arrives starts its run once settled
     std::chrono::milliseconds settle{2000};  // from a cable's arrival to its run's start
-    std::chrono::milliseconds scanInterval{1000};
+    std::chrono::milliseconds scanInterval{1000};  // where no device monitor tells of cables
     std::filesystem::path sysfsRoot;       // empty: DefaultSysfsRoot()
 };
 
@@ -75,7 +77,7 @@ class Station final : public QObject {
     // The simulated radio of row `id`, for tests that look at what it holds; null when none.
     SimulatedLine* SimulatedLineOf(int id);
 
-    // Looks for cables now (the timer does so every scan interval).
+    // Looks for cables now (done on each device event, or every scan interval without them).
     void Scan();
 
   signals:
@@ -88,6 +90,8 @@ class Station final : public QObject {
         std::shared_ptr<SimulatedLine> line;
     };
 
+    // Rescans on each device event, or once a scan interval where there are none.
+    void FollowCables();
     int AddRow(StationRow row, std::shared_ptr<SimulatedLine> line);
     void RemoveRow(int id);
     void CableArrived(StationRow& row);
@@ -108,6 +112,8 @@ class Station final : public QObject {
     int m_simulatedCount = 0;
     QTimer m_tick;
     QTimer m_scan;
+    std::unique_ptr<TtyEventMonitor> m_monitor;
+    std::unique_ptr<QSocketNotifier> m_monitorNotifier;  // on m_monitor's descriptor: goes first
 };
 
 }  // namespace kestro::station
