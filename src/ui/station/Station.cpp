@@ -227,15 +227,29 @@ bool Station::Upgrade(int id, bool recovery) {
     return true;
 }
 
+// Starting a run (its firmware loaded, its port opened and its threads started) takes the UI
+// thread a few milliseconds: one start per pass of the event loop keeps the window answering
+// while many radios start at once.
 int Station::UpgradeAll() {
-    int started = 0;
-    std::vector<int> ids;
+    int queued = 0;
     for (const StationRow& row : m_model.Rows()) {
         const bool idle = row.state == RowState::Idle || row.state == RowState::Settling;
-        if (idle && row.present) ids.push_back(row.id);
+        if (!idle || !row.present || Running(row.id)) continue;
+        m_startQueue.push_back(row.id);
+        ++queued;
     }
-    for (int id : ids) started += Upgrade(id) ? 1 : 0;
-    return started;
+    StartNextQueued();
+    return queued;
+}
+
+void Station::StartNextQueued() {
+    if (m_startQueue.empty()) return;
+    const int id = m_startQueue.front();
+    m_startQueue.pop_front();
+    const StationRow* row = m_model.Find(id);
+    // A row that started meanwhile, or whose cable went, is left as it is.
+    if (row != nullptr && row->present) Upgrade(id);
+    if (!m_startQueue.empty()) QTimer::singleShot(0, this, [this] { StartNextQueued(); });
 }
 
 bool Station::Act(int id) {
@@ -251,11 +265,13 @@ bool Station::Act(int id) {
 
 bool Station::Running(int id) const {
     const auto it = m_entries.find(id);
-    return it != m_entries.end() && it->second.run != nullptr;
+    return (it != m_entries.end() && it->second.run != nullptr) ||
+           std::find(m_startQueue.begin(), m_startQueue.end(), id) != m_startQueue.end();
 }
 
 bool Station::AnyRunning() const {
-    return std::any_of(m_entries.begin(), m_entries.end(), [](const auto& e) { return e.second.run != nullptr; });
+    return !m_startQueue.empty() ||
+           std::any_of(m_entries.begin(), m_entries.end(), [](const auto& e) { return e.second.run != nullptr; });
 }
 
 bool Station::AnyInEraseSpan() const {
@@ -264,6 +280,7 @@ bool Station::AnyInEraseSpan() const {
 }
 
 bool Station::StopBeforeErase() {
+    m_startQueue.clear();
     bool allStopped = true;
     for (auto& [id, entry] : m_entries) {
         if (entry.run && entry.run->RequestStopBeforeErase()) allStopped = false;

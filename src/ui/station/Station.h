@@ -8,6 +8,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -55,17 +56,19 @@ class Station final : public QObject {
     // Starts the row's run; a recovery run (straight to programming) with `recovery`. False when
     // the row is running or gone.
     bool Upgrade(int id, bool recovery = false);
-    // Every idle row (a row that has ended keeps its result until its cable is unplugged).
+    // Every idle row (a row that has ended keeps its result until its cable is unplugged); the
+    // first starts now, the others one by one as the event loop goes on. Returns how many.
     int UpgradeAll();
     // What the row's own button offers now (StationRow::Action): its upgrade, or the recovery
     // run that finishes its radio. False when it offers nothing.
     bool Act(int id);
+    // Its run goes on, or is about to start.
     bool Running(int id) const;
     bool AnyRunning() const;
     // Some radio is between erase and boot swap: stopping now would leave it without firmware.
     bool AnyInEraseSpan() const;
-    // Stops every run before its erase; false when one is between erase and boot swap and was
-    // left to finish.
+    // Stops every run before its erase (and those about to start do not); false when one is
+    // between erase and boot swap and was left to finish.
     bool StopBeforeErase();
 
     // A port the user names by hand (a device path); it stays whatever the cable scan finds.
@@ -98,6 +101,8 @@ class Station final : public QObject {
     void CableGone(int id);
     void Apply(int id, const RowReport& report);
     void Ended(StationRow& row, Entry& entry, const RadioSummary& summary);
+    // Starts the first row of m_startQueue and leaves the next for the next pass of the loop.
+    void StartNextQueued();
     // Every tick: the latest percents, runs that ended, cables that have settled.
     void Tick();
 
@@ -105,6 +110,7 @@ class Station final : public QObject {
     StationModel m_model;
     UiThreadBridge m_bridge;
     std::map<int, Entry> m_entries;
+    std::deque<int> m_startQueue;  // the rows Upgrade all starts, in turn
     StationCounts m_counts;
     bool m_autoStart = false;
     bool m_opening = true;  // the cables found now were there before the station: they wait for the user
