@@ -30,17 +30,18 @@ inline SimRadioConfig PacedRadio() {
 // `n` paced radios, each counting the bytes that cross its line; the first notes its exchanges
 // in `firstExchanges` when given.
 class PacedRadios {
-public:
+  public:
     explicit PacedRadios(int n, ExchangeLog* firstExchanges = nullptr) {
         for (int i = 0; i < n; ++i) {
             m_servers.push_back(std::make_unique<PtyRadioServer>(PacedRadio()));
             m_bytes.push_back(std::make_unique<std::atomic<std::size_t>>(0));
             ExchangeLog* log = i == 0 ? firstExchanges : nullptr;
-            m_servers.back()->SetTrace([count = m_bytes.back().get(), log](PtyRadioServer::Direction d,
-                                                                            std::span<const std::uint8_t> chunk) {
-                *count += chunk.size();
-                if (log != nullptr) log->Note(d, chunk);
-            });
+            m_servers.back()->SetTrace(
+                [count = m_bytes.back().get(), log](PtyRadioServer::Direction d,
+                                                    std::span<const std::uint8_t> chunk) {
+                    *count += chunk.size();
+                    if (log != nullptr) log->Note(d, chunk);
+                });
             std::string error;
             if (!m_servers.back()->Start(&error)) {
                 std::fprintf(stderr, "cannot serve radio %d: %s\n", i, error.c_str());
@@ -54,7 +55,7 @@ public:
     // Stops serving; the byte counts stay.
     void Stop() { m_servers.clear(); }
 
-private:
+  private:
     std::vector<std::unique_ptr<PtyRadioServer>> m_servers;
     std::vector<std::unique_ptr<std::atomic<std::size_t>>> m_bytes;
     std::vector<std::string> m_ports;
@@ -80,7 +81,8 @@ inline std::string RunSelf(const char* self, const std::vector<std::string>& arg
     ::close(out[1]);
     std::string text;
     char buffer[4096];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, static_cast<std::size_t>(n));
     ::close(out[0]);
     ::waitpid(pid, nullptr, 0);
     return text;

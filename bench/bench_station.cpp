@@ -41,7 +41,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr auto kStallProbe = std::chrono::milliseconds(5);
 
-double SecondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+double SecondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
 
 // What a child prints: all upgraded (0) or not, CPU seconds, the longest stall of its event
 // loop and the UI thread's CPU time in it in milliseconds, its table's paints per second (-1
@@ -53,8 +55,10 @@ struct LoopFigures {
 };
 constexpr std::size_t kFigures = 5;  // before the radios' seconds
 
-void PrintFigures(bool allUpgraded, double cpu, const LoopFigures& loop, const std::vector<double>& seconds) {
-    std::printf("%d %.6f %.3f %.3f %.3f", allUpgraded ? 0 : 1, cpu, loop.stallMs, loop.busyMs, loop.paintsPerSecond);
+void PrintFigures(bool allUpgraded, double cpu, const LoopFigures& loop,
+                  const std::vector<double>& seconds) {
+    std::printf("%d %.6f %.3f %.3f %.3f", allUpgraded ? 0 : 1, cpu, loop.stallMs, loop.busyMs,
+                loop.paintsPerSecond);
     for (const double s : seconds) std::printf(" %.6f", s);
     std::printf("\n");
 }
@@ -69,7 +73,8 @@ class PaintCounter final : public QObject {
     }
 };
 
-int StationSide(const std::string& firmware, const std::string& log, const std::vector<std::string>& ports) {
+int StationSide(const std::string& firmware, const std::string& log,
+                const std::vector<std::string>& ports) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     int argc = 1;
     char name[] = "bench_station";
@@ -99,7 +104,8 @@ int StationSide(const std::string& firmware, const std::string& log, const std::
             seconds[i] = SecondsSince(started);
             allUpgraded = allUpgraded && rows[i].result == station::RowResult::Upgraded;
         }
-        if (std::all_of(seconds.begin(), seconds.end(), [](double s) { return s >= 0.0; })) app.quit();
+        if (std::all_of(seconds.begin(), seconds.end(), [](double s) { return s >= 0.0; }))
+            app.quit();
     };
     QObject::connect(&station.Model(), &QAbstractItemModel::dataChanged, &app, watchRows);
 
@@ -145,7 +151,8 @@ int StationSide(const std::string& firmware, const std::string& log, const std::
     return 0;
 }
 
-int FleetSide(const std::string& firmware, const std::string& log, const std::vector<std::string>& ports) {
+int FleetSide(const std::string& firmware, const std::string& log,
+              const std::vector<std::string>& ports) {
     std::vector<RadioTarget> radios;
     for (const std::string& port : ports) radios.emplace_back(port, "");
     std::FILE* sink = std::fopen("/dev/null", "w");
@@ -190,7 +197,8 @@ int main(int argc, char** argv) {
     const int appRows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
     const int n = argc > 2 ? std::max(1, std::atoi(argv[2])) : 8;
 
-    const auto dir = std::filesystem::temp_directory_path() / ("kestro-bench-station-" + std::to_string(::getpid()));
+    const auto dir = std::filesystem::temp_directory_path() /
+                     ("kestro-bench-station-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     // The radios are ports named by hand, as a real cable is: their recovery records, and the
     // station's remembered settings, stay in here.
@@ -198,9 +206,11 @@ int main(int argc, char** argv) {
     ::setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
     const auto firmware = dir / "image.pvx";
     std::ofstream(firmware, std::ios::binary) << bench::FullImage(appRows + 256);
-    const double pauses = std::chrono::duration<double>(bench::FixedPauses(firmware, dir / "virtual.csv")).count();
+    const double pauses =
+        std::chrono::duration<double>(bench::FixedPauses(firmware, dir / "virtual.csv")).count();
 
-    std::vector<FrontEnd> frontEnds = {{"station", "--station"}, {"fleet (kestro-upgrade)", "--fleet"}};
+    std::vector<FrontEnd> frontEnds = {{"station", "--station"},
+                                       {"fleet (kestro-upgrade)", "--fleet"}};
     std::vector<std::vector<double>> seconds;
     std::vector<std::size_t> bytes;
     bench::ExchangeLog exchangeLog;
@@ -230,7 +240,8 @@ int main(int argc, char** argv) {
     // floor in proportion.
     for (std::size_t f = 0; f < frontEnds.size(); ++f) {
         for (std::size_t i = 0; i < seconds[f].size(); ++i) {
-            const double line = bare * static_cast<double>(bytes[f * static_cast<std::size_t>(n) + i]) /
+            const double line = bare *
+                                static_cast<double>(bytes[f * static_cast<std::size_t>(n) + i]) /
                                 static_cast<double>(bareBytes);
             frontEnds[f].ratios.push_back(seconds[f][i] / (line + pauses));
         }
@@ -238,17 +249,23 @@ int main(int argc, char** argv) {
     }
     std::filesystem::remove_all(dir);
 
-    std::printf("%d radios at once, %d application rows each, paced at 76 800 bit/s both ways\n", n, appRows);
-    std::printf("floor per radio %.3f s: the bare line %.3f s for its %zu bytes (wire alone %.3f s) "
-                "+ fixed pauses %.3f s\n\n",
-                floor, bare, bareBytes, bench::WireSeconds(bareBytes), pauses);
-    std::printf("| front end | median / floor | worst / floor | CPU s per radio | longest event-loop stall | "
-                "UI thread busy in it | table paints per s |\n");
+    std::printf("%d radios at once, %d application rows each, paced at 76 800 bit/s both ways\n", n,
+                appRows);
+    std::printf(
+        "floor per radio %.3f s: the bare line %.3f s for its %zu bytes (wire alone %.3f s) "
+        "+ fixed pauses %.3f s\n\n",
+        floor, bare, bareBytes, bench::WireSeconds(bareBytes), pauses);
+    std::printf(
+        "| front end | median / floor | worst / floor | CPU s per radio | longest event-loop stall "
+        "| "
+        "UI thread busy in it | table paints per s |\n");
     std::printf("| --- | ---: | ---: | ---: | ---: | ---: | ---: |\n");
     for (const FrontEnd& front : frontEnds) {
-        std::printf("| %s | %.3f | %.3f | %.3f | %s | %s | %s |\n", front.name, front.ratios[front.ratios.size() / 2],
-                    front.ratios.back(), front.cpuPerRadio, Optional(front.loop.stallMs, "%.1f ms").c_str(),
-                    Optional(front.loop.busyMs, "%.1f ms").c_str(), Optional(front.loop.paintsPerSecond, "%.0f").c_str());
+        std::printf("| %s | %.3f | %.3f | %.3f | %s | %s | %s |\n", front.name,
+                    front.ratios[front.ratios.size() / 2], front.ratios.back(), front.cpuPerRadio,
+                    Optional(front.loop.stallMs, "%.1f ms").c_str(),
+                    Optional(front.loop.busyMs, "%.1f ms").c_str(),
+                    Optional(front.loop.paintsPerSecond, "%.0f").c_str());
     }
     return 0;
 }

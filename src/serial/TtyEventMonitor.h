@@ -11,7 +11,7 @@
 namespace kestro {
 
 class TtyEventMonitor {
-public:
+  public:
     // Null, with the reason in `reason`, when this system gives no device events.
     static std::unique_ptr<TtyEventMonitor> Open(std::string& reason);
     virtual ~TtyEventMonitor() = default;

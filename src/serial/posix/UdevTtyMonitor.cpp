@@ -22,7 +22,7 @@ template <typename T>
 using UdevPtr = std::unique_ptr<T, UdevUnref>;
 
 class UdevTtyMonitor final : public TtyEventMonitor {
-public:
+  public:
     UdevTtyMonitor(UdevPtr<udev> context, UdevPtr<udev_monitor> monitor)
         : m_udev(std::move(context)), m_monitor(std::move(monitor)) {}
 
@@ -32,11 +32,12 @@ public:
     bool TakeEvents() override {
         bool any = false;
         // The monitor's socket does not block: each call takes one event, null once none waits.
-        while (const UdevPtr<udev_device> device{udev_monitor_receive_device(m_monitor.get())}) any = true;
+        while (const UdevPtr<udev_device> device{udev_monitor_receive_device(m_monitor.get())})
+            any = true;
         return any;
     }
 
-private:
+  private:
     UdevPtr<udev> m_udev;
     UdevPtr<udev_monitor> m_monitor;
 };
@@ -55,7 +56,8 @@ std::unique_ptr<TtyEventMonitor> TtyEventMonitor::Open(std::string& reason) {
         return nullptr;
     }
     UdevPtr<udev_monitor> monitor{udev_monitor_new_from_netlink(context.get(), "udev")};
-    if (!monitor || udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), "tty", nullptr) < 0 ||
+    if (!monitor ||
+        udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), "tty", nullptr) < 0 ||
         udev_monitor_enable_receiving(monitor.get()) < 0) {
         reason = "udev's monitor could not be opened";
         return nullptr;

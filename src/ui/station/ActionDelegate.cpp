@@ -26,23 +26,28 @@ QSize ActionDelegate::ButtonSize(const QStyleOptionViewItem& option) const {
     button.fontMetrics = option.fontMetrics;
     QSize widest;
     for (RowAction action : {RowAction::Upgrade, RowAction::Finish}) {
-        const QSize text = option.fontMetrics.size(Qt::TextShowMnemonic, StationModel::ButtonText(action));
-        widest = widest.expandedTo(StyleOf(option)->sizeFromContents(QStyle::CT_PushButton, &button, text, option.widget));
+        const QSize text =
+            option.fontMetrics.size(Qt::TextShowMnemonic, StationModel::ButtonText(action));
+        widest = widest.expandedTo(
+            StyleOf(option)->sizeFromContents(QStyle::CT_PushButton, &button, text, option.widget));
     }
     return widest;
 }
 
 QRect ActionDelegate::ButtonRect(const QStyleOptionViewItem& option) const {
     const QRect cell = option.rect.adjusted(kMargin, kMargin, -kMargin, -kMargin);
-    return {cell.topLeft(), QSize(std::min(ButtonSize(option).width(), cell.width()), cell.height())};
+    return {cell.topLeft(),
+            QSize(std::min(ButtonSize(option).width(), cell.width()), cell.height())};
 }
 
 QSize ActionDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
-    return ButtonSize(option).grownBy(QMargins(kMargin, kMargin, kMargin, kMargin))
+    return ButtonSize(option)
+        .grownBy(QMargins(kMargin, kMargin, kMargin, kMargin))
         .expandedTo(QStyledItemDelegate::sizeHint(option, QModelIndex(index)));
 }
 
-void ActionDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+void ActionDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                           const QModelIndex& index) const {
     // The cell as any other (selection, focus), without its text: the button shows that.
     QStyleOptionViewItem cell(option);
     initStyleOption(&cell, index);
@@ -59,20 +64,22 @@ void ActionDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option
     StyleOf(option)->drawControl(QStyle::CE_PushButton, &button, painter, option.widget);
 }
 
-bool ActionDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
-                                 const QModelIndex& index) {
+bool ActionDelegate::editorEvent(QEvent* event, QAbstractItemModel* model,
+                                 const QStyleOptionViewItem& option, const QModelIndex& index) {
     const bool shown = !index.data(Qt::DisplayRole).toString().isEmpty();
     switch (event->type()) {
         case QEvent::MouseButtonPress: {
             const auto* mouse = static_cast<QMouseEvent*>(event);
-            if (shown && mouse->button() == Qt::LeftButton && ButtonRect(option).contains(mouse->position().toPoint())) {
+            if (shown && mouse->button() == Qt::LeftButton &&
+                ButtonRect(option).contains(mouse->position().toPoint())) {
                 m_down = index;
             }
             return false;  // the view still makes the row current
         }
         case QEvent::MouseButtonRelease: {
             const auto* mouse = static_cast<QMouseEvent*>(event);
-            const bool pressed = m_down == index && shown && ButtonRect(option).contains(mouse->position().toPoint());
+            const bool pressed = m_down == index && shown &&
+                                 ButtonRect(option).contains(mouse->position().toPoint());
             m_down = QPersistentModelIndex();
             if (pressed) emit Pressed(index);
             return pressed;
@@ -83,7 +90,8 @@ bool ActionDelegate::editorEvent(QEvent* event, QAbstractItemModel* model, const
             emit Pressed(index);
             return true;
         }
-        default: break;
+        default:
+            break;
     }
     return QStyledItemDelegate::editorEvent(event, model, option, index);
 }

@@ -14,7 +14,8 @@ class ActionDelegate final : public QStyledItemDelegate {
   public:
     using QStyledItemDelegate::QStyledItemDelegate;
 
-    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
     // As wide as the widest of the buttons, whichever a row shows now, so the column keeps its
     // width as rows change.
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
@@ -31,7 +32,8 @@ class ActionDelegate final : public QStyledItemDelegate {
     // Where the button is drawn in the cell at option.rect.
     QRect ButtonRect(const QStyleOptionViewItem& option) const;
 
-    QPersistentModelIndex m_down;  // the button the mouse went down on: a click is a press and a release on it
+    // The button the mouse went down on: a click is a press and a release on the same button.
+    QPersistentModelIndex m_down;
 };
 
 }  // namespace kestro::station

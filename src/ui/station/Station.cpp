@@ -233,8 +233,7 @@ bool Station::Upgrade(int id, bool recovery) {
 int Station::UpgradeAll() {
     int queued = 0;
     for (const StationRow& row : m_model.Rows()) {
-        const bool idle = row.state == RowState::Idle || row.state == RowState::Settling;
-        if (!idle || !row.present || Running(row.id)) continue;
+        if (!Waits(row) || Running(row.id)) continue;
         m_startQueue.push_back(row.id);
         ++queued;
     }
@@ -242,13 +241,17 @@ int Station::UpgradeAll() {
     return queued;
 }
 
+bool Station::Waits(const StationRow& row) {
+    return (row.state == RowState::Idle || row.state == RowState::Settling) && row.present;
+}
+
 void Station::StartNextQueued() {
     if (m_startQueue.empty()) return;
     const int id = m_startQueue.front();
     m_startQueue.pop_front();
+    // A row that started (or even ended) meanwhile, or whose cable went, is left as it is.
     const StationRow* row = m_model.Find(id);
-    // A row that started meanwhile, or whose cable went, is left as it is.
-    if (row != nullptr && row->present) Upgrade(id);
+    if (row != nullptr && Waits(*row)) Upgrade(id);
     if (!m_startQueue.empty()) QTimer::singleShot(0, this, [this] { StartNextQueued(); });
 }
 

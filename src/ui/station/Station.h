@@ -101,6 +101,8 @@ class Station final : public QObject {
     void CableGone(int id);
     void Apply(int id, const RowReport& report);
     void Ended(StationRow& row, Entry& entry, const RadioSummary& summary);
+    // Plugged in, and neither started nor ended: what Upgrade all starts.
+    static bool Waits(const StationRow& row);
     // Starts the first row of m_startQueue and leaves the next for the next pass of the loop.
     void StartNextQueued();
     // Every tick: the latest percents, runs that ended, cables that have settled.

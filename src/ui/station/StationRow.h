@@ -18,7 +18,7 @@ enum class RowResult { None, Upgraded, Failed };
 
 // What the row's own button does now.
 enum class RowAction {
-    None,     // running, or its cable is gone
+    None,     // running, or its cable is gone (and its radio needs no recovery)
     Upgrade,  // starts the radio's upgrade
     Finish,   // the recovery run that finishes the radio an interrupted upgrade left
 };
@@ -49,8 +49,9 @@ struct StationRow {
     std::chrono::steady_clock::time_point settleUntil{};
 
     bool Simulated() const { return !scenario.isEmpty(); }
-    // A radio left needing recovery is finished, never upgraded from the start again; a radio
-    // that runs, or whose cable is gone, offers nothing.
+    // A radio left needing recovery is offered Finish, even while its cable is out (a simulated
+    // one is plugged in again by it); any other offers Upgrade while plugged in. A radio that
+    // runs offers nothing.
     RowAction Action() const;
     // As the user knows the port: the device, with the cable's stable name where there is one.
     QString PortText() const;

@@ -122,8 +122,9 @@ void StationWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     m_upgradeAll = file->addAction(QStringLiteral("Upgrade &all"), this, [this] { m_station->UpgradeAll(); });
     m_upgradeAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
-    // Each is enabled only while the selected row's button offers it.
-    m_upgradeSelected = file->addAction(QStringLiteral("&Upgrade selected"), this, [this] { m_station->Act(SelectedId()); });
+    // Upgrade selected also starts a plain upgrade on a row whose button offers Finish (another
+    // radio may have been plugged into that cable); Finish only where the row offers it.
+    m_upgradeSelected = file->addAction(QStringLiteral("&Upgrade selected"), this, [this] { m_station->Upgrade(SelectedId()); });
     m_finish = file->addAction(QStringLiteral("&Finish selected (recovery)"), this, [this] { m_station->Act(SelectedId()); });
     m_finish->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     file->addSeparator();
@@ -166,9 +167,9 @@ void StationWindow::AddPortByHand() {
 void StationWindow::Refresh() {
     const int id = SelectedId();
     const StationRow* row = m_station->Model().Find(id);
-    const RowAction action = row != nullptr ? row->Action() : RowAction::None;
-    m_upgradeSelected->setEnabled(action == RowAction::Upgrade);
-    m_finish->setEnabled(action == RowAction::Finish);
+    const bool running = row != nullptr && m_station->Running(id);
+    m_upgradeSelected->setEnabled(row != nullptr && !running && row->present);
+    m_finish->setEnabled(row != nullptr && row->Action() == RowAction::Finish);
     m_unplug->setEnabled(row != nullptr && row->Simulated() && row->present);
     QString detail;
     if (row != nullptr) {
