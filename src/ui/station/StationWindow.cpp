@@ -49,7 +49,7 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setTabKeyNavigation(false);
     for (int column : {StationModel::Port, StationModel::Serial, StationModel::FirmwareBefore, StationModel::TimeLeft,
-                       StationModel::Action}) {
+                       StationModel::Recovery, StationModel::Action}) {
         m_table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     }
     m_table->horizontalHeader()->setSectionResizeMode(StationModel::Result, QHeaderView::Stretch);
