@@ -3,6 +3,7 @@
 // erased), a reporter that prints only message boxes, and the fixed pauses of a fault-free run.
 
 #include <sys/resource.h>
+#include <time.h>
 
 #include <chrono>
 #include <cstdint>
@@ -31,6 +32,13 @@ inline double ProcessCpuSeconds() {
     ::getrusage(RUSAGE_SELF, &usage);
     return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The calling thread's CPU time so far.
+inline double ThreadCpuSeconds() {
+    timespec now{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 // Intel hexadecimal records for rows 0..rows-1, none of them erased, with segment records

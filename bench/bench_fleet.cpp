@@ -34,6 +34,7 @@
 
 #include "BareLine.h"
 #include "BenchRun.h"
+#include "ChildRun.h"
 #include "cli/upgrade/Fleet.h"
 #include "radio/posix/PtyRadioServer.h"
 
@@ -61,7 +62,7 @@ std::size_t LinesIn(const std::filesystem::path& path) {
 // The kit's side, in the child: upgrades the radios on `ports` and prints its figures.
 int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& log,
             const std::vector<std::string>& ports, Output output) {
-    std::vector<cli::RadioTarget> radios;
+    std::vector<RadioTarget> radios;
     for (const auto& port : ports) radios.push_back({port, ""});
     std::FILE* sink = nullptr;
     std::thread reader;
@@ -102,46 +103,16 @@ int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& 
 KitFigures RunKit(const char* self, const std::filesystem::path& firmware,
                   const std::filesystem::path& log, const std::vector<std::string>& ports,
                   const char* output = "null") {
-    int out[2];
-    if (::pipe(out) != 0) std::exit(1);
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::close(out[0]);
-        ::close(out[1]);
-        std::vector<std::string> args{self, "--kit", firmware.string(), log.string(), output};
-        args.insert(args.end(), ports.begin(), ports.end());
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv("/proc/self/exe", argv.data());
-        ::_exit(127);
-    }
-    ::close(out[1]);
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
-    ::close(out[0]);
-    ::waitpid(pid, nullptr, 0);
+    std::vector<std::string> args{"--kit", firmware.string(), log.string(), output};
+    args.insert(args.end(), ports.begin(), ports.end());
+    const std::vector<double> numbers = bench::Numbers(bench::RunSelf(self, args));
     KitFigures figures;
-    std::size_t at = 0;
-    auto next = [&]() { return std::strtod(text.c_str() + at, nullptr); };
-    auto skip = [&]() {
-        at = text.find(' ', at);
-        at = at == std::string::npos ? text.size() : at + 1;
-    };
-    figures.allUpgraded = next() == 0;
-    skip();
-    figures.wall = next();
-    skip();
-    figures.cpu = next();
-    skip();
-    figures.peakKiB = static_cast<long>(next());
-    skip();
-    for (std::size_t i = 0; i < ports.size() && at < text.size(); ++i) {
-        figures.seconds.push_back(next());
-        skip();
-    }
+    if (numbers.size() < 4) return figures;
+    figures.allUpgraded = numbers[0] == 0;
+    figures.wall = numbers[1];
+    figures.cpu = numbers[2];
+    figures.peakKiB = static_cast<long>(numbers[3]);
+    figures.seconds.assign(numbers.begin() + 4, numbers.end());
     return figures;
 }
 
@@ -162,37 +133,17 @@ std::pair<std::vector<double>, double> BareFleet(const SimRadioConfig& config, i
     return {over, std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count()};
 }
 
-// N paced simulated radios, served by this process.
-std::vector<std::unique_ptr<PtyRadioServer>> Serve(const SimRadioConfig& config, int n,
-                                                   std::vector<std::string>& ports) {
-    std::vector<std::unique_ptr<PtyRadioServer>> servers;
-    ports.clear();
-    for (int i = 0; i < n; ++i) {
-        servers.push_back(std::make_unique<PtyRadioServer>(config));
-        std::string error;
-        if (!servers.back()->Start(&error)) {
-            std::fprintf(stderr, "cannot serve radio %d: %s\n", i, error.c_str());
-            std::exit(1);
-        }
-        ports.push_back(servers.back()->SlavePath());
-    }
-    return servers;
-}
-
 // --stdout-pipe: the wall time of each fleet with its output read as it goes, and stalled.
 int StdoutPipe(const char* self, const std::filesystem::path& firmware, const std::filesystem::path& dir,
                const std::vector<int>& counts) {
-    SimRadioConfig config;
-    config.pace = true;
-    config.latency = std::chrono::milliseconds{0};
     std::printf("%4s  %12s  %14s  %14s\n", "N", "read wall s", "stalled wall s", "stalled/read");
     for (const int n : counts) {
         double wall[2] = {0.0, 0.0};
         for (const int stalled : {0, 1}) {
-            std::vector<std::string> ports;
-            auto servers = Serve(config, n, ports);
+            const bench::PacedRadios radios(n);
             std::filesystem::remove(dir / "runs.csv");
-            const KitFigures kit = RunKit(self, firmware, dir / "runs.csv", ports, stalled ? "pipe-stalled" : "pipe-read");
+            const KitFigures kit =
+                RunKit(self, firmware, dir / "runs.csv", radios.Ports(), stalled ? "pipe-stalled" : "pipe-read");
             if (!kit.allUpgraded || kit.seconds.empty()) {
                 std::fprintf(stderr, "N = %d: not every radio was upgraded\n", n);
                 return 1;
@@ -246,33 +197,12 @@ int main(int argc, char** argv) {
     double oneBare = 0.0;
     std::vector<bench::Exchange> exchanges;
     for (const int n : counts) {
-        SimRadioConfig config;
-        config.pace = true;
-        config.latency = std::chrono::milliseconds{0};
-        std::vector<std::unique_ptr<PtyRadioServer>> servers;
-        std::vector<std::unique_ptr<std::atomic<std::size_t>>> bytes;
-        std::vector<std::string> ports;
         bench::ExchangeLog exchangeLog;
-        for (int i = 0; i < n; ++i) {
-            servers.push_back(std::make_unique<PtyRadioServer>(config));
-            bytes.push_back(std::make_unique<std::atomic<std::size_t>>(0));
-            auto* count = bytes.back().get();
-            bench::ExchangeLog* log = exchanges.empty() && i == 0 ? &exchangeLog : nullptr;
-            servers.back()->SetTrace([count, log](PtyRadioServer::Direction d, std::span<const std::uint8_t> chunk) {
-                *count += chunk.size();
-                if (log != nullptr) log->Note(d, chunk);
-            });
-            std::string error;
-            if (!servers.back()->Start(&error)) {
-                std::fprintf(stderr, "cannot serve radio %d: %s\n", i, error.c_str());
-                return 1;
-            }
-            ports.push_back(servers.back()->SlavePath());
-        }
+        bench::PacedRadios radios(n, exchanges.empty() ? &exchangeLog : nullptr);
         std::filesystem::remove(dir / "runs.csv");
         const double radiosCpuBefore = bench::ProcessCpuSeconds();
-        const KitFigures kit = RunKit(self, firmware, dir / "runs.csv", ports);
-        servers.clear();
+        const KitFigures kit = RunKit(self, firmware, dir / "runs.csv", radios.Ports());
+        radios.Stop();
         const double radiosCpu = bench::ProcessCpuSeconds() - radiosCpuBefore;
         if (!kit.allUpgraded || kit.seconds.size() != static_cast<std::size_t>(n)) {
             std::fprintf(stderr, "N = %d: not every radio was upgraded\n", n);
@@ -282,14 +212,14 @@ int main(int argc, char** argv) {
         std::vector<double> ratios;
         double limitSum = 0.0;
         for (int i = 0; i < n; ++i) {
-            const double limit = bench::WireSeconds(bytes[i]->load()) + pauses;
+            const double limit = bench::WireSeconds(radios.Bytes(static_cast<std::size_t>(i))) + pauses;
             limitSum += limit;
             ratios.push_back(kit.seconds[i] / limit);
         }
         std::sort(ratios.begin(), ratios.end());
         if (n == 1 || oneRadio == 0.0) oneRadio = kit.seconds.front();
         if (exchanges.empty()) exchanges = exchangeLog.Take();
-        auto [bareOver, bareWall] = BareFleet(config, n, exchanges);
+        auto [bareOver, bareWall] = BareFleet(bench::PacedRadio(), n, exchanges);
         std::sort(bareOver.begin(), bareOver.end());
         if (bareOver.front() < 0.0) {
             std::fprintf(stderr, "N = %d: a bare-line client did not complete\n", n);

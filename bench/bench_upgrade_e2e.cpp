@@ -39,16 +39,11 @@ using namespace kestro;
 using bench::ExchangeLog;
 using bench::FixedPauses;
 using bench::ProcessCpuSeconds;
+using bench::ThreadCpuSeconds;
 using bench::ReplayOnBareLine;
 using bench::QuietReporter;
 
 namespace {
-
-double ThreadCpuSeconds() {
-    timespec now{};
-    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
-}
 
 std::int64_t NowNanoseconds() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(

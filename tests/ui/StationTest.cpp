@@ -1,8 +1,10 @@
 // The station with simulated radios on pseudo-terminals, in real time, through the run core's
 // real serial engines and threads: four radios at once, cables that come and go with their runs
-// started by themselves, a cable pulled mid-run, recovery by Finish, and closing. Set
-// KESTRO_STATION_SCREENSHOT to a file path to save the station with six radios in several phases.
+// started by themselves, a cable pulled mid-run, recovery by Finish, each row's own button, and
+// closing. Set KESTRO_STATION_SCREENSHOT to a file path to save the station with six radios in
+// several phases.
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QLabel>
@@ -11,6 +13,7 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <optional>
 
 #include "UiTestSupport.h"
 #include "serial/FakeSysfs.h"
@@ -49,7 +52,8 @@ class StationTest : public QObject {
     int IdAt(int row) { return S().Model().Rows()[static_cast<std::size_t>(row)].id; }
     void Key(QKeySequence keys) { QTest::keySequence(m_window->Table(), keys); }
 
-    void Open(std::vector<std::string> simulated, const QString& firmware, bool autoStart = false) {
+    // `autoStart`: the check box is set so; none: as the station remembered it.
+    void Open(std::vector<std::string> simulated, const QString& firmware, std::optional<bool> autoStart = false) {
         StationOptions options;
         options.simulation = true;
         options.simulated = std::move(simulated);
@@ -57,7 +61,7 @@ class StationTest : public QObject {
         options.settings.log = m_logPath.toStdString();
         options.settle = std::chrono::milliseconds(100);
         m_window = std::make_unique<StationWindow>(std::move(options));
-        m_window->AutoStartBox()->setChecked(autoStart);
+        if (autoStart) m_window->AutoStartBox()->setChecked(*autoStart);
         m_window->show();
         m_window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
@@ -130,6 +134,16 @@ class StationTest : public QObject {
         QCOMPARE(result.data(Qt::AccessibleTextRole).toString(),
                  QStringLiteral("%1, %2, Read Error #8").arg(low.PortText(), low.phase));
         QVERIFY(S().Model().index(3, StationModel::Recovery).data().toString().contains("needs recovery"));
+        // Each row has its own button: Finish on the radio left needing recovery, else Upgrade;
+        // a screen reader names it with what it does and for which port.
+        for (int i = 0; i < 4; ++i) {
+            QCOMPARE(S().Model().index(i, StationModel::Action).data().toString(),
+                     QLatin1String(i == 3 ? "Finish" : "Upgrade"));
+        }
+        QAccessibleInterface* cell =
+            QAccessible::queryAccessibleInterface(m_window->Table())->tableInterface()->cellAt(3, StationModel::Action);
+        QCOMPARE(cell->text(QAccessible::Name),
+                 QStringLiteral("Finish the interrupted upgrade of the radio on %1").arg(pulled.PortText()));
 
         // Finish, on the pulled row only: its radio is finished straight from programming.
         m_window->Select(IdAt(3));
@@ -152,17 +166,45 @@ class StationTest : public QObject {
         QCOMPARE(log.filter(QStringLiteral("Date")).size(), 1);
         QCOMPARE(log.filter(QRegularExpression(QStringLiteral(",KS2400173[56],R0103,No,OK$"))).size(), 2);
         QCOMPARE(log.filter(QRegularExpression(QStringLiteral("^\\d{4}/\\d\\d/\\d\\d, [0-9:]{8},,,,OK$"))).size(), 1);
+
+        // A row's own button starts that row alone: Space on its cell, or a click on it.
+        QTableView* table = m_window->Table();
+        const std::vector<std::pair<int, std::function<void()>>> presses = {
+            {2, [&] {
+                 table->setCurrentIndex(S().Model().index(2, StationModel::Action));
+                 QTest::keyClick(table, Qt::Key_Space);
+             }},
+            {0, [&] {
+                 const QRect cell = table->visualRect(S().Model().index(0, StationModel::Action));
+                 QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, cell.center());
+             }},
+        };
+        for (const auto& [row, press] : presses) {
+            press();
+            for (int i = 0; i < 4; ++i) QCOMPARE(S().Running(IdAt(i)), i == row);
+            QVERIFY(Until([&] { return !S().AnyRunning(); }));
+        }
+        QCOMPARE(Row(IdAt(0)).resultText, QStringLiteral("upgraded"));
+        QCOMPARE(Row(IdAt(2)).resultText, QStringLiteral("Read Error #8"));
     }
 
     void cablesThatArriveStartThemselvesAndAPulledOneTouchesNoOther() {
         Open({}, m_shortFirmware, /*autoStart=*/true);
+        m_window.reset();
+        // The choice is remembered; a cable there before the station opened waits for the user.
+        Open({"normal"}, m_shortFirmware, std::nullopt);
+        QVERIFY(m_window->AutoStartBox()->isChecked());
         uitest::ModalCloser closer;
+        const int before = IdAt(0);
         Key(QKeySequence(Qt::CTRL | Qt::Key_N));
-        QCOMPARE(S().Model().rowCount(), 1);
-        const int first = IdAt(0);
+        QCOMPARE(S().Model().rowCount(), 2);
+        const int first = IdAt(1);
         QVERIFY(Until([&] { return Ended(first); }));
         QCOMPARE(Row(first).resultText, QStringLiteral("upgraded"));
         QVERIFY(HoldsFirmware(first));
+        QCOMPARE(Row(before).state, RowState::Idle);
+        m_window->Select(before);
+        Key(QKeySequence(Qt::CTRL | Qt::Key_D));
         // The result stays until the cable goes; the next radio plugged in starts by itself.
         QTest::qWait(300);
         QCOMPARE(Row(first).resultText, QStringLiteral("upgraded"));

@@ -5,6 +5,7 @@
 #include "runcore/TimeLeft.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
+#include "serial/TtyEventMonitor.h"
 #include "upgrade/Texts.h"
 #if KESTRO_HAVE_SIMULATION
 #include "runcore/SimulatedLine.h"
@@ -23,7 +24,8 @@ QString Q(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
-Station::Station(StationOptions options, QObject* parent) : QObject(parent), m_options(std::move(options)) {
+Station::Station(StationOptions options, QObject* parent)
+    : QObject(parent), m_options(std::move(options)), m_autoStart(m_options.autoStart) {
     if (m_options.sysfsRoot.empty()) m_options.sysfsRoot = DefaultSysfsRoot();
     if (m_options.plugScenarios.empty()) m_options.plugScenarios = {"normal"};
     m_tick.setInterval(kTick);
@@ -32,14 +34,10 @@ Station::Station(StationOptions options, QObject* parent) : QObject(parent), m_o
     if (m_options.simulation) {
         for (const std::string& scenario : m_options.simulated) PlugSimulated(scenario);
     } else {
-        // A plug or unplug shows within one interval. The kernel's device events would tell at
-        // once; reading the few sysfs entries of the tty class once a second costs nothing and
-        // needs no library.
-        m_scan.setInterval(m_options.scanInterval);
-        connect(&m_scan, &QTimer::timeout, this, [this] { Scan(); });
-        m_scan.start();
+        FollowCables();
         Scan();
     }
+    m_opening = false;
 }
 
 Station::~Station() {
@@ -47,6 +45,25 @@ Station::~Station() {
     m_scan.stop();
     m_bridge.Close();  // nothing more reaches the rows
     m_entries.clear();  // each run is stopped at its next wait and its threads joined
+}
+
+// Udev's monitor tells of a plug or unplug at once. Its events describe the real device tree
+// only, so a tree given for tests is looked at once a second, and so is the real one when there
+// is no monitor: in a container udev often does not run at all, and a build may lack libudev.
+// Reading the few sysfs entries of the tty class once a second costs next to nothing.
+void Station::FollowCables() {
+    std::string reason;
+    if (m_options.sysfsRoot == "/sys") m_monitor = TtyEventMonitor::Open(reason);
+    if (m_monitor) {
+        m_monitorNotifier = std::make_unique<QSocketNotifier>(m_monitor->Descriptor(), QSocketNotifier::Read);
+        connect(m_monitorNotifier.get(), &QSocketNotifier::activated, this, [this] {
+            if (m_monitor->TakeEvents()) Scan();
+        });
+        return;
+    }
+    m_scan.setInterval(m_options.scanInterval);
+    connect(&m_scan, &QTimer::timeout, this, [this] { Scan(); });
+    m_scan.start();
 }
 
 int Station::AddRow(StationRow row, std::shared_ptr<SimulatedLine> line) {
@@ -64,9 +81,11 @@ void Station::RemoveRow(int id) {
     m_model.Remove(id);
 }
 
+// Only a cable that arrives while the station is open starts by itself: one that was there
+// before may hold a radio that is switched off, or one the user means to leave alone.
 void Station::CableArrived(StationRow& row) {
     row.present = true;
-    if (m_autoStart && !row.needsRecovery) {
+    if (m_autoStart && !m_opening && !row.needsRecovery) {
         row.state = RowState::Settling;
         row.settleUntil = Clock::now() + m_options.settle;
     } else if (row.state != RowState::Ended) {
@@ -208,24 +227,54 @@ bool Station::Upgrade(int id, bool recovery) {
     return true;
 }
 
+// Starting a run (its firmware loaded, its port opened and its threads started) takes the UI
+// thread a few milliseconds: one start per pass of the event loop keeps the window answering
+// while many radios start at once.
 int Station::UpgradeAll() {
-    int started = 0;
-    std::vector<int> ids;
+    int queued = 0;
     for (const StationRow& row : m_model.Rows()) {
-        const bool idle = row.state == RowState::Idle || row.state == RowState::Settling;
-        if (idle && row.present) ids.push_back(row.id);
+        if (!Waits(row) || Running(row.id)) continue;
+        m_startQueue.push_back(row.id);
+        ++queued;
     }
-    for (int id : ids) started += Upgrade(id) ? 1 : 0;
-    return started;
+    StartNextQueued();
+    return queued;
+}
+
+bool Station::Waits(const StationRow& row) {
+    return (row.state == RowState::Idle || row.state == RowState::Settling) && row.present;
+}
+
+void Station::StartNextQueued() {
+    if (m_startQueue.empty()) return;
+    const int id = m_startQueue.front();
+    m_startQueue.pop_front();
+    // A row that started (or even ended) meanwhile, or whose cable went, is left as it is.
+    const StationRow* row = m_model.Find(id);
+    if (row != nullptr && Waits(*row)) Upgrade(id);
+    if (!m_startQueue.empty()) QTimer::singleShot(0, this, [this] { StartNextQueued(); });
+}
+
+bool Station::Act(int id) {
+    const StationRow* row = m_model.Find(id);
+    if (row == nullptr) return false;
+    switch (row->Action()) {
+        case RowAction::Upgrade: return Upgrade(id);
+        case RowAction::Finish: return Upgrade(id, true);
+        case RowAction::None: break;
+    }
+    return false;
 }
 
 bool Station::Running(int id) const {
     const auto it = m_entries.find(id);
-    return it != m_entries.end() && it->second.run != nullptr;
+    return (it != m_entries.end() && it->second.run != nullptr) ||
+           std::find(m_startQueue.begin(), m_startQueue.end(), id) != m_startQueue.end();
 }
 
 bool Station::AnyRunning() const {
-    return std::any_of(m_entries.begin(), m_entries.end(), [](const auto& e) { return e.second.run != nullptr; });
+    return !m_startQueue.empty() ||
+           std::any_of(m_entries.begin(), m_entries.end(), [](const auto& e) { return e.second.run != nullptr; });
 }
 
 bool Station::AnyInEraseSpan() const {
@@ -234,6 +283,7 @@ bool Station::AnyInEraseSpan() const {
 }
 
 bool Station::StopBeforeErase() {
+    m_startQueue.clear();
     bool allStopped = true;
     for (auto& [id, entry] : m_entries) {
         if (entry.run && entry.run->RequestStopBeforeErase()) allStopped = false;

@@ -5,8 +5,10 @@
 // the percent of every row is taken at most once per repaint tick.
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "runcore/RadioRun.h"
+#include "serial/TtyEventMonitor.h"
 #include "ui/UiThreadBridge.h"
 #include "ui/station/RowObserver.h"
 #include "ui/station/StationModel.h"
@@ -25,8 +28,9 @@ struct StationOptions {
     bool simulation = false;               // simulated cables only; the real ones are not looked for
     std::vector<std::string> simulated;    // the simulated radios plugged in at the start
     std::vector<std::string> plugScenarios{"normal"};  // what a simulated plug brings, in turn
+    bool autoStart = false;                // each cable that arrives starts its run once settled
     std::chrono::milliseconds settle{2000};  // from a cable's arrival to its run's start
-    std::chrono::milliseconds scanInterval{1000};
+    std::chrono::milliseconds scanInterval{1000};  // where no device monitor tells of cables
     std::filesystem::path sysfsRoot;       // empty: DefaultSysfsRoot()
 };
 
@@ -52,14 +56,19 @@ class Station final : public QObject {
     // Starts the row's run; a recovery run (straight to programming) with `recovery`. False when
     // the row is running or gone.
     bool Upgrade(int id, bool recovery = false);
-    // Every idle row (a row that has ended keeps its result until its cable is unplugged).
+    // Every idle row (a row that has ended keeps its result until its cable is unplugged); the
+    // first starts now, the others one by one as the event loop goes on. Returns how many.
     int UpgradeAll();
+    // What the row's own button offers now (StationRow::Action): its upgrade, or the recovery
+    // run that finishes its radio. False when it offers nothing.
+    bool Act(int id);
+    // Its run goes on, or is about to start.
     bool Running(int id) const;
     bool AnyRunning() const;
     // Some radio is between erase and boot swap: stopping now would leave it without firmware.
     bool AnyInEraseSpan() const;
-    // Stops every run before its erase; false when one is between erase and boot swap and was
-    // left to finish.
+    // Stops every run before its erase (and those about to start do not); false when one is
+    // between erase and boot swap and was left to finish.
     bool StopBeforeErase();
 
     // A port the user names by hand (a device path); it stays whatever the cable scan finds.
@@ -71,7 +80,7 @@ class Station final : public QObject {
     // The simulated radio of row `id`, for tests that look at what it holds; null when none.
     SimulatedLine* SimulatedLineOf(int id);
 
-    // Looks for cables now (the timer does so every scan interval).
+    // Looks for cables now (done on each device event, or every scan interval without them).
     void Scan();
 
   signals:
@@ -84,12 +93,18 @@ class Station final : public QObject {
         std::shared_ptr<SimulatedLine> line;
     };
 
+    // Rescans on each device event, or once a scan interval where there are none.
+    void FollowCables();
     int AddRow(StationRow row, std::shared_ptr<SimulatedLine> line);
     void RemoveRow(int id);
     void CableArrived(StationRow& row);
     void CableGone(int id);
     void Apply(int id, const RowReport& report);
     void Ended(StationRow& row, Entry& entry, const RadioSummary& summary);
+    // Plugged in, and neither started nor ended: what Upgrade all starts.
+    static bool Waits(const StationRow& row);
+    // Starts the first row of m_startQueue and leaves the next for the next pass of the loop.
+    void StartNextQueued();
     // Every tick: the latest percents, runs that ended, cables that have settled.
     void Tick();
 
@@ -97,12 +112,16 @@ class Station final : public QObject {
     StationModel m_model;
     UiThreadBridge m_bridge;
     std::map<int, Entry> m_entries;
+    std::deque<int> m_startQueue;  // the rows Upgrade all starts, in turn
     StationCounts m_counts;
     bool m_autoStart = false;
+    bool m_opening = true;  // the cables found now were there before the station: they wait for the user
     std::size_t m_nextPlug = 0;
     int m_simulatedCount = 0;
     QTimer m_tick;
     QTimer m_scan;
+    std::unique_ptr<TtyEventMonitor> m_monitor;
+    std::unique_ptr<QSocketNotifier> m_monitorNotifier;  // on m_monitor's descriptor: goes first
 };
 
 }  // namespace kestro::station

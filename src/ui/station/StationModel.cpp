@@ -19,6 +19,21 @@ QString StationRow::AccessibleText() const {
     return QStringLiteral("%1, %2, %3").arg(PortText(), phase.isEmpty() ? QStringLiteral("idle") : phase, result);
 }
 
+RowAction StationRow::Action() const {
+    if (state == RowState::Running) return RowAction::None;
+    if (needsRecovery) return RowAction::Finish;
+    return present ? RowAction::Upgrade : RowAction::None;
+}
+
+QString StationRow::ActionText() const {
+    switch (Action()) {
+        case RowAction::Upgrade: return QStringLiteral("Upgrade the radio on %1").arg(PortText());
+        case RowAction::Finish: return QStringLiteral("Finish the interrupted upgrade of the radio on %1").arg(PortText());
+        case RowAction::None: break;
+    }
+    return AccessibleText();
+}
+
 int StationModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
@@ -28,8 +43,9 @@ int StationModel::columnCount(const QModelIndex& parent) const { return parent.i
 QVariant StationModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const StationRow& row = m_rows[static_cast<std::size_t>(index.row())];
-    if (role == Qt::AccessibleTextRole) return row.AccessibleText();
     const auto column = static_cast<Column>(index.column());
+    if (column == Action && (role == Qt::AccessibleTextRole || role == Qt::ToolTipRole)) return row.ActionText();
+    if (role == Qt::AccessibleTextRole) return row.AccessibleText();
     if (column == Progress && role == PercentRole) return row.progressShown ? row.percent : -1;
     if (column == Progress && role == LabelRole) return row.label;
     if (role == Qt::ToolTipRole && (column == Result || column == Recovery)) {
@@ -57,8 +73,18 @@ QVariant StationModel::data(const QModelIndex& index, int role) const {
         case Progress: return row.progressShown ? QStringLiteral("%1%").arg(row.percent) : QString();
         case TimeLeft: return row.timeLeft;
         case Result: return row.resultText;
-        case Recovery: return row.needsRecovery ? QStringLiteral("needs recovery: Finish") : QString();
+        case Recovery: return row.needsRecovery ? QStringLiteral("needs recovery") : QString();
+        case Action: return ButtonText(row.Action());
         case ColumnCount: break;
+    }
+    return {};
+}
+
+QString StationModel::ButtonText(RowAction action) {
+    switch (action) {
+        case RowAction::Upgrade: return QStringLiteral("Upgrade");
+        case RowAction::Finish: return QStringLiteral("Finish");
+        case RowAction::None: break;
     }
     return {};
 }
@@ -81,6 +107,7 @@ QVariant StationModel::headerData(int section, Qt::Orientation orientation, int 
         case TimeLeft: return QStringLiteral("Time left");
         case Result: return QStringLiteral("Result");
         case Recovery: return QStringLiteral("Recovery");
+        case Action: return QStringLiteral("Action");
         case ColumnCount: break;
     }
     return {};
@@ -106,6 +133,10 @@ void StationModel::Remove(int id) {
 int StationModel::RowOf(int id) const {
     const auto it = std::find_if(m_rows.begin(), m_rows.end(), [id](const StationRow& r) { return r.id == id; });
     return it == m_rows.end() ? -1 : static_cast<int>(it - m_rows.begin());
+}
+
+int StationModel::IdAt(int row) const {
+    return row >= 0 && row < rowCount() ? m_rows[static_cast<std::size_t>(row)].id : 0;
 }
 
 StationRow* StationModel::Find(int id) {

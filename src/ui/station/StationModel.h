@@ -1,7 +1,7 @@
 #pragma once
 // The station's table: one row per radio port, with its port, serial number, firmware before,
-// phase, progress, time left, result and recovery mark. It only shows rows; the station changes
-// them on the UI thread and says which columns changed.
+// phase, progress, time left, result, recovery mark and the row's own button. It only shows
+// rows; the station changes them on the UI thread and says which columns changed.
 
 #include <QAbstractTableModel>
 #include <vector>
@@ -14,7 +14,7 @@ class StationModel final : public QAbstractTableModel {
     Q_OBJECT
 
   public:
-    enum Column { Port, Serial, FirmwareBefore, Phase, Progress, TimeLeft, Result, Recovery, ColumnCount };
+    enum Column { Port, Serial, FirmwareBefore, Phase, Progress, TimeLeft, Result, Recovery, Action, ColumnCount };
     // The progress column's percent (int, -1 when no bar shows) and label.
     static constexpr int PercentRole = Qt::UserRole + 1;
     static constexpr int LabelRole = Qt::UserRole + 2;
@@ -33,9 +33,12 @@ class StationModel final : public QAbstractTableModel {
     StationRow* Find(int id);
     const StationRow* Find(int id) const;
     int RowOf(int id) const;  // -1 when gone
+    int IdAt(int row) const;  // 0 when there is no such row
     const std::vector<StationRow>& Rows() const { return m_rows; }
     // Columns `first` to `last` of row `id` have changed.
-    void Changed(int id, Column first = Port, Column last = Recovery);
+    void Changed(int id, Column first = Port, Column last = Action);
+    // The label of the button that does `action`; "" for none.
+    static QString ButtonText(RowAction action);
 
   private:
     std::vector<StationRow> m_rows;

@@ -16,6 +16,13 @@ enum class RowState {
 
 enum class RowResult { None, Upgraded, Failed };
 
+// What the row's own button does now.
+enum class RowAction {
+    None,     // running, or its cable is gone (and its radio needs no recovery)
+    Upgrade,  // starts the radio's upgrade
+    Finish,   // the recovery run that finishes the radio an interrupted upgrade left
+};
+
 struct StationRow {
     int id = 0;
     QString device;     // the path opened: /dev/ttyUSB0, a simulated radio's pseudo-terminal
@@ -42,10 +49,17 @@ struct StationRow {
     std::chrono::steady_clock::time_point settleUntil{};
 
     bool Simulated() const { return !scenario.isEmpty(); }
+    // A radio left needing recovery is offered Finish, even while its cable is out (a simulated
+    // one is plugged in again by it); any other offers Upgrade while plugged in. A radio that
+    // runs offers nothing.
+    RowAction Action() const;
     // As the user knows the port: the device, with the cable's stable name where there is one.
     QString PortText() const;
     // "port, phase, result", for screen readers.
     QString AccessibleText() const;
+    // What the row's button does, and for which port ("Upgrade the radio on /dev/ttyUSB0");
+    // its screen-reader name and tool tip.
+    QString ActionText() const;
 };
 
 }  // namespace kestro::station

@@ -17,6 +17,7 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "ui/station/ActionDelegate.h"
 #include "ui/station/ProgressDelegate.h"
 #include "ui/station/StationTexts.h"
 
@@ -26,47 +27,52 @@ namespace {
 
 constexpr const char* kAutoStartKey = "Station/StartWhenPluggedIn";
 
+// The options with the remembered choice to start each radio when it is plugged in.
+StationOptions Remembered(StationOptions options) {
+    options.autoStart = QSettings().value(QString::fromLatin1(kAutoStartKey), false).toBool();
+    return options;
+}
+
 }  // namespace
 
 StationWindow::StationWindow(StationOptions options, QWidget* parent)
-    : QMainWindow(parent), m_station(std::make_unique<Station>(std::move(options))) {
+    : QMainWindow(parent), m_station(std::make_unique<Station>(Remembered(std::move(options)))) {
     setWindowTitle(QString::fromLatin1(stationtexts::kTitle));
 
     m_table = new QTableView;
     m_table->setModel(&m_station->Model());
     m_table->setItemDelegateForColumn(StationModel::Progress, new ProgressDelegate(m_table));
+    auto* actions = new ActionDelegate(m_table);
+    m_table->setItemDelegateForColumn(StationModel::Action, actions);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setTabKeyNavigation(false);
-    m_table->horizontalHeader()->setStretchLastSection(true);
-    for (int column : {StationModel::Port, StationModel::Serial, StationModel::FirmwareBefore, StationModel::TimeLeft}) {
+    for (int column : {StationModel::Port, StationModel::Serial, StationModel::FirmwareBefore, StationModel::TimeLeft,
+                       StationModel::Recovery, StationModel::Action}) {
         m_table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
     }
+    m_table->horizontalHeader()->setSectionResizeMode(StationModel::Result, QHeaderView::Stretch);
     m_table->setColumnWidth(StationModel::Phase, 230);
     m_table->setColumnWidth(StationModel::Progress, 200);
-    m_table->setColumnWidth(StationModel::Result, 170);
     m_table->setAccessibleName(QStringLiteral("Radios"));
     m_table->setAccessibleDescription(
         QStringLiteral("One row per radio port: port, serial number, firmware before, phase, progress, time left, "
-                       "result and whether the radio needs recovery"));
+                       "result, whether the radio needs recovery, and the row's own Upgrade or Finish button "
+                       "(Space or Enter presses it)"));
 
     m_detail = new QPlainTextEdit;
     m_detail->setReadOnly(true);
     m_detail->setAccessibleName(QStringLiteral("Details of the selected radio"));
     m_detail->setPlaceholderText(QStringLiteral("The whole message of the selected radio shows here."));
 
-    m_upgradeButton = new QPushButton(QStringLiteral("&Upgrade"));
-    m_upgradeButton->setToolTip(QStringLiteral("Upgrade the selected radio (Enter)"));
-    m_finishButton = new QPushButton(QStringLiteral("Fi&nish"));
-    m_finishButton->setToolTip(QStringLiteral("Finish the selected radio's interrupted upgrade (Ctrl+R)"));
+    m_upgradeAllButton = new QPushButton(QStringLiteral("Upgrade &all"));
+    m_upgradeAllButton->setToolTip(QStringLiteral("Upgrade every radio that waits (Ctrl+U)"));
     m_autoStart = new QCheckBox(QStringLiteral("Start each radio when &plugged in"));
-    m_autoStart->setChecked(QSettings().value(QString::fromLatin1(kAutoStartKey), false).toBool());
-    m_station->SetAutoStart(m_autoStart->isChecked());
+    m_autoStart->setChecked(m_station->AutoStart());
 
     auto* buttons = new QHBoxLayout;
-    buttons->addWidget(m_upgradeButton);
-    buttons->addWidget(m_finishButton);
+    buttons->addWidget(m_upgradeAllButton);
     buttons->addStretch();
     buttons->addWidget(m_autoStart);
     auto* splitter = new QSplitter(Qt::Vertical);
@@ -85,9 +91,11 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     statusBar()->addPermanentWidget(m_counts);
     BuildMenus();
 
-    connect(m_upgradeButton, &QPushButton::clicked, this, [this] { UpgradeSelected(); });
-    connect(m_finishButton, &QPushButton::clicked, this, [this] { FinishSelected(); });
-    connect(m_table, &QTableView::activated, this, [this] { UpgradeSelected(); });  // Enter, double click
+    connect(m_upgradeAllButton, &QPushButton::clicked, this, [this] { m_station->UpgradeAll(); });
+    // Enter or a double click anywhere on a row, Space on its button, or a click on it.
+    const auto act = [this](const QModelIndex& index) { m_station->Act(m_station->Model().IdAt(index.row())); };
+    connect(m_table, &QTableView::activated, this, act);
+    connect(actions, &ActionDelegate::Pressed, this, act);
     connect(m_autoStart, &QCheckBox::toggled, this, [this](bool on) {
         m_station->SetAutoStart(on);
         QSettings().setValue(QString::fromLatin1(kAutoStartKey), on);
@@ -114,8 +122,10 @@ void StationWindow::BuildMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
     m_upgradeAll = file->addAction(QStringLiteral("Upgrade &all"), this, [this] { m_station->UpgradeAll(); });
     m_upgradeAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_U));
-    m_upgradeSelected = file->addAction(QStringLiteral("&Upgrade selected"), this, [this] { UpgradeSelected(); });
-    m_finish = file->addAction(QStringLiteral("&Finish selected (recovery)"), this, [this] { FinishSelected(); });
+    // Upgrade selected also starts a plain upgrade on a row whose button offers Finish (another
+    // radio may have been plugged into that cable); Finish only where the row offers it.
+    m_upgradeSelected = file->addAction(QStringLiteral("&Upgrade selected"), this, [this] { m_station->Upgrade(SelectedId()); });
+    m_finish = file->addAction(QStringLiteral("&Finish selected (recovery)"), this, [this] { m_station->Act(SelectedId()); });
     m_finish->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
     file->addSeparator();
     QAction* addPort = file->addAction(QStringLiteral("Add &port..."), this, [this] { AddPortByHand(); });
@@ -138,24 +148,12 @@ void StationWindow::BuildMenus() {
 
 int StationWindow::SelectedId() const {
     const QModelIndex current = m_table->selectionModel()->currentIndex();
-    const auto& rows = m_station->Model().Rows();
-    if (!current.isValid() || current.row() >= static_cast<int>(rows.size())) return 0;
-    return rows[static_cast<std::size_t>(current.row())].id;
+    return current.isValid() ? m_station->Model().IdAt(current.row()) : 0;
 }
 
 void StationWindow::Select(int id) {
     const int row = m_station->Model().RowOf(id);
     if (row >= 0) m_table->selectRow(row);
-}
-
-void StationWindow::UpgradeSelected() {
-    if (const int id = SelectedId(); id != 0) m_station->Upgrade(id);
-}
-
-void StationWindow::FinishSelected() {
-    const int id = SelectedId();
-    const StationRow* row = m_station->Model().Find(id);
-    if (row != nullptr && row->needsRecovery) m_station->Upgrade(id, true);
 }
 
 void StationWindow::AddPortByHand() {
@@ -170,10 +168,8 @@ void StationWindow::Refresh() {
     const int id = SelectedId();
     const StationRow* row = m_station->Model().Find(id);
     const bool running = row != nullptr && m_station->Running(id);
-    m_upgradeButton->setEnabled(row != nullptr && !running && row->present);
-    m_upgradeSelected->setEnabled(m_upgradeButton->isEnabled());
-    m_finishButton->setEnabled(row != nullptr && !running && row->needsRecovery);
-    m_finish->setEnabled(m_finishButton->isEnabled());
+    m_upgradeSelected->setEnabled(row != nullptr && !running && row->present);
+    m_finish->setEnabled(row != nullptr && row->Action() == RowAction::Finish);
     m_unplug->setEnabled(row != nullptr && row->Simulated() && row->present);
     QString detail;
     if (row != nullptr) {

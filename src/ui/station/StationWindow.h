@@ -1,8 +1,8 @@
 #pragma once
-// The station's window: the table of radio ports with the selected row's details beneath it,
-// Upgrade all, the selected row's Upgrade and Finish, the choice to start each radio when it is
-// plugged in, the counts since the start, and (with simulated radios) plug and unplug. It only
-// shows the rows and passes commands on; the station does the work.
+// The station's window: the table of radio ports, each row with its own Upgrade or Finish
+// button, the selected row's details beneath it, Upgrade all, the choice to start each radio
+// when it is plugged in, the counts since the start, and (with simulated radios) plug and
+// unplug. It only shows the rows and passes commands on; the station does the work.
 
 #include <QMainWindow>
 #include <memory>
@@ -45,8 +45,6 @@ class StationWindow final : public QMainWindow {
 
   private:
     void BuildMenus();
-    void UpgradeSelected();
-    void FinishSelected();
     void AddPortByHand();
     void Refresh();  // the selected row's details, the buttons and the counts
 
@@ -54,8 +52,7 @@ class StationWindow final : public QMainWindow {
     QTableView* m_table = nullptr;
     QPlainTextEdit* m_detail = nullptr;
     QCheckBox* m_autoStart = nullptr;
-    QPushButton* m_upgradeButton = nullptr;
-    QPushButton* m_finishButton = nullptr;
+    QPushButton* m_upgradeAllButton = nullptr;
     QLabel* m_counts = nullptr;
     QAction* m_upgradeAll = nullptr;
     QAction* m_upgradeSelected = nullptr;
