@@ -162,7 +162,11 @@ bool RadioRun::Prepare() {
 
 void RadioRun::TellOfRememberedRecovery() {
     std::string skipped;
-    const auto records = m_hub->RecordsFor(m_hub->NextRunPort(), &skipped);
+    const RecoveryRecord port = m_hub->NextRunPort();
+    const auto records = m_hub->RecordsFor(port, &skipped);
+    // Records of a port that another run holds belong to that run, which is alive: this run's
+    // open says the port is busy, and nothing is armed from them.
+    if (!records.empty() && CUpgradeHub::HeldElsewhere(port)) return;
     // The radio cannot tell its serial number before its boot swap: the newest record on this
     // port names the radio that a recovery run finishes, and goes once it is finished.
     if (m_settings.recovery && !records.empty()) m_hub->ArmFromRecord(records.back());
@@ -181,7 +185,7 @@ bool RadioRun::Start() {
                            (m_settings.firmware.empty() ? DefaultFirmwarePath() : m_settings.firmware).string());
             return false;
         case StartResult::PortFailed:
-            NotStarted(StartFailure::Port, m_hub->Engine().LastOpenError());
+            NotStarted(StartFailure::Port, m_hub->OpenFailure());
             if (m_failureReason.empty()) m_failureReason = "the port could not be opened";
             return false;
         case StartResult::NoPortThread:

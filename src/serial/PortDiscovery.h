@@ -43,4 +43,15 @@ std::vector<std::string> FindCablePortsIn(const std::filesystem::path& sysfsRoot
 std::string SerialByIdName(const std::string& device,
                            const std::filesystem::path& byIdFolder = "/dev/serial/by-id");
 
+// The stable identity of the USB device behind `device` ("usb 10C4:EA60 serial 0006 interface 0"),
+// the same whatever node name the kernel gives it at the next plug; "" for a port that is no USB
+// device (a UART, a pseudo-terminal), and always on Windows, where the COM number stays with the
+// cable.
+std::string CableIdentityIn(const std::filesystem::path& sysfsRoot, const std::string& device);
+
+// The present devices whose cable has `identity`, sorted. Several cables can share one (their
+// serial strings are often fixed by the maker): callers treat more than one as no answer.
+std::vector<std::string> DevicesWithIdentityIn(const std::filesystem::path& sysfsRoot,
+                                               const std::string& identity);
+
 }  // namespace kestro

@@ -136,10 +136,13 @@ void CDorvikUpgradeKitView::OnInitialUpdate() {
 void CDorvikUpgradeKitView::RestoreRememberedRecovery() {
     std::string note;
     const int port = m_hub.PortForNextRun();
-    const auto here = m_hub.RecordsFor(CUpgradeHub::PortKey(port), &note);
+    const RecoveryRecord next = CUpgradeHub::PortKey(port);
+    const auto here = m_hub.RecordsFor(next, &note);
     if (!note.empty()) emit StatusHint(Latin1(note));
     QString text;
-    if (!here.empty()) {
+    if (!here.empty() && CUpgradeHub::HeldElsewhere(next)) {
+        text = QString::fromLatin1(uitexts::kRecoveryRunInProgress).arg(Latin1(next.Describe()));
+    } else if (!here.empty()) {
         // Only a record of the port that the next Upgrade opens arms it; the newest names the
         // radio most likely on the cable. That record goes once its radio is finished.
         m_hub.ArmFromRecord(here.back());

@@ -92,6 +92,11 @@ inline constexpr const char* kRecoveryElsewhereFixed =
     "An upgrade of %1 did not finish (it stopped between erase and boot swap on %2), so that "
     "radio may have no working firmware.\n\nThe next Upgrade opens %3. To finish that radio, "
     "choose %4 in System Setup (Ctrl+T) and choose Upgrade.";
+// Records of the port the next Upgrade opens while another run holds that port; %1 the port.
+inline constexpr const char* kRecoveryRunInProgress =
+    "A run is in progress on %1: another Kestro Upgrade Kit (or another program) holds that port. "
+    "Its recovery records belong to that run, so this window does not take them over; the next "
+    "Upgrade checks the radio as usual.";
 inline constexpr const char* kCableOnPort = "the programming cable on %1";
 inline constexpr const char* kNoCableFound = "no programming cable now";
 inline constexpr const char* kRecoveryRememberedTitle = "Kestro Upgrade Kit";

@@ -10,6 +10,7 @@
 #include "platform/DurableFile.h"
 #include "platform/LocalTime.h"
 #include "platform/Paths.h"
+#include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
 
 namespace kestro {
@@ -134,6 +135,24 @@ bool DeviceGone(const RecoveryRecord& record) {
     return !std::filesystem::exists(record.device, ec);
 }
 
+// A device path by its canonical name, so that a link to a device (/dev/serial/by-id/..., a
+// pseudo-terminal's alias) and a relative path name the device itself; other names (COM5, a
+// Windows device) as they are.
+std::string Canonical(const std::string& device) {
+    if (device.empty() || device.find('/') == std::string::npos) return device;
+    std::error_code ec;
+    const auto path = std::filesystem::weakly_canonical(std::filesystem::absolute(device, ec), ec);
+    return ec ? device : path.string();
+}
+
+// The one present device of the record's cable, when its own device is gone; "" when none or
+// several (cables of one kind often share their serial string).
+std::string MovedTo(const RecoveryRecord& record) {
+    if (record.cable.empty() || !DeviceGone(record)) return {};
+    const auto devices = DevicesWithIdentityIn(DefaultSysfsRoot(), record.cable);
+    return devices.size() == 1 && devices.front() != record.device ? devices.front() : std::string{};
+}
+
 void AddNote(std::string* note, const std::string& text) {
     // One line at most, however many files are odd.
     if (note != nullptr && note->empty()) *note = text;
@@ -142,9 +161,10 @@ void AddNote(std::string* note, const std::string& text) {
 }  // namespace
 
 std::string RecoveryRecord::Describe() const {
-    if (portName.empty()) return device;
+    const std::string moved = movedTo.empty() ? std::string{} : ", now " + movedTo;
+    if (portName.empty()) return movedTo.empty() ? device : device + " (now " + movedTo + ")";
     if (device.empty() || device == portName) return portName;
-    return portName + " (" + device + ")";
+    return portName + " (" + device + moved + ")";
 }
 
 std::string RecoveryRecord::SinceText() const {
@@ -174,13 +194,26 @@ std::string RecoveryRecord::RadioText() const {
            Describe();
 }
 
-bool RecoveryRecord::OnPort(const std::string& otherPortName, const std::string& otherDevice) const {
-    if (!device.empty() && !otherDevice.empty()) return device == otherDevice;
-    return !otherPortName.empty() && portName == otherPortName;
+bool RecoveryRecord::OnPort(const RecoveryRecord& port) const {
+    if (!device.empty() && !port.device.empty()) {
+        if (device == port.device || Canonical(device) == Canonical(port.device)) return true;
+        // The same cable under a new name: only while its old device is gone, since two cables
+        // present at once may share an identity.
+        return !cable.empty() && cable == port.cable && DeviceGone(*this);
+    }
+    return !port.portName.empty() && portName == port.portName;
 }
 
 bool RecoveryRecord::SameRadio(const RecoveryRecord& other) const {
-    return OnPort(other.portName, other.device) && serial == other.serial;
+    return OnPort(other) && serial == other.serial;
+}
+
+RecoveryRecord PortRecord(std::string portName, const std::string& device) {
+    RecoveryRecord port;
+    port.portName = std::move(portName);
+    port.device = Canonical(device);
+    if (!port.device.empty()) port.cable = CableIdentityIn(DefaultSysfsRoot(), port.device);
+    return port;
 }
 
 std::string FormatRecoveryRecord(const RecoveryRecord& record) {
@@ -195,6 +228,7 @@ std::string FormatRecoveryRecord(const RecoveryRecord& record) {
     out << kMagic << '\n'
         << "port=" << value(record.portName) << '\n'
         << "device=" << value(record.device) << '\n'
+        << "cable=" << value(record.cable) << '\n'
         << "serial=" << value(record.ShownSerial()) << '\n'
         << "serial-hex=" << Hex(record.serial) << '\n'
         << "firmware=" << value(record.firmware) << '\n'
@@ -219,6 +253,8 @@ std::optional<RecoveryRecord> ParseRecoveryRecord(const std::string& text) {
             record.portName = std::move(value);
         } else if (key == "device") {
             record.device = std::move(value);
+        } else if (key == "cable") {
+            record.cable = std::move(value);
         } else if (key == "serial") {
             record.serial = std::move(value);  // records of earlier kits carry only this
         } else if (key == "serial-hex") {
@@ -325,7 +361,8 @@ std::vector<RecoveryRecord> CRecoveryRecords::All(std::string* note) const {
             AddNote(note, ignored + "it is damaged or not the kit's");
             continue;
         }
-        if (DeviceGone(*record)) {
+        record->movedTo = MovedTo(*record);
+        if (record->movedTo.empty() && DeviceGone(*record)) {
             AddNote(note, ignored + record->device + " is not present");
             continue;
         }
@@ -336,12 +373,10 @@ std::vector<RecoveryRecord> CRecoveryRecords::All(std::string* note) const {
     return records;
 }
 
-std::vector<RecoveryRecord> CRecoveryRecords::ForPort(const std::string& portName,
-                                                      const std::string& device,
-                                                      std::string* note) const {
+std::vector<RecoveryRecord> CRecoveryRecords::ForPort(const RecoveryRecord& port, std::string* note) const {
     std::vector<RecoveryRecord> found;
     for (auto& record : All(note)) {
-        if (record.OnPort(portName, device)) found.push_back(std::move(record));
+        if (record.OnPort(port)) found.push_back(std::move(record));
     }
     return found;
 }

@@ -16,18 +16,24 @@ namespace kestro {
 
 struct RecoveryRecord {
     std::string portName;  // "COM33": how the settings and the command line name the port
-    std::string device;    // the device opened ("/dev/ttyUSB0"); may be empty
+    std::string device;    // the device opened, by its canonical path ("/dev/ttyUSB0"); may be empty
     std::string serial;    // the radio's serial number, its bytes exactly as read; empty: unknown
     std::string firmware;  // the firmware file the run wrote; may be empty
     std::time_t since = 0; // when the erase was about to go out
     // Not empty for a record file that was torn (empty or cut short): why it cannot be read.
     // Its port comes from the file's name; its serial number is not known.
     std::string damage;
+    std::string cable;     // the cable's stable identity (CableIdentityIn); "" where it has none
+    // Not kept in the file: the device that the record's cable has now, when it came back under
+    // another name than `device` (ttyUSB0 re-plugged as ttyUSB1).
+    std::string movedTo;
 
     bool Damaged() const { return !damage.empty(); }
-    // The port as the command line takes it: the device path where there is one.
-    std::string PortArgument() const { return device.empty() ? portName : device; }
-    // "COM33 (/dev/ttyUSB0)", or the port name alone (the device alone when no name is known).
+    // The port as the command line takes it: the device path where there is one (the one the
+    // cable has now, when it moved).
+    std::string PortArgument() const { return !movedTo.empty() ? movedTo : device.empty() ? portName : device; }
+    // "COM33 (/dev/ttyUSB0)", or the port name alone (the device alone when no name is known);
+    // "..., now /dev/ttyUSB1" when the cable moved.
     std::string Describe() const;
     // "2026-12-09 19:30" in local time.
     std::string SinceText() const;
@@ -35,8 +41,10 @@ struct RecoveryRecord {
     std::string ShownSerial() const;
     // "the radio KS24001735 on COM33 (/dev/ttyUSB0)", or "the radio on ..." when not known.
     std::string RadioText() const;
-    // Whether this record is for the port named so (by device when both have one, else by name).
-    bool OnPort(const std::string& otherPortName, const std::string& otherDevice) const;
+    // Whether this record is for `port` (a record with no serial number, as the hub names a
+    // port): the same device under any of its names when both name one, else the same port
+    // name; or the same cable, come back under another device name.
+    bool OnPort(const RecoveryRecord& port) const;
     // Whether two records are kept in the same file: the same port and the same radio.
     bool SameRadio(const RecoveryRecord& other) const;
 };
@@ -69,9 +77,8 @@ public:
     // are foreign, too large, not regular files or unreadable are skipped, and `note` (when given)
     // gets one line that says so; so are records of devices that are no longer present.
     std::vector<RecoveryRecord> All(std::string* note = nullptr) const;
-    // The records of one port, oldest first.
-    std::vector<RecoveryRecord> ForPort(const std::string& portName, const std::string& device,
-                                        std::string* note = nullptr) const;
+    // The records of one port (see RecoveryRecord::OnPort), oldest first.
+    std::vector<RecoveryRecord> ForPort(const RecoveryRecord& port, std::string* note = nullptr) const;
 
     // The file that holds the record of a radio.
     std::filesystem::path FileFor(const RecoveryRecord& record) const;
@@ -83,6 +90,10 @@ private:
 // Parses the text of a record file; nullopt for anything that is not a whole record of this kit.
 std::optional<RecoveryRecord> ParseRecoveryRecord(const std::string& text);
 std::string FormatRecoveryRecord(const RecoveryRecord& record);
+
+// A port as records name it: `device` by its canonical path and its cable's identity, under
+// `portName`.
+RecoveryRecord PortRecord(std::string portName, const std::string& device);
 
 // The folder for records: the log's default folder, whatever log file a front end was told to use.
 std::filesystem::path DefaultRecoveryFolder();

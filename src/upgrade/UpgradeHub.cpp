@@ -1,10 +1,12 @@
 #include "upgrade/UpgradeHub.h"
 
+#include <cstdlib>
 #include <system_error>
 
 #include "platform/Paths.h"
 #include "platform/RealClock.h"
 #include "serial/PortNames.h"
+#include "serial/PortProbe.h"
 #include "upgrade/PortSetting.h"
 #include "upgrade/Texts.h"
 
@@ -51,6 +53,10 @@ StartResult CUpgradeHub::OnUpgrade() {
         std::lock_guard lock(m_recordLock);
         m_runRecord.reset();
     }
+    {
+        std::lock_guard lock(m_messageLock);
+        m_openFailure.clear();
+    }
 
     const StatusTextSink status = [this](const std::string& text) { SetStatus(text); };
     if (m_options.firmwarePath.empty()) {
@@ -65,14 +71,35 @@ StartResult CUpgradeHub::OnUpgrade() {
     m_link.m_hReplyEvent = std::make_unique<ManualResetEvent>();
     m_stopEvent.Reset();
 
+    // A recovery run finishes the radio on one cable. Another cable found in its place would
+    // take the recovery's requests to a radio that needs none, and the record of the one that
+    // does could go with them: a recovery run opens its own port or none.
+    const bool recovery = m_recoveryMode.load() == 1;
+    m_port.SetCableFallback(m_options.cableFallback && !recovery);
     IPortOwner* owner = m_options.portOwner != nullptr ? m_options.portOwner : this;
     const bool opened = m_options.port ? m_engine->OpenTarget(owner, *m_options.port)
                                        : m_engine->OpenPort(owner, PortNumberFromSettings(m_settings, &m_portSetting));
     if (!opened) {
+        std::string detail = m_engine->LastOpenError();
+        if (const auto armed = ArmedRecord(); recovery && armed) {
+            detail += (detail.empty() ? "" : "; ") + std::string("the recovery run is for ") + armed->RadioText() +
+                      ", so no other cable is tried, and its record stays";
+        }
+        {
+            std::lock_guard lock(m_messageLock);
+            m_openFailure = detail;
+        }
         SetStatus(texts::kCheckConnection);
-        m_reporter.MessageBoxWithDetail(texts::kNoDeviceDetected, TitleKind::Kit,
-                                        Icon::Information, m_engine->LastOpenError());
+        m_reporter.MessageBoxWithDetail(texts::kNoDeviceDetected, TitleKind::Kit, Icon::Information, detail);
         return StartResult::PortFailed;
+    }
+    if (recovery && !ArmedRecord()) {
+        // Forced without a record: the radio it finishes is the one most recently recorded on
+        // the cable it opened, whose record then goes with it.
+        if (const auto here = RecordsFor(CurrentPort()); !here.empty()) {
+            std::lock_guard lock(m_recordLock);
+            m_armedRecord = here.back();
+        }
     }
     if (!m_engine->StartPortThread()) {
         // Nothing serves the port: release it, so that the next attempt can open it again.
@@ -152,28 +179,16 @@ void CUpgradeHub::SetRecoveryMode(bool armed) {
 }
 
 RecoveryRecord CUpgradeHub::PortKey(int number) {
-    RecoveryRecord port;
-    if (number < 1) return port;
-    port.portName = PortName(number);
+    if (number < 1) return {};
     // A device path names the port for the command line; the Windows device namespace does not.
-    if (auto device = DevicePathForPort(number); device && !device->empty() && device->front() == '/') {
-        port.device = *device;
-    }
-    return port;
+    const auto device = DevicePathForPort(number);
+    const bool path = device && !device->empty() && device->front() == '/';
+    return PortRecord(PortName(number), path ? *device : std::string{});
 }
 
-namespace {
-
-// A target that names its device: the record names that device, under its COM number where it
-// has one, else under the name the user gave.
-RecoveryRecord TargetKey(const PortTarget& target) {
-    RecoveryRecord port;
-    port.portName = target.number > 0 ? PortName(target.number) : target.name;
-    port.device = target.device;
-    return port;
+RecoveryRecord CUpgradeHub::TargetKey(const PortTarget& target) {
+    return PortRecord(target.number > 0 ? PortName(target.number) : target.name, target.device);
 }
-
-}  // namespace
 
 RecoveryRecord CUpgradeHub::CurrentPort() const {
     if (m_options.port && !m_options.port->device.empty() && m_engine->PortNumber() == m_options.port->number) {
@@ -194,7 +209,17 @@ std::vector<RecoveryRecord> CUpgradeHub::RecordsFor(const RecoveryRecord& port, 
         m_recoveryRecords.All(note);  // only for the note about odd files
         return {};
     }
-    return m_recoveryRecords.ForPort(port.portName, port.device, note);
+    return m_recoveryRecords.ForPort(port, note);
+}
+
+bool CUpgradeHub::HeldElsewhere(const RecoveryRecord& port) {
+    if (!port.device.empty()) return PortHeldElsewhere(port.device);
+    // A Windows port is known by its COM name alone.
+    if (port.portName.size() > 3 && port.portName.compare(0, 3, "COM") == 0) {
+        const auto device = DevicePathForPort(std::atoi(port.portName.c_str() + 3));
+        return device && PortHeldElsewhere(*device);
+    }
+    return false;
 }
 
 int CUpgradeHub::PortForNextRun() const {
@@ -240,10 +265,18 @@ void CUpgradeHub::RadioLeftNeedingRecovery() {
 }
 
 void CUpgradeHub::ForgetRecoveryRecords() {
+    const RecoveryRecord opened = CurrentPort();
     std::lock_guard lock(m_recordLock);
     if (m_runRecord) m_recoveryRecords.Clear(*m_runRecord);
-    if (m_armedRecord) m_recoveryRecords.Clear(*m_armedRecord);
+    // The record that armed the run names a radio on one port: only a run on that port has
+    // reached that radio.
+    if (m_armedRecord && m_armedRecord->OnPort(opened)) m_recoveryRecords.Clear(*m_armedRecord);
     m_runRecord.reset();
+}
+
+std::string CUpgradeHub::OpenFailure() const {
+    std::lock_guard lock(m_messageLock);
+    return m_openFailure;
 }
 
 void CUpgradeHub::NoteOutcome(RunOutcome outcome, const std::string& message) {

@@ -106,6 +106,9 @@ public:
     RunOutcome LastOutcome() const { return m_lastOutcome.load(); }
     // The text of the last failure message, for front ends that summarise a run.
     std::string LastMessage() const;
+    // Why the last Upgrade could not open its port (the detail beneath "No device detected"),
+    // or "" when it did.
+    std::string OpenFailure() const;
 
     const CCommFile& CommFile() const { return m_commFile; }
     CCommFile& CommFile() { return m_commFile; }
@@ -132,11 +135,17 @@ public:
     // The port of the current run, as a recovery record names it (serial number left empty).
     RecoveryRecord CurrentPort() const;
     static RecoveryRecord PortKey(int portNumber);
+    // A target that names its device: the record names that device, under its COM number where
+    // it has one, else under the name the user gave.
+    static RecoveryRecord TargetKey(const PortTarget& target);
     // The port the next run opens, as a recovery record names it; empty when it is the cable
     // found automatically and none is found now.
     RecoveryRecord NextRunPort() const;
     // The records of a port, oldest first. `note` gets at most one line about files skipped.
     std::vector<RecoveryRecord> RecordsFor(const RecoveryRecord& port, std::string* note = nullptr) const;
+    // Whether another run holds `port` open now (another kit, or another program): its records
+    // then belong to a run that is alive, not to an interrupted one.
+    static bool HeldElsewhere(const RecoveryRecord& port);
     // The port the next run opens: the stored port, or the cable's port that automatic
     // detection finds now (0 when it finds none).
     int PortForNextRun() const;
@@ -189,6 +198,7 @@ private:
     std::optional<RecoveryRecord> m_armedRecord;  // m_recordLock
     std::optional<RecoveryRecord> m_runRecord;    // written before this run's erase; m_recordLock
     std::string m_lastMessage;
+    std::string m_openFailure;  // m_messageLock
 };
 
 // The worker procedure: one run from the start gate to its end sequence.

@@ -356,8 +356,8 @@ class UpgradeWindowTest : public QObject {
         const CRecoveryRecords records(folder.toStdString());
         const std::string otherDevice = m_dir.filePath(QStringLiteral("ttyOther")).toStdString();
         QFile(QString::fromStdString(otherDevice)).open(QIODevice::WriteOnly);
-        const RecoveryRecord mine{PortName(kPort), m_radio->SlavePath(), "KS1", "", 1, {}};
-        const RecoveryRecord other{"COM98", otherDevice, "KS2", "", 2, {}};
+        const RecoveryRecord mine{PortName(kPort), m_radio->SlavePath(), "KS1", "", 1, {}, {}, {}};
+        const RecoveryRecord other{"COM98", otherDevice, "KS2", "", 2, {}, {}, {}};
         QVERIFY(records.Mark(mine) && records.Mark(other));
         std::filesystem::resize_file(records.FileFor(mine), 0);
 

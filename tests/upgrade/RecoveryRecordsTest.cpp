@@ -31,27 +31,27 @@ TEST(RecoveryRecords, EachRadioOnAPortKeepsItsOwnRecord) {
     const std::string present = PresentDevice(dir);
     const CRecoveryRecords records(dir.path() / "state");
     const std::string odd("KS2\n4,\"x\0\xFF", 10);
-    RecoveryRecord first{"COM97", present, odd, "/fw/a.pvx", 1765300000, {}};
-    RecoveryRecord second{"COM97", present, "KS24001736", "", 1765300100, {}};
+    RecoveryRecord first{"COM97", present, odd, "/fw/a.pvx", 1765300000, {}, {}, {}};
+    RecoveryRecord second{"COM97", present, "KS24001736", "", 1765300100, {}, {}, {}};
     std::string error;
     ASSERT_TRUE(records.Mark(first, error)) << error;
     ASSERT_TRUE(records.Mark(first, error)) << error;  // marking again replaces the record
     ASSERT_TRUE(records.Mark(second, error)) << error;
-    ASSERT_TRUE(records.Mark({"COM4", "", "", "", 1, {}}, error)) << error;
+    ASSERT_TRUE(records.Mark({"COM4", "", "", "", 1, {}, {}, {}}, error)) << error;
 
-    auto here = records.ForPort("COM5", present);  // by device
+    auto here = records.ForPort(PortRecord("COM5", present));  // by device
     ASSERT_EQ(here.size(), 2U);
     EXPECT_EQ(here[0].serial, odd);
     EXPECT_EQ(here[0].firmware, "/fw/a.pvx");
     EXPECT_EQ(here[0].since, 1765300000);
     EXPECT_EQ(here[0].ShownSerial(), "KS2\\x0A4,\"x\\x00\\xFF");
     EXPECT_EQ(here[1].serial, "KS24001736");
-    EXPECT_TRUE(records.ForPort("COM97", "/dev/ttyUSB3").empty());  // another device
-    EXPECT_EQ(records.ForPort("COM97", "").size(), 2U);            // the name alone
-    EXPECT_EQ(records.ForPort("COM4", "").at(0).PortArgument(), "COM4");
+    EXPECT_TRUE(records.ForPort(PortRecord("COM97", "/dev/ttyUSB3")).empty());  // another device
+    EXPECT_EQ(records.ForPort(PortRecord("COM97", "")).size(), 2U);            // the name alone
+    EXPECT_EQ(records.ForPort(PortRecord("COM4", "")).at(0).PortArgument(), "COM4");
 
     records.Clear(first);
-    here = records.ForPort("COM97", present);
+    here = records.ForPort(PortRecord("COM97", present));
     ASSERT_EQ(here.size(), 1U);
     EXPECT_EQ(here[0].serial, "KS24001736");
     EXPECT_EQ(FilesIn(records.Folder()), 2U);  // no temporary file is left beside the records
@@ -59,7 +59,7 @@ TEST(RecoveryRecords, EachRadioOnAPortKeepsItsOwnRecord) {
     // A record of an earlier kit, with its serial number as text only, still reads.
     std::ofstream(records.Folder() / "recovery-COM6.state", std::ios::binary)
         << "kestro-upgrade-kit recovery record 1\nport=COM6\ndevice=\nserial=KS9\nsince=7\n";
-    EXPECT_EQ(records.ForPort("COM6", "").at(0).serial, "KS9");
+    EXPECT_EQ(records.ForPort(PortRecord("COM6", "")).at(0).serial, "KS9");
 }
 
 // A record cut short by a crash after its rename still names its port and radio (from its file
@@ -70,8 +70,8 @@ TEST(RecoveryRecords, TornRecordsAreReportedAndForeignFilesSkipped) {
     const std::string present = PresentDevice(dir);
     const auto folder = dir.path() / "state";
     const CRecoveryRecords records(folder);
-    const RecoveryRecord empty{"COM33", present, "KS1", "", 5, {}};
-    const RecoveryRecord cut{"COM34", "", "", "", 6, {}};
+    const RecoveryRecord empty{"COM33", present, "KS1", "", 5, {}, {}, {}};
+    const RecoveryRecord cut{"COM34", "", "", "", 6, {}, {}, {}};
     ASSERT_TRUE(records.Mark(empty));
     ASSERT_TRUE(records.Mark(cut));
     std::filesystem::resize_file(records.FileFor(empty), 0);
@@ -92,17 +92,17 @@ TEST(RecoveryRecords, TornRecordsAreReportedAndForeignFilesSkipped) {
     const auto all = records.All(&note);
     ASSERT_EQ(all.size(), 2U);
     for (const auto& record : all) EXPECT_TRUE(record.Damaged()) << record.Describe();
-    const auto torn = records.ForPort("COM33", present);
+    const auto torn = records.ForPort(PortRecord("COM33", present));
     ASSERT_EQ(torn.size(), 1U);
     EXPECT_EQ(torn[0].device, present);
     EXPECT_EQ(torn[0].serial, "KS1");
     EXPECT_EQ(torn[0].damage, "the record is empty");
-    EXPECT_EQ(records.ForPort("COM34", "").at(0).damage, "the record is cut short");
+    EXPECT_EQ(records.ForPort(PortRecord("COM34", "")).at(0).damage, "the record is cut short");
     EXPECT_NE(note.find("ignoring the recovery record"), std::string::npos);
     EXPECT_EQ(note.find('\n'), std::string::npos);
 
     records.Clear(torn[0]);  // a finished radio takes its torn record with it
-    EXPECT_TRUE(records.ForPort("COM33", present).empty());
+    EXPECT_TRUE(records.ForPort(PortRecord("COM33", present)).empty());
 
     EXPECT_TRUE(CRecoveryRecords{}.All().empty());  // no folder: no records, nothing written
 }
@@ -116,7 +116,7 @@ TEST(RecoveryRecords, AnUnwritableFolderIsNamed) {
     std::string probeError;
     std::string markError;
     EXPECT_FALSE(records.CanWrite(probeError));
-    EXPECT_FALSE(records.Mark({"COM1", "", "", "", 1, {}}, markError));
+    EXPECT_FALSE(records.Mark({"COM1", "", "", "", 1, {}, {}, {}}, markError));
     for (const std::string& error : {probeError, markError}) {
         EXPECT_NE(error.find(records.Folder().string()), std::string::npos) << error;
     }

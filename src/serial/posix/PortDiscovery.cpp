@@ -6,6 +6,7 @@
 #include "serial/PortDiscovery.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
@@ -130,6 +131,19 @@ bool IsCableInstance(const UsbLocation& usb, const char* instanceId) {
     return true;
 }
 
+std::string IdentityOf(const UsbLocation& usb) {
+    const auto vendor = ReadNumber(usb.device / "idVendor", 16);
+    const auto product = ReadNumber(usb.device / "idProduct", 16);
+    const auto serial = ReadAttribute(usb.device / "serial");
+    if (!vendor || !product || !serial || serial->empty()) return {};  // nothing stable to know it by
+    const auto interface =
+        usb.interface.empty() ? std::optional<unsigned long>(0) : ReadNumber(usb.interface / "bInterfaceNumber", 16);
+    char text[160];
+    std::snprintf(text, sizeof text, "usb %04lX:%04lX serial %s interface %lu", *vendor, *product,
+                  serial->substr(0, 64).c_str(), interface.value_or(0));
+    return text;
+}
+
 }  // namespace
 
 fs::path DefaultSysfsRoot() {
@@ -203,6 +217,33 @@ std::vector<std::string> FindCablePortsIn(const fs::path& sysfsRoot) {
         const fs::path folder = sysfsRoot / "class" / "tty" / name;
         const auto usb = FindUsbAncestor(folder);
         if (usb && IsCableInstance(*usb, nullptr)) devices.push_back(DeviceNodeOf(folder, name));
+    }
+    std::sort(devices.begin(), devices.end());
+    devices.erase(std::unique(devices.begin(), devices.end()), devices.end());
+    return devices;
+}
+
+std::string CableIdentityIn(const fs::path& sysfsRoot, const std::string& device) {
+    std::error_code ec;
+    const fs::path wanted = fs::weakly_canonical(device, ec);
+    for (const std::string& name : DeviceBackedTtys(sysfsRoot)) {
+        const fs::path folder = sysfsRoot / "class" / "tty" / name;
+        const std::string node = DeviceNodeOf(folder, name);
+        std::error_code nodeError;
+        if (node != device && (ec || fs::weakly_canonical(node, nodeError) != wanted)) continue;
+        const auto usb = FindUsbAncestor(folder);
+        return usb ? IdentityOf(*usb) : std::string{};
+    }
+    return {};
+}
+
+std::vector<std::string> DevicesWithIdentityIn(const fs::path& sysfsRoot, const std::string& identity) {
+    std::vector<std::string> devices;
+    if (identity.empty()) return devices;
+    for (const std::string& name : DeviceBackedTtys(sysfsRoot)) {
+        const fs::path folder = sysfsRoot / "class" / "tty" / name;
+        const auto usb = FindUsbAncestor(folder);
+        if (usb && IdentityOf(*usb) == identity) devices.push_back(DeviceNodeOf(folder, name));
     }
     std::sort(devices.begin(), devices.end());
     devices.erase(std::unique(devices.begin(), devices.end()), devices.end());

@@ -47,4 +47,8 @@ std::vector<std::string> FindCablePortsIn(const std::filesystem::path& /*sysfsRo
 
 std::string SerialByIdName(const std::string&, const std::filesystem::path&) { return {}; }
 
+std::string CableIdentityIn(const std::filesystem::path&, const std::string&) { return {}; }
+
+std::vector<std::string> DevicesWithIdentityIn(const std::filesystem::path&, const std::string&) { return {}; }
+
 }  // namespace kestro

@@ -2,6 +2,11 @@
 
 namespace kestro::station {
 
+std::string RememberedText(const std::vector<RecoveryRecord>& records) {
+    return "An upgrade of " + DescribeRadios(records) + " on this port stopped between erase and boot swap (the last on " +
+           records.back().SinceText() + "): Finish completes it.";
+}
+
 std::optional<PendingProgress> RowObserver::TakeProgress() {
     std::lock_guard lock(m_lock);
     return std::exchange(m_progress, std::nullopt);
@@ -36,10 +41,7 @@ void RowObserver::Guide(Guidance kind, const std::string& text) {
 void RowObserver::RememberedRecovery(const std::vector<RecoveryRecord>& records, const std::string& skipped) {
     RowReport report{RowReport::Kind::Records};
     report.flag = !records.empty();
-    if (!records.empty()) {
-        report.text = "An upgrade of " + DescribeRadios(records) + " on this port stopped between erase and boot "
-                      "swap (the last on " + records.back().SinceText() + "): Finish completes it.";
-    }
+    if (!records.empty()) report.text = RememberedText(records);
     if (!skipped.empty()) report.text += (report.text.empty() ? "" : "\n") + skipped;
     Post(std::move(report));
 }

@@ -33,6 +33,10 @@ struct PendingProgress {
     std::chrono::steady_clock::time_point at;
 };
 
+// What a row's notes say of the records of its port: the radios that earlier runs left without
+// firmware there, and that Finish completes them.
+std::string RememberedText(const std::vector<RecoveryRecord>& records);
+
 class RowObserver final : public IRunObserver {
   public:
     using Apply = std::function<void(int id, const RowReport& report)>;

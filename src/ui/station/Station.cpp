@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "runcore/PortRecords.h"
 #include "runcore/TimeLeft.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
@@ -21,6 +22,15 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kTick = 50ms;
 
 QString Q(const std::string& text) { return QString::fromStdString(text); }
+
+void AddNote(StationRow& row, const QString& note) {
+    row.notes += (row.notes.isEmpty() ? QString() : QStringLiteral("\n")) + note;
+}
+
+// A note that says what the row's records say: once, however often they are read.
+void AddNoteOnce(StationRow& row, const QString& note) {
+    if (!row.notes.contains(note)) AddNote(row, note);
+}
 
 }  // namespace
 
@@ -72,8 +82,23 @@ int Station::AddRow(StationRow row, std::shared_ptr<SimulatedLine> line) {
     entry.line = std::move(line);
     entry.observer = std::make_unique<RowObserver>(id, m_bridge,
                                                    [this](int rowId, const RowReport& report) { Apply(rowId, report); });
-    CableArrived(*m_model.Find(id));
+    StationRow& added = *m_model.Find(id);
+    ReadRecords(added);
+    CableArrived(added);
     return id;
+}
+
+void Station::ReadRecords(StationRow& row) {
+    if (row.Simulated() || Running(row.id)) return;  // simulated radios leave no records
+    const std::string device = row.device.toStdString();
+    const PortRecords found = RecordsOfPort(PortTarget{PortNumberForDevice(device).value_or(0), device, device});
+    if (found.heldElsewhere) {
+        AddNoteOnce(row, QStringLiteral("A run in another kit holds this port now: the recovery records of this port are that run's."));
+        return;
+    }
+    if (found.records.empty()) return;
+    row.needsRecovery = true;
+    AddNoteOnce(row, Q(RememberedText(found.records)));
 }
 
 void Station::RemoveRow(int id) {
@@ -123,6 +148,7 @@ void Station::Scan() {
             // The next radio on this cable: a new run, unless the last radio still needs its
             // recovery, which the user starts with Finish.
             StationRow& row = *m_model.Find(it->id);
+            ReadRecords(row);
             if (row.state == RowState::Ended && !row.needsRecovery) {
                 row.state = RowState::Idle;
                 row.result = RowResult::None;
@@ -342,24 +368,19 @@ void Station::Apply(int id, const RowReport& report) {
         case RowReport::Kind::Message:
             row->message = Q(report.text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
             break;
-        case RowReport::Kind::Note:
-            row->notes += (row->notes.isEmpty() ? QString() : QStringLiteral("\n")) + Q(report.text);
-            break;
+        case RowReport::Kind::Note: AddNote(*row, Q(report.text)); break;
         case RowReport::Kind::Guide:
             if (report.guidance == Guidance::RadioMayHaveNoFirmware) {
                 row->needsRecovery = true;
-                row->notes += (row->notes.isEmpty() ? QString() : QStringLiteral("\n")) +
-                              QStringLiteral("The radio may now have no working firmware: Finish completes it.");
+                AddNote(*row, QStringLiteral("The radio may now have no working firmware: Finish completes it."));
             } else {
                 if (report.guidance == Guidance::NoRecoveryNeeded) row->needsRecovery = false;
-                row->notes += (row->notes.isEmpty() ? QString() : QStringLiteral("\n")) + Q(report.text);
+                AddNote(*row, Q(report.text));
             }
             break;
         case RowReport::Kind::Records:
             if (report.flag) row->needsRecovery = true;
-            if (!report.text.empty()) {
-                row->notes += (row->notes.isEmpty() ? QString() : QStringLiteral("\n")) + Q(report.text);
-            }
+            if (!report.text.empty()) AddNoteOnce(*row, Q(report.text));
             break;
         case RowReport::Kind::Ended: Ended(*row, it->second, report.summary); break;
     }
@@ -375,6 +396,7 @@ void Station::Ended(StationRow& row, Entry& entry, const RadioSummary& summary) 
     if (!summary.serial.empty()) row.serial = Q(summary.serial);
     if (!summary.firmwareBefore.empty()) row.firmwareBefore = Q(summary.firmwareBefore);
     row.needsRecovery = summary.needsRecovery;
+    if (!row.needsRecovery) ReadRecords(row);
     row.resultText = Q(summary.result);
     const bool upgraded = summary.outcome == "completed";
     row.result = upgraded ? RowResult::Upgraded : RowResult::Failed;

@@ -99,6 +99,10 @@ class Station final : public QObject {
     void RemoveRow(int id);
     void CableArrived(StationRow& row);
     void CableGone(int id);
+    // What the recovery records say of a real port's row that is not running: a radio an earlier
+    // run left without firmware there keeps the row needing recovery until that radio is
+    // finished, whatever plain runs end on the cable meanwhile.
+    void ReadRecords(StationRow& row);
     void Apply(int id, const RowReport& report);
     void Ended(StationRow& row, Entry& entry, const RadioSummary& summary);
     // Plugged in, and neither started nor ended: what Upgrade all starts.

@@ -1,0 +1,19 @@
+// A COM port opened by another program refuses a second opener with ERROR_ACCESS_DENIED: the
+// port is held. The probe closes its handle at once and changes nothing on the line.
+
+#include "serial/PortProbe.h"
+
+#include <windows.h>
+
+namespace kestro {
+
+bool PortHeldElsewhere(const std::string& device) {
+    if (device.empty()) return false;
+    const HANDLE port = ::CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OVERLAPPED, nullptr);
+    if (port == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_ACCESS_DENIED;
+    ::CloseHandle(port);
+    return false;
+}
+
+}  // namespace kestro
