@@ -6,6 +6,8 @@
 #include <fstream>
 
 #include "UpgradeTestSupport.h"
+#include "serial/FakeSysfs.h"
+#include "serial/PortDiscovery.h"
 #include "upgrade/RecoveryRecords.h"
 
 namespace kestro {
@@ -121,6 +123,57 @@ TEST(RecoveryRecords, AnUnwritableFolderIsNamed) {
         EXPECT_NE(error.find(records.Folder().string()), std::string::npos) << error;
     }
 }
+
+#ifndef _WIN32
+// A port is known again under any name of its device (a link, a relative path), and a cable that
+// comes back under a new device name by its identity: only while its old device is gone, and only
+// when exactly one present cable has that identity (cables of one kind often share a serial string).
+TEST(RecoveryRecords, ARecordFollowsItsDeviceUnderAnyNameAndItsCableUnderANewOne) {
+    test::TempDir dir;
+    const std::string present = PresentDevice(dir);
+    const auto link = dir.path() / "usb-cable-if00";
+    std::filesystem::create_symlink(present, link);
+    const CRecoveryRecords records(dir.path() / "state");
+    RecoveryRecord byLink = PortRecord("COM97", link.string());
+    EXPECT_EQ(byLink.device, present);
+    byLink.serial = "KSA";
+    byLink.since = 1;
+    ASSERT_TRUE(records.Mark(byLink));
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    const RecoveryRecord relative = PortRecord("", "./ttyKestro0");
+    std::filesystem::current_path(cwd);
+    for (const RecoveryRecord& port : {PortRecord("", present), PortRecord("", link.string()), relative}) {
+        const auto found = records.ForPort(port);
+        ASSERT_EQ(found.size(), 1U) << port.device;
+        EXPECT_EQ(found[0].PortArgument(), present);  // an absolute path, for the printed command
+    }
+
+    test::FakeSysfs sysfs;
+    ::setenv("KESTRO_SYSFS_ROOT", sysfs.Root().c_str(), 1);
+    sysfs.AddUsbTty("ttyUSB90", {.serial = "A1B2"});
+    RecoveryRecord cable = PortRecord("COM33", "/dev/ttyUSB90");
+    ASSERT_FALSE(cable.cable.empty());
+    cable.serial = "KSB";
+    cable.since = 2;
+    ASSERT_TRUE(records.Mark(cable));
+    std::filesystem::remove(sysfs.Root() / "class" / "tty" / "ttyUSB90");  // unplugged...
+    sysfs.AddUsbTty("ttyUSB91", {.serial = "A1B2"});                       // ...and back under a new name
+    sysfs.AddUsbTty("ttyUSB92", {.serial = "C3D4"});                       // another cable
+    auto found = records.ForPort(PortRecord("COM34", "/dev/ttyUSB91"));
+    ASSERT_EQ(found.size(), 1U);
+    EXPECT_EQ(found[0].serial, "KSB");
+    EXPECT_EQ(found[0].PortArgument(), "/dev/ttyUSB91");
+    EXPECT_TRUE(records.ForPort(PortRecord("COM35", "/dev/ttyUSB92")).empty());
+    records.Clear(found[0]);  // the record is removed under the name it was written with
+    EXPECT_EQ(records.All().size(), 1U);
+
+    ASSERT_TRUE(records.Mark(cable));
+    sysfs.AddUsbTty("ttyUSB93", {.serial = "A1B2"});  // two cables with that identity: neither is it
+    EXPECT_TRUE(records.ForPort(PortRecord("COM34", "/dev/ttyUSB91")).empty());
+    ::unsetenv("KESTRO_SYSFS_ROOT");
+}
+#endif
 
 }  // namespace
 }  // namespace kestro

@@ -394,6 +394,35 @@ void LoseCableAtErase(VirtualRun& r) {
     r.radio.Reconnect();
 }
 
+// A recovery run finishes the radio on the port it opened. Forced without a record, it takes the
+// newest record of that port with it and leaves another port's; armed from another port's record
+// (as a run that reached another cable would be), it leaves that record, whatever its own radio says.
+TEST(UpgradeRun, ARecoveryRunRemovesOnlyTheRecordOfThePortItOpened) {
+    VirtualRun run;
+    FailFrom(run, 14, 6);
+    run.Upgrade();
+    ASSERT_EQ(RecordsOnDisk(run).size(), 1U);
+    const std::string elsewhere = (run.dir.path() / "ttyOther").string();
+    std::ofstream(elsewhere) << "";
+    const RecoveryRecord other{"COM251", elsewhere, "KS24005555", "", 1, {}, {}, {}};
+    ASSERT_TRUE(CRecoveryRecords(run.dir.path() / "state").Mark(other));
+
+    run.hub->SetRecoveryMode(false);  // a kit started afresh, then the recovery key
+    run.hub->SetRecoveryMode(true);
+    run.Upgrade();
+    ASSERT_EQ(run.hub->LastOutcome(), RunOutcome::Completed);
+    EXPECT_TRUE(run.RadioHoldsFirmware());
+    auto left = RecordsOnDisk(run);
+    ASSERT_EQ(left.size(), 1U);
+    EXPECT_EQ(left[0].serial, "KS24005555");
+
+    run.hub->ArmFromRecord(left[0]);
+    run.Upgrade();
+    ASSERT_FALSE(run.reporter.boxes.empty());
+    EXPECT_EQ(run.reporter.boxes.back().text, t::kWriteError10);
+    EXPECT_EQ(RecordsOnDisk(run).size(), 1U);
+}
+
 void LoseBootSwapReply(VirtualRun& r) {
     Fault lost;
     lost.kind = FaultKind::Drop;
