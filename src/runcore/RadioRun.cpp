@@ -164,9 +164,10 @@ void RadioRun::TellOfRememberedRecovery() {
     std::string skipped;
     const RecoveryRecord port = m_hub->NextRunPort();
     const auto records = m_hub->RecordsFor(port, &skipped);
-    // Records of a port that another run holds belong to that run, which is alive: this run's
-    // open says the port is busy, and nothing is armed from them.
-    if (!records.empty() && CUpgradeHub::HeldElsewhere(port)) return;
+    // Records of a port that another run holds belong to that run, which is alive: a plain run's
+    // open says the port is busy, and nothing more. A recovery run asked for still names the
+    // radio it came for; it opens that port or none, so the record stays.
+    if (!records.empty() && !m_settings.recovery && CUpgradeHub::HeldElsewhere(port)) return;
     // The radio cannot tell its serial number before its boot swap: the newest record on this
     // port names the radio that a recovery run finishes, and goes once it is finished.
     if (m_settings.recovery && !records.empty()) m_hub->ArmFromRecord(records.back());

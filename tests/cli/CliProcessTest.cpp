@@ -19,7 +19,11 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <sys/file.h>
+
 #include "cli/TerminalText.h"
+#include "serial/FakeSysfs.h"
 #include "cli/upgrade/ExitCodes.h"
 #include "radio/posix/PtyRadioServer.h"
 #include "upgrade/UpgradeTestSupport.h"
@@ -46,7 +50,7 @@ struct Stops {
 // Runs kestro-upgrade with `args`; sends `signal` as `stops` says. `stateHome`, when given, is
 // the XDG_STATE_HOME of the run. The time limit only guards against a hang.
 Result RunKit(const std::vector<std::string>& args, const Stops& stops = {}, int signal = SIGINT,
-              const std::string& stateHome = {}) {
+              const std::string& stateHome = {}, const std::map<std::string, std::string>& env = {}) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return {};
     const pid_t pid = ::fork();
@@ -63,6 +67,7 @@ Result RunKit(const std::vector<std::string>& args, const Stops& stops = {}, int
         argv.push_back(nullptr);
         ::setenv("KESTRO_SYSFS_ROOT", "/nonexistent-sysfs", 1);  // no cable to find
         if (!stateHome.empty()) ::setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
+        for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
@@ -398,6 +403,46 @@ TEST_F(KitProcess, AKitKilledMidRunLeavesARecordThatTheNextKitNamesWithItsComman
     EXPECT_TRUE(radio.WithRadio([](SimRadio& sim) {
         return sim.State() == RadioState::Normal && sim.BootSwaps() == 1 && sim.BootSwapMatched();
     }));
+}
+
+// Two cables: X, the one found automatically, holds radio A, which an earlier run left without
+// firmware (its record says so), and another program holds X; Y, the fall-back cable, holds a
+// healthy radio B. A recovery run opens X or nothing: A's record stays and is named, and B hears
+// no update start. A plain run on the busy port says it is busy and nothing of the records.
+TEST_F(KitProcess, ARecoveryForABusyCableTriesNoOtherCableAndKeepsItsRecord) {
+    PtyRadioServer a;
+    PtyRadioServer b;
+    std::string error;
+    ASSERT_TRUE(a.Start(&error) && b.Start(&error)) << error;
+    a.WithRadio([](SimRadio& radio) { radio.EnterNeedsRecovery(); });
+    test::FakeSysfs sysfs;
+    sysfs.AddUsbTty("ttyUSB0", {.serial = "0006", .devName = a.SlavePath().substr(5)});
+    sysfs.AddUsbTty("ttyUSB1", {.serial = "0001", .devName = b.SlavePath().substr(5)});
+    const std::map<std::string, std::string> env = {
+        {"KESTRO_SYSFS_ROOT", sysfs.Root().string()},
+        {"KESTRO_PORT_MAP", "97=" + a.SlavePath() + ",98=" + b.SlavePath()}};
+    const auto state = dir.path() / "state";
+    const CRecoveryRecords records(state / "kestro-upgrade-kit");
+    ASSERT_TRUE(records.Mark({"COM97", a.SlavePath(), "KS24001735", firmware, 1, {}, {}, {}}));
+    const int held = ::open(a.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+
+    Result r = RunKit({"--recovery", "--firmware", firmware, "--log", log}, {}, SIGINT, state.string(), env);
+    EXPECT_EQ(r.status, kExitPort) << r.output;
+    EXPECT_NE(r.output.find("the recovery run is for the radio KS24001735 on COM97 (" + a.SlavePath() + ")"),
+              std::string::npos)
+        << r.output;
+    EXPECT_EQ(records.All().size(), 1U);
+    EXPECT_EQ(b.WithRadio([](SimRadio& radio) { return radio.CountOf(REQ_UPDATE_START); }), 0U);
+
+    r = RunKit({"--port", a.SlavePath(), "--firmware", firmware, "--log", log}, {}, SIGINT, state.string(), env);
+    EXPECT_EQ(r.status, kExitPort) << r.output;
+    EXPECT_NE(r.output.find("busy"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("KS24001735"), std::string::npos) << r.output;
+    EXPECT_EQ(r.output.find("recovery"), std::string::npos) << r.output;
+    EXPECT_EQ(records.All().size(), 1U);
+    ::close(held);
 }
 
 }  // namespace
