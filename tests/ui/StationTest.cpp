@@ -19,7 +19,9 @@
 #include "serial/FakeSysfs.h"
 #include "firmware/CCommFile.h"
 #include "firmware/FirmwareLoader.h"
+#include "radio/posix/PtyRadioServer.h"
 #include "runcore/SimulatedLine.h"
+#include "upgrade/RecoveryRecords.h"
 #include "ui/station/StationTexts.h"
 #include "ui/station/StationWindow.h"
 #include "upgrade/Texts.h"
@@ -235,7 +237,8 @@ class StationTest : public QObject {
     }
 
     void closingIsRefusedOnlyBetweenEraseAndBootSwap() {
-        Open({"normal", "normal"}, m_fullFirmware);
+        Open({"normal", "normal"}, m_shortFirmware);
+        SlowDown(IdAt(0));  // an erase span long enough to try closing in it
         uitest::ModalCloser closer;
         m_window->Select(IdAt(0));
         QTest::keyClick(m_window->Table(), Qt::Key_Return);
@@ -246,7 +249,11 @@ class StationTest : public QObject {
         QCOMPARE(closer.Boxes().size(), std::size_t{1});
         QCOMPARE(closer.Boxes()[0].text, QString::fromLatin1(stationtexts::kCloseDuringErase));
         QVERIFY(S().Running(IdAt(0)));
-        m_window.reset();  // a test may stop it there: the radio is simulated
+        // The refused close stopped nothing in the span: the radio is finished.
+        QVERIFY(Until([&] { return Ended(IdAt(0)); }));
+        QCOMPARE(Row(IdAt(0)).resultText, QStringLiteral("upgraded"));
+        QVERIFY(HoldsFirmware(IdAt(0)));
+        m_window.reset();
 
         Open({"normal", "normal"}, m_fullFirmware);
         QVERIFY(m_window->close());
@@ -276,6 +283,74 @@ class StationTest : public QObject {
         QVERIFY(seen("/dev/ttyUSB0 /dev/ttyS4 /dev/ttyUSB2"));
         std::filesystem::remove(sysfs.Root() / "class" / "tty" / "ttyUSB0");
         QVERIFY(seen("/dev/ttyS4 /dev/ttyUSB2"));
+    }
+
+    // A radio that an earlier session left without firmware (its record is in the state folder)
+    // waits on a cable: its row offers Finish from the start, still after a plain run that its
+    // silence failed, and while its cable is out; Finish completes it and its record goes.
+    void aRowWithARecordOffersFinishUntilItsRadioIsFinished() {
+        QTemporaryDir state;
+        const QByteArray before = qgetenv("XDG_STATE_HOME");
+        qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+        SimRadioConfig config;
+        config.latency = SimMillis{0};
+        PtyRadioServer radio(config);
+        std::string error;
+        QVERIFY2(radio.Start(&error), error.c_str());
+        radio.WithRadio([](SimRadio& sim) { sim.EnterNeedsRecovery(); });
+        const std::string device = radio.SlavePath();
+        const CRecoveryRecords records(DefaultRecoveryFolder());
+        QVERIFY(records.Mark({device, device, "KS24001735", m_shortFirmware.toStdString(), 1, {}, {}, {}}));
+        test::FakeSysfs sysfs;
+        sysfs.AddUsbTty("ttyUSB0", {.devName = device.substr(5)});
+        StationOptions options;
+        options.sysfsRoot = sysfs.Root();
+        options.scanInterval = std::chrono::milliseconds(20);
+        options.settings.firmware = m_shortFirmware.toStdString();
+        options.settings.log = m_logPath.toStdString();
+        m_window = std::make_unique<StationWindow>(std::move(options));
+        QCOMPARE(S().Model().rowCount(), 1);
+        const int id = IdAt(0);
+        const auto offersFinish = [&] {
+            m_window->Select(id);
+            return Row(id).Action() == RowAction::Finish && m_window->FinishAction()->isEnabled();
+        };
+        QVERIFY(offersFinish());
+        QVERIFY(Row(id).notes.contains(QStringLiteral("KS24001735")));
+
+        QVERIFY(S().Upgrade(id));  // Upgrade selected: a plain run, which the silent radio fails
+        QVERIFY(Until([&] { return Ended(id); }));
+        QCOMPARE(Row(id).result, RowResult::Failed);
+        QVERIFY(offersFinish());
+        std::filesystem::remove(sysfs.Root() / "class" / "tty" / "ttyUSB0");
+        QVERIFY(Until([&] { return S().Model().Find(id) == nullptr || !Row(id).present; }));
+        QVERIFY(S().Model().Find(id) != nullptr);  // the row stays while its radio needs recovery
+        QVERIFY(offersFinish());
+        sysfs.AddUsbTty("ttyUSB0", {.devName = device.substr(5)});
+        QVERIFY(Until([&] { return Row(id).present; }));
+
+        QVERIFY(S().Act(id));
+        QVERIFY(Until([&] { return Ended(id); }));
+        QCOMPARE(Row(id).resultText, QStringLiteral("upgraded"));
+        QCOMPARE(Row(id).Action(), RowAction::Upgrade);
+        QVERIFY(records.All().empty());
+        QVERIFY(radio.WithRadio([](SimRadio& sim) { return sim.State() == RadioState::Normal && sim.BootSwapMatched(); }));
+        m_window.reset();
+        qputenv("XDG_STATE_HOME", before);
+    }
+
+    // A cable that arrives waits for its settle time before its run starts by itself.
+    void anArrivingCableWaitsForItsSettleTime() {
+        StationOptions options;
+        options.simulation = true;
+        options.autoStart = true;
+        options.settle = std::chrono::hours(1);
+        options.settings.firmware = m_shortFirmware.toStdString();
+        Station station(options);
+        const int id = station.PlugSimulated("normal");
+        QTest::qWait(300);  // several ticks
+        QCOMPARE(station.Model().Find(id)->state, RowState::Settling);
+        QVERIFY(!station.Running(id));
     }
 
     void screenshotOfSixRadios() {
