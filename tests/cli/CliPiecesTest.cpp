@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/upgrade/CommandLine.h"
+#include "cli/upgrade/Fleet.h"
 #include "cli/TerminalText.h"
 #include "cli/upgrade/FleetConsole.h"
 #include "cli/upgrade/ExitCodes.h"
@@ -173,6 +174,25 @@ TEST(CommandLineOptions, UsageErrorsEndWithTheUsageCodeAndHelpWithZero) {
     EXPECT_NE(help.find("130"), std::string::npos);
     EXPECT_NE(help.find("cable-pulled"), std::string::npos);
 }
+
+#ifndef _WIN32
+// The command that finishes a radio names every path absolutely, so that it works from any folder.
+TEST(RecoveryCommand, NamesThePortAndTheFilesByAbsolutePaths) {
+    RadioSummary left;
+    left.needsRecovery = true;
+    left.port = "../ttyX";
+    RunSettings settings;
+    settings.firmware = "fw/zqt.pvx";
+    settings.log = "/var/log/../tmp/runs.csv";
+    const auto here = std::filesystem::current_path();
+    EXPECT_EQ(RecoveryCommand({left}, settings),
+              "kestro-upgrade --recovery --port " + (here.parent_path() / "ttyX").string() + " --firmware " +
+                  (here / "fw" / "zqt.pvx").string() + " --log /var/tmp/runs.csv");
+    left.port = "COM5";
+    settings = {};
+    EXPECT_EQ(RecoveryCommand({left}, settings), "kestro-upgrade --recovery --port COM5");
+}
+#endif
 
 }  // namespace
 }  // namespace kestro::cli

@@ -1,6 +1,7 @@
 #include "cli/upgrade/Fleet.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <system_error>
@@ -46,9 +47,18 @@ std::string ShellWord(const std::string& word) {
     return quoted + "'";
 }
 
+// A path in a printed command, absolute: the command is often run from another folder. A port
+// name without a folder (COM5) stays as it is.
+std::string AbsoluteWord(const std::string& path) {
+    if (path.find('/') == std::string::npos) return ShellWord(path);
+    std::error_code ec;
+    const auto absolute = std::filesystem::absolute(path, ec);
+    return ShellWord(ec ? path : absolute.lexically_normal().string());
+}
+
 std::string WithFiles(std::string command, const RunSettings& settings) {
-    if (!settings.firmware.empty()) command += " --firmware " + ShellWord(settings.firmware.string());
-    if (!settings.log.empty()) command += " --log " + ShellWord(settings.log.string());
+    if (!settings.firmware.empty()) command += " --firmware " + AbsoluteWord(settings.firmware.string());
+    if (!settings.log.empty()) command += " --log " + AbsoluteWord(settings.log.string());
     return command;
 }
 
@@ -57,7 +67,7 @@ std::string WithFiles(std::string command, const RunSettings& settings) {
 std::string RecoveryCommand(const std::vector<RadioSummary>& radios, const RunSettings& settings) {
     std::string command;
     for (const RadioSummary& r : radios) {
-        if (r.needsRecovery && !r.simulated) command += " --port " + ShellWord(r.port);
+        if (r.needsRecovery && !r.simulated) command += " --port " + AbsoluteWord(r.port);
     }
     if (command.empty()) return {};
     return WithFiles("kestro-upgrade --recovery" + command, settings);
