@@ -35,7 +35,7 @@
 #include "BareLine.h"
 #include "BenchRun.h"
 #include "ChildRun.h"
-#include "cli/upgrade/Fleet.h"
+#include "cli/Fleet.h"
 #include "radio/posix/PtyRadioServer.h"
 
 using namespace kestro;

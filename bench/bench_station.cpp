@@ -31,7 +31,7 @@
 #include "BareLine.h"
 #include "BenchRun.h"
 #include "ChildRun.h"
-#include "cli/upgrade/Fleet.h"
+#include "cli/Fleet.h"
 #include "ui/station/StationWindow.h"
 
 using namespace kestro;

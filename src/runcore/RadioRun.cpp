@@ -4,7 +4,7 @@
 #include "platform/Paths.h"
 #include "upgrade/Texts.h"
 #if KESTRO_HAVE_SIMULATION
-#include "runcore/SimulatedLine.h"
+#include "radio/posix/SimulatedLine.h"
 #endif
 
 namespace kestro {

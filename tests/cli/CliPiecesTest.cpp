@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <string>
 
-#include "cli/upgrade/CommandLine.h"
-#include "cli/upgrade/Fleet.h"
+#include "cli/CommandLine.h"
+#include "cli/Fleet.h"
 #include "cli/TerminalText.h"
-#include "cli/upgrade/FleetConsole.h"
-#include "cli/upgrade/ExitCodes.h"
+#include "cli/FleetConsole.h"
+#include "cli/ExitCodes.h"
 #include "serial/PortNames.h"
 #include "upgrade/PortSetting.h"
 #include "upgrade/Texts.h"

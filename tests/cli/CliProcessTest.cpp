@@ -24,7 +24,7 @@
 
 #include "cli/TerminalText.h"
 #include "serial/FakeSysfs.h"
-#include "cli/upgrade/ExitCodes.h"
+#include "cli/ExitCodes.h"
 #include "radio/posix/PtyRadioServer.h"
 #include "upgrade/UpgradeTestSupport.h"
 

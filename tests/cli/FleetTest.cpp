@@ -18,9 +18,9 @@
 
 #include "upgrade/UpgradeTestSupport.h"
 #include "cli/TerminalText.h"
-#include "cli/soak/FaultPlan.h"
-#include "cli/upgrade/ExitCodes.h"
-#include "cli/upgrade/Fleet.h"
+#include "soak/FaultPlan.h"
+#include "cli/ExitCodes.h"
+#include "cli/Fleet.h"
 #include "firmware/FirmwareLoader.h"
 #include "radio/Scenarios.h"
 #include "radio/posix/PtyRadioServer.h"

@@ -20,7 +20,7 @@
 #include "firmware/CCommFile.h"
 #include "firmware/FirmwareLoader.h"
 #include "radio/posix/PtyRadioServer.h"
-#include "runcore/SimulatedLine.h"
+#include "radio/posix/SimulatedLine.h"
 #include "upgrade/RecoveryRecords.h"
 #include "ui/station/StationTexts.h"
 #include "ui/station/StationWindow.h"

@@ -9,7 +9,7 @@
 #include "serial/TtyEventMonitor.h"
 #include "upgrade/Texts.h"
 #if KESTRO_HAVE_SIMULATION
-#include "runcore/SimulatedLine.h"
+#include "radio/posix/SimulatedLine.h"
 #endif
 
 namespace kestro::station {

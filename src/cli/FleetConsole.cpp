@@ -1,4 +1,4 @@
-#include "cli/upgrade/FleetConsole.h"
+#include "cli/FleetConsole.h"
 
 #include <nlohmann/json.hpp>
 

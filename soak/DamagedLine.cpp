@@ -1,6 +1,6 @@
-#include "cli/soak/DamagedLine.h"
+#include "soak/DamagedLine.h"
 
-#include "cli/soak/SoakRandom.h"
+#include "soak/SoakRandom.h"
 
 namespace kestro::soak {
 

@@ -1,8 +1,8 @@
-#include "cli/upgrade/ConsoleRadio.h"
+#include "cli/ConsoleRadio.h"
 
-#include "cli/upgrade/CommandLine.h"
-#include "cli/upgrade/ExitCodes.h"
-#include "cli/upgrade/Fleet.h"
+#include "cli/CommandLine.h"
+#include "cli/ExitCodes.h"
+#include "cli/Fleet.h"
 #include "upgrade/Texts.h"
 
 namespace kestro::cli {

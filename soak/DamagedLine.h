@@ -14,7 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "cli/soak/RetryBounds.h"
+#include "soak/RetryBounds.h"
 #include "platform/VirtualClock.h"
 #include "protocol/PortEngine.h"
 

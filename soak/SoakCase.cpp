@@ -1,4 +1,4 @@
-#include "cli/soak/SoakCase.h"
+#include "soak/SoakCase.h"
 
 #include <algorithm>
 #include <fstream>
@@ -6,11 +6,11 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "cli/soak/DamagedLine.h"
-#include "cli/soak/FaultPlan.h"
-#include "cli/soak/RetryBounds.h"
-#include "cli/soak/RunEnds.h"
-#include "cli/soak/SoakFirmware.h"
+#include "soak/DamagedLine.h"
+#include "soak/FaultPlan.h"
+#include "soak/RetryBounds.h"
+#include "soak/RunEnds.h"
+#include "soak/SoakFirmware.h"
 #include "firmware/FirmwareLoader.h"
 #include "firmware/FirmwareTexts.h"
 #include "log/UpgradeLog.h"

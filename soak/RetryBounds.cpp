@@ -1,4 +1,4 @@
-#include "cli/soak/RetryBounds.h"
+#include "soak/RetryBounds.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "cli/upgrade/CommandLine.h"
+#include "cli/CommandLine.h"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -6,7 +6,7 @@
 #include <climits>
 #include <vector>
 
-#include "cli/upgrade/ExitCodes.h"
+#include "cli/ExitCodes.h"
 #include "radio/Scenarios.h"
 #include "serial/PortNames.h"
 #include "upgrade/PortSetting.h"

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <set>
 
-#include "cli/soak/RetryBounds.h"
-#include "cli/soak/RunEnds.h"
-#include "cli/soak/SoakCase.h"
-#include "cli/soak/SoakFirmware.h"
+#include "soak/RetryBounds.h"
+#include "soak/RunEnds.h"
+#include "soak/SoakCase.h"
+#include "soak/SoakFirmware.h"
 #include "firmware/TempDir.h"
 #include "platform/VirtualClock.h"
 #include "protocol/ReplyReceiver.h"

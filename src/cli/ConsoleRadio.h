@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "cli/upgrade/FleetConsole.h"
-#include "cli/upgrade/FrameTrace.h"
+#include "cli/FleetConsole.h"
+#include "cli/FrameTrace.h"
 #include "runcore/RadioRun.h"
 
 namespace kestro::cli {

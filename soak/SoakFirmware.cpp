@@ -1,4 +1,4 @@
-#include "cli/soak/SoakFirmware.h"
+#include "soak/SoakFirmware.h"
 
 #include <array>
 #include <cstdint>

@@ -1,9 +1,9 @@
-#include "cli/soak/FaultPlan.h"
+#include "soak/FaultPlan.h"
 
 #include <array>
 #include <cstdio>
 
-#include "cli/soak/SoakRandom.h"
+#include "soak/SoakRandom.h"
 #include "protocol/CommandTable.h"
 #include "radio/SimRadio.h"
 

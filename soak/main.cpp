@@ -15,7 +15,7 @@
 #include <random>
 #include <string>
 
-#include "cli/soak/SoakCase.h"
+#include "soak/SoakCase.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "cli/upgrade/Fleet.h"
+#include "cli/Fleet.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -7,8 +7,8 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/upgrade/ConsoleRadio.h"
-#include "cli/upgrade/ExitCodes.h"
+#include "cli/ConsoleRadio.h"
+#include "cli/ExitCodes.h"
 #include "firmware/CCommFile.h"
 #include "firmware/FirmwareLoader.h"
 #include "platform/Paths.h"

@@ -5,9 +5,9 @@
 #include <csignal>
 #include <cstdio>
 
-#include "cli/upgrade/CommandLine.h"
-#include "cli/upgrade/ExitCodes.h"
-#include "cli/upgrade/Fleet.h"
+#include "cli/CommandLine.h"
+#include "cli/ExitCodes.h"
+#include "cli/Fleet.h"
 #include "platform/Paths.h"
 #include "platform/StopRequests.h"
 #include "platform/Terminal.h"

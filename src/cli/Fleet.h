@@ -5,7 +5,7 @@
 #include <atomic>
 #include <vector>
 
-#include "cli/upgrade/FleetConsole.h"
+#include "cli/FleetConsole.h"
 #include "runcore/RadioSummary.h"
 #include "runcore/RadioTarget.h"
 

@@ -1,4 +1,4 @@
-#include "runcore/SimulatedLine.h"
+#include "radio/posix/SimulatedLine.h"
 
 #include <algorithm>
 

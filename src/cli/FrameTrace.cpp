@@ -1,4 +1,4 @@
-#include "cli/upgrade/FrameTrace.h"
+#include "cli/FrameTrace.h"
 
 #include <chrono>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "cli/soak/RunEnds.h"
+#include "soak/RunEnds.h"
 
 #include "upgrade/Texts.h"
 
