@@ -21,7 +21,7 @@ RunBound LongestTransaction(const CommandSpec& c) {
     long long ms = 0;
     long long requests = n;
     switch (c.discipline) {
-        case Discipline::A: {
+        case Discipline::Counted: {
             // Each attempt: pause before the wait, the wait, the pause after a NAK; the time-out
             // grows by the larger of its two steps.
             const long long step = std::max(c.step, c.nakStep);
@@ -30,10 +30,10 @@ RunBound LongestTransaction(const CommandSpec& c) {
             }
             break;
         }
-        case Discipline::B:
+        case Discipline::ResendWhileSilent:
             for (long long i = 0; i < n; ++i) ms += c.firstTimeout + i * c.step;
             break;
-        case Discipline::C:
+        case Discipline::NakRetried:
             // Up to `attempts` silent requests before each judgement, and up to two NAKs retried.
             requests = 3 * n;
             for (long long i = 0; i < requests; ++i) ms += c.firstTimeout + i * c.step;

@@ -10,9 +10,12 @@
 
 namespace kestro {
 
-// A: counted attempts with growing time-outs. B: resend while silent, any reply ends it.
-// C: resend while silent, then up to two NAKs retried.
-enum class Discipline { A, B, C };
+// How a request is retried.
+enum class Discipline {
+    Counted,           // counted attempts with growing time-outs
+    ResendWhileSilent, // resent while the radio stays silent; any reply ends it
+    NakRetried,        // resent while silent, then up to two NAKs retried
+};
 
 struct CommandSpec {
     RequestId id;
@@ -22,10 +25,10 @@ struct CommandSpec {
     std::uint8_t frameLength;
     int reply;              // expected reply code
     Discipline discipline;
-    int attempts;           // A: N; B and C: the most requests sent while the radio stays silent
+    int attempts;           // Counted: N; the others: the most requests sent while the radio stays silent
     int firstTimeout;       // T, ms
     int step;               // S, ms: added after an attempt that was not a NAK
-    int nakStep;            // S', ms: added after a NAK (A only)
+    int nakStep;            // S', ms: added after a NAK (Counted only)
     int pauseBeforeWait;    // P1, ms, between handing over the request and the wait
     int pauseAfterNak;      // P2, ms
     int pauseAfterSuccess;  // P3, ms

@@ -39,11 +39,11 @@ TxResult CTransactions::Run(RequestId id, std::uint8_t value) {
         return BuildRequest(id, m_link.m_codeplugAddress.load(), value);
     };
     switch (c.discipline) {
-        case Discipline::A:
+        case Discipline::Counted:
             return RunCounted(c, build, {});
-        case Discipline::B:
+        case Discipline::ResendWhileSilent:
             return RunResendWhileSilent(c, build);
-        case Discipline::C:
+        case Discipline::NakRetried:
             return RunWithNakRetries(c, build);
     }
     return {};

@@ -18,8 +18,8 @@ namespace kestro {
 
 struct TxResult {
     bool ok = false;
-    bool nak = false;        // discipline A: the failing attempt was answered by a NAK
-    bool timedOut = false;   // discipline B: the last wait timed out (after the last request)
+    bool nak = false;        // counted attempts: the failing attempt was answered by a NAK
+    bool timedOut = false;   // resent while silent: the last wait timed out (after the last request)
     bool cancelled = false;  // the run was asked to stop; the transaction ended at a wait
     explicit operator bool() const { return ok; }
 };

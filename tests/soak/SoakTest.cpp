@@ -66,7 +66,7 @@ TEST(SoakRetryBounds, NoTransactionOutlastsItsBoundWhetherTheRadioIsSilentOrRefu
             EXPECT_LE(clock.Now() - start, bound.time)
                 << command.name << (refuse ? " refused" : "");
             EXPECT_LE(refuse ? port.requests : silentRequests, bound.requests) << command.name;
-            if (!refuse && command.discipline == Discipline::A && command.pauseAfterNak == 0 &&
+            if (!refuse && command.discipline == Discipline::Counted && command.pauseAfterNak == 0 &&
                 command.nakStep <= command.step) {
                 // A silent radio uses up the whole bound but the pause after success.
                 EXPECT_EQ(clock.Now() - start, bound.time - Millis{command.pauseAfterSuccess})
