@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "serial/CSerialPort.h"
+#include "serial/PortEngineShared.h"
 #include "serial/FakeSysfs.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"

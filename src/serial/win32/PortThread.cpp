@@ -18,15 +18,15 @@ bool IsSignalled(void* event) {
 
 }  // namespace
 
-bool CSerialPort::TakeSend() {
+bool CSerialPort::Engine::TakeSend() {
     std::lock_guard lock(m_sendLock);
     m_outgoingLength = m_send.Take(m_outgoing);
     return m_outgoingLength > 0;
 }
 
-bool CSerialPort::StopSignalled() const { return IsSignalled(m_hStopEvent.Get()); }
+bool CSerialPort::Engine::StopSignalled() const { return IsSignalled(m_hStopEvent.Get()); }
 
-void CSerialPort::PortThreadProc() {
+void CSerialPort::Engine::PortThreadProc() {
     {
         std::lock_guard lock(m_portLock);
         if (m_hPort.IsOpen()) {
@@ -76,7 +76,7 @@ void CSerialPort::PortThreadProc() {
     }
 }
 
-void CSerialPort::ArmEventWait() {
+void CSerialPort::Engine::ArmEventWait() {
     for (int wake = 0; wake < kMaxImmediateWakes && !m_waitArmed; ++wake) {
         std::lock_guard lock(m_portLock);
         const HANDLE port = m_hPort.Get();
@@ -111,7 +111,7 @@ void CSerialPort::ArmEventWait() {
     }
 }
 
-void CSerialPort::ServePortActivity() {
+void CSerialPort::Engine::ServePortActivity() {
     DWORD mask = 0;
     {
         std::lock_guard lock(m_portLock);
@@ -137,7 +137,7 @@ void CSerialPort::ServePortActivity() {
     }
 }
 
-void CSerialPort::PerformSend() {
+void CSerialPort::Engine::PerformSend() {
     ::ResetEvent(m_hSendEvent.Get());
     std::lock_guard lock(m_portLock);
     const HANDLE port = m_hPort.Get();
@@ -171,7 +171,7 @@ void CSerialPort::PerformSend() {
     ::ClearCommError(port, &errors, &status);
 }
 
-void CSerialPort::DrainInput() {
+void CSerialPort::Engine::DrainInput() {
     // What is waiting is read in one call and delivered byte by byte. A read that fails is
     // reported once and the drain goes on with the next waiting bytes; a second failure in a
     // row ends the drain, so that a port that keeps failing cannot keep the thread reporting
@@ -227,7 +227,7 @@ void CSerialPort::DrainInput() {
     }
 }
 
-std::string CSerialPort::ReportPortError(const char* operationName, unsigned long error) const {
+std::string CSerialPort::Engine::ReportPortError(const char* operationName, unsigned long error) const {
     char* systemText = nullptr;
     ::FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
@@ -240,7 +240,7 @@ std::string CSerialPort::ReportPortError(const char* operationName, unsigned lon
     return PortWarningText(operationName, system, m_portNumber.load());
 }
 
-void CSerialPort::DeliverError(const std::string& text) {
+void CSerialPort::Engine::DeliverError(const std::string& text) {
     if (m_owner != nullptr) {
         m_owner->OnPortError(text, m_portNumber.load());
     }

@@ -17,13 +17,9 @@
 
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
-#include "serial/win32/RegistryPorts.h"
 
 namespace kestro {
 namespace {
-
-constexpr const char* kAutomaticInstance = "0006";
-constexpr const char* kFallbackInstance = "0001";
 
 // A manual-reset event, not signalled: reset when it exists, created otherwise.
 bool PrepareEvent(WinHandle& event) {
@@ -36,29 +32,20 @@ bool PrepareEvent(WinHandle& event) {
 
 }  // namespace
 
-CSerialPort::CSerialPort() : m_os(std::make_unique<OsRecords>()) {}
+CSerialPort::Engine::Engine() : m_os(std::make_unique<OsRecords>()) {}
 
-CSerialPort::~CSerialPort() {
+CSerialPort::Engine::~Engine() {
     StopPortThread();
     std::lock_guard lock(m_portLock);
     CloseDeviceLocked();
 }
 
-int CSerialPort::FindUsbPortNumber(const char* instanceId) {
-    return win32::FindUsbPortNumberInRegistry(instanceId);
-}
-
-int CSerialPort::AutomaticPortNumber() const {
-    const int number = FindUsbPortNumber(kAutomaticInstance);
-    return number > 0 ? number : 0;
-}
-
-std::string CSerialPort::LastOpenError() const {
+std::string CSerialPort::Engine::LastOpenError() const {
     std::lock_guard lock(m_errorLock);
     return m_lastOpenError;
 }
 
-bool CSerialPort::PrepareEvents() {
+bool CSerialPort::Engine::PrepareEvents() {
     if (!PrepareEvent(m_os->m_hWaitEvent) || !PrepareEvent(m_hSendEvent) ||
         !PrepareEvent(m_hStopEvent) || !PrepareEvent(m_os->m_hReadEvent) ||
         !PrepareEvent(m_os->m_hWriteEvent)) {
@@ -71,76 +58,51 @@ bool CSerialPort::PrepareEvents() {
     return true;
 }
 
-bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
-    auto setError = [this](std::string text) {
-        std::lock_guard lock(m_errorLock);
-        m_lastOpenError = std::move(text);
-    };
-    setError({});
-
-    if (portNumber == 0) {
-        portNumber = FindUsbPortNumber(kAutomaticInstance);
-        if (portNumber < 1) {
-            setError(std::string("no such device: no programming cable (USB 10C4:EA60, instance ") +
-                     kAutomaticInstance + ") is connected");
-            return false;
-        }
-    }
-
-    std::string firstFailure;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        StopPortThread();
-        if (!PrepareEvents()) {
-            setError("cannot create the port thread's events: " +
-                     SystemErrorText(static_cast<int>(::GetLastError())));
-            return false;
-        }
-        m_owner = owner;
-        {
-            std::lock_guard sendLock(m_sendLock);
-            m_send.Clear();
-        }
-        m_portNumber.store(portNumber);
-
-        std::unique_lock lock(m_portLock);
-        CloseDeviceLocked();
-        std::string failedStep;
-        const unsigned long error = OpenDevice(portNumber, failedStep);
-        const std::string device = DevicePathForPort(portNumber).value_or(PortName(portNumber));
-        if (error == ERROR_SUCCESS) {
-            return true;
-        }
-        if (m_hPort.IsOpen()) {
-            // Opened but not configured: it stays open (and ours) until the next OpenPort or
-            // ClosePort.
-            setError("cannot configure " + PortName(portNumber) + " for 76800 bit/s 8N1 (" +
-                     failedStep + "): " + SystemErrorText(static_cast<int>(error)));
-            return false;
-        }
-        lock.unlock();
-
-        const std::string reason =
-            PortName(portNumber) + ": " + DescribeOpenFailure(static_cast<int>(error), device);
-        if (attempt == 1) {
-            setError(firstFailure + "; the cable's port " + reason);
-            return false;
-        }
-        firstFailure = reason;
-        if (!m_cableFallback) {
-            setError(firstFailure);
-            return false;
-        }
-        portNumber = FindUsbPortNumber(kFallbackInstance);
-        if (portNumber < 1) {
-            setError(firstFailure);
-            return false;
-        }
-    }
-    return false;
+bool CSerialPort::Engine::OpenTarget(IPortOwner* owner, const PortTarget& target) {
+    std::string error;
+    // Windows knows a port by its COM number: the device is always that number's.
+    const PortTarget numbered{target.number, {}, target.number > 0 ? PortName(target.number) : std::string{}};
+    const bool opened = OpenWithFallback(
+        numbered, m_cableFallback, [](const char* instance) { return CSerialPort::FindUsbPortNumber(instance); },
+        [this, owner](const PortAttempt& port) {
+            m_owner = owner;
+            return OpenOne(port);
+        },
+        error);
+    std::lock_guard lock(m_errorLock);
+    m_lastOpenError = std::move(error);
+    return opened;
 }
 
-unsigned long CSerialPort::OpenDevice(int portNumber, std::string& failedStep) {
-    const std::string device = DevicePathForPort(portNumber).value_or(PortName(portNumber));
+AttemptResult CSerialPort::Engine::OpenOne(const PortAttempt& port) {
+    StopPortThread();
+    if (!PrepareEvents()) {
+        return {false, true, "cannot create the port thread's events: " + SystemErrorText(static_cast<int>(::GetLastError()))};
+    }
+    {
+        std::lock_guard sendLock(m_sendLock);
+        m_send.Clear();
+    }
+    m_portNumber.store(port.number);
+
+    std::unique_lock lock(m_portLock);
+    CloseDeviceLocked();
+    std::string failedStep;
+    const std::string device = DevicePathForPort(port.number).value_or(PortName(port.number));
+    const unsigned long error = OpenDevice(device, failedStep);
+    if (error == ERROR_SUCCESS) return {true, false, {}};
+    if (m_hPort.IsOpen()) {
+        // Opened but not configured: it stays open (and ours) until the next OpenPort or
+        // ClosePort.
+        return {false, true,
+                "cannot configure " + PortName(port.number) + " for 76800 bit/s 8N1 (" + failedStep +
+                    "): " + SystemErrorText(static_cast<int>(error))};
+    }
+    lock.unlock();
+    return {false, false, PortName(port.number) + ": " + DescribeOpenFailure(static_cast<int>(error), device)};
+}
+
+unsigned long CSerialPort::Engine::OpenDevice(const std::string& device, std::string& failedStep) {
     char definition[64];
     std::snprintf(definition, sizeof definition, kLineDefinition, static_cast<int>(kLineRate), 'N',
                   8, 1);
@@ -195,7 +157,7 @@ unsigned long CSerialPort::OpenDevice(int portNumber, std::string& failedStep) {
     return ERROR_SUCCESS;
 }
 
-bool CSerialPort::StartPortThread() {
+bool CSerialPort::Engine::StartPortThread() {
     if (m_threadRunning.load() == 1 || !m_hStopEvent.IsOpen() || !m_hSendEvent.IsOpen()) {
         return false;
     }
@@ -212,7 +174,7 @@ bool CSerialPort::StartPortThread() {
     return true;
 }
 
-void CSerialPort::StopPortThread() {
+void CSerialPort::Engine::StopPortThread() {
     if (!m_portThread.joinable()) {
         return;
     }
@@ -228,7 +190,7 @@ void CSerialPort::StopPortThread() {
     m_portThread.join();
 }
 
-void CSerialPort::ClosePort() {
+void CSerialPort::Engine::ClosePort() {
     const bool onPortThread =
         m_portThread.joinable() && m_portThread.get_id() == std::this_thread::get_id();
     {
@@ -246,7 +208,7 @@ void CSerialPort::ClosePort() {
     CloseDeviceLocked();
 }
 
-void CSerialPort::CloseDeviceLocked() {
+void CSerialPort::Engine::CloseDeviceLocked() {
     if (!m_hPort.IsOpen()) {
         return;
     }
@@ -269,7 +231,7 @@ void CSerialPort::CloseDeviceLocked() {
     m_hPort.Reset();
 }
 
-void CSerialPort::HandOff(const std::uint8_t* bytes, std::size_t length) {
+void CSerialPort::Engine::HandOff(const std::uint8_t* bytes, std::size_t length) {
     if (bytes == nullptr || length == 0) {
         return;
     }

@@ -5,7 +5,7 @@
 // Line events (break, CTS, ring, framing errors) are not reported on Linux: nothing in the kit
 // acts on them, and termios offers no portable way to wait for them alongside the data.
 
-#include "serial/CSerialPort.h"
+#include "serial/posix/SerialEngine.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -18,8 +18,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
-#include "serial/PortDiscovery.h"
 #include "serial/PortErrors.h"
 #include "serial/PortNames.h"
 #include "serial/posix/LineRate.h"
@@ -29,9 +29,6 @@ namespace kestro {
 namespace {
 
 using SteadyClock = std::chrono::steady_clock;
-
-constexpr const char* kAutomaticInstance = "0006";
-constexpr const char* kFallbackInstance = "0001";
 
 bool IsHangUpError(int error) {
     return error == EIO || error == ENXIO || error == ENODEV || error == EBADF;
@@ -103,114 +100,69 @@ int ConfigureLine(int fd) {
 
 }  // namespace
 
-CSerialPort::CSerialPort() = default;
-
-CSerialPort::~CSerialPort() {
+CSerialPort::Engine::~Engine() {
     StopPortThread();
     std::lock_guard lock(m_portLock);
     ReleasePort();
 }
 
-int CSerialPort::FindUsbPortNumber(const char* instanceId) {
-    return FindUsbPortNumberIn(DefaultSysfsRoot(), instanceId);
-}
-
-int CSerialPort::AutomaticPortNumber() const {
-    const int number = FindUsbPortNumber(kAutomaticInstance);
-    return number > 0 ? number : 0;
-}
-
-std::string CSerialPort::LastOpenError() const {
+std::string CSerialPort::Engine::LastOpenError() const {
     std::lock_guard lock(m_errorLock);
     return m_lastOpenError;
 }
 
-bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
-    return OpenTarget(owner, PortTarget{portNumber, {}, {}});
+bool CSerialPort::Engine::OpenTarget(IPortOwner* owner, const PortTarget& target) {
+    std::string error;
+    const bool opened = OpenWithFallback(
+        target, m_cableFallback, [](const char* instance) { return CSerialPort::FindUsbPortNumber(instance); },
+        [this, owner](const PortAttempt& port) {
+            m_owner = owner;
+            return OpenOne(port);
+        },
+        error);
+    std::lock_guard lock(m_errorLock);
+    m_lastOpenError = std::move(error);
+    return opened;
 }
 
-bool CSerialPort::OpenTarget(IPortOwner* owner, const PortTarget& target) {
-    int portNumber = target.number;
-    auto setError = [this](std::string text) {
-        std::lock_guard lock(m_errorLock);
-        m_lastOpenError = std::move(text);
-    };
-    setError({});
-
-    if (target.Automatic()) {
-        portNumber = FindUsbPortNumber(kAutomaticInstance);
-        if (portNumber < 1) {
-            setError(std::string("no such device: no programming cable (USB 10C4:EA60, serial ") +
-                     kAutomaticInstance + ") is connected");
-            return false;
-        }
+AttemptResult CSerialPort::Engine::OpenOne(const PortAttempt& port) {
+    StopPortThread();
+    if ((!m_hStopEvent.Exists() && !m_hStopEvent.Create()) || (!m_hSendEvent.Exists() && !m_hSendEvent.Create())) {
+        return {false, true, "cannot create the port thread's events: " + SystemErrorText(errno)};
     }
-
-    std::string firstFailure;
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        StopPortThread();
-        if (!m_hStopEvent.Exists() && !m_hStopEvent.Create()) {
-            setError("cannot create the port thread's events: " + SystemErrorText(errno));
-            return false;
-        }
-        if (!m_hSendEvent.Exists() && !m_hSendEvent.Create()) {
-            setError("cannot create the port thread's events: " + SystemErrorText(errno));
-            return false;
-        }
-        m_hSendEvent.Reset();
-        m_hStopEvent.Reset();
-        m_owner = owner;
-        {
-            std::lock_guard portLock(m_portLock);
-            m_send.Clear();
-        }
-        m_portNumber.store(portNumber);
-
-        std::unique_lock lock(m_portLock);
-        ReleasePort();
-        // The target's own device and name first; the cable found by the fall-back by its number.
-        const bool own = attempt == 0 && !target.device.empty();
-        const auto device = own ? std::optional<std::string>(target.device) : DevicePathForPort(portNumber);
-        const std::string label = attempt == 0 && !target.name.empty() ? target.name : PortName(portNumber);
-        int error = ENODEV;
-        const int fd = device ? OpenExclusive(*device, error) : -1;
-        if (fd >= 0) {
-            m_hPort.Reset(fd);
-            if (const int configError = ConfigureLine(fd); configError != 0) {
-                // A line that cannot be set up is no use to anyone: let it go whole (descriptor,
-                // lock and exclusive flag), so that a later open, ours or another's, finds it free.
-                ReleasePort();
-                setError("cannot configure " + (label == *device ? label : label + " (" + *device + ")") +
-                         " for 76800 bit/s 8N1: " + SystemErrorText(configError));
-                return false;
-            }
-            ::tcflush(fd, TCIOFLUSH);
-            return true;
-        }
-        lock.unlock();
-
-        std::string reason = device ? label + ": " + DescribeOpenFailure(error, *device)
-                                    : "no such device: " + label +
-                                          " names no device on this system";
-        if (attempt == 1) {
-            setError(firstFailure + "; the cable's port " + reason);
-            return false;
-        }
-        firstFailure = reason;
-        if (!m_cableFallback) {
-            setError(firstFailure);
-            return false;
-        }
-        portNumber = FindUsbPortNumber(kFallbackInstance);
-        if (portNumber < 1) {
-            setError(firstFailure);
-            return false;
-        }
+    m_hSendEvent.Reset();
+    m_hStopEvent.Reset();
+    {
+        std::lock_guard portLock(m_portLock);
+        m_send.Clear();
     }
-    return false;
+    m_portNumber.store(port.number);
+
+    std::unique_lock lock(m_portLock);
+    ReleasePort();
+    const auto device = !port.device.empty() ? std::optional<std::string>(port.device) : DevicePathForPort(port.number);
+    int error = ENODEV;
+    const int fd = device ? OpenExclusive(*device, error) : -1;
+    if (fd >= 0) {
+        m_hPort.Reset(fd);
+        if (const int configError = ConfigureLine(fd); configError != 0) {
+            // A line that cannot be set up is no use to anyone: let it go whole (descriptor,
+            // lock and exclusive flag), so that a later open, ours or another's, finds it free.
+            ReleasePort();
+            return {false, true,
+                    "cannot configure " + (port.label == *device ? port.label : port.label + " (" + *device + ")") +
+                        " for 76800 bit/s 8N1: " + SystemErrorText(configError)};
+        }
+        ::tcflush(fd, TCIOFLUSH);
+        return {true, false, {}};
+    }
+    lock.unlock();
+    return {false, false,
+            device ? port.label + ": " + DescribeOpenFailure(error, *device)
+                   : "no such device: " + port.label + " names no device on this system"};
 }
 
-bool CSerialPort::StartPortThread() {
+bool CSerialPort::Engine::StartPortThread() {
     if (m_threadRunning.load() == 1 || !m_hStopEvent.Exists() || !m_hSendEvent.Exists()) {
         return false;
     }
@@ -235,7 +187,7 @@ bool CSerialPort::StartPortThread() {
     return true;
 }
 
-void CSerialPort::StopPortThread() {
+void CSerialPort::Engine::StopPortThread() {
     if (!m_portThread.joinable()) {
         return;
     }
@@ -251,7 +203,7 @@ void CSerialPort::StopPortThread() {
     m_portThread.join();
 }
 
-void CSerialPort::ClosePort() {
+void CSerialPort::Engine::ClosePort() {
     const bool onPortThread =
         m_portThread.joinable() && m_portThread.get_id() == std::this_thread::get_id();
     StopPortThread();
@@ -265,14 +217,14 @@ void CSerialPort::ClosePort() {
     }
 }
 
-void CSerialPort::ReleasePort() {
+void CSerialPort::Engine::ReleasePort() {
     if (m_hPort.IsOpen()) {
         ::ioctl(m_hPort.Get(), TIOCNXCL);
         m_hPort.Reset();
     }
 }
 
-void CSerialPort::HandOff(const std::uint8_t* bytes, std::size_t length) {
+void CSerialPort::Engine::HandOff(const std::uint8_t* bytes, std::size_t length) {
     if (bytes == nullptr || length == 0) {
         return;
     }
@@ -299,7 +251,7 @@ void CSerialPort::HandOff(const std::uint8_t* bytes, std::size_t length) {
     }
 }
 
-void CSerialPort::PortThreadProc() {
+void CSerialPort::Engine::PortThreadProc() {
     {
         std::lock_guard lock(m_portLock);
         if (m_hPort.IsOpen()) {
@@ -376,7 +328,7 @@ void CSerialPort::PortThreadProc() {
     }
 }
 
-void CSerialPort::WriteFrameLocked(const std::uint8_t* bytes, std::size_t length) {
+void CSerialPort::Engine::WriteFrameLocked(const std::uint8_t* bytes, std::size_t length) {
     const int fd = m_hPort.Get();
     if (fd < 0) {
         return;
@@ -419,18 +371,18 @@ void CSerialPort::WriteFrameLocked(const std::uint8_t* bytes, std::size_t length
     }
 }
 
-bool CSerialPort::InputWaitingLocked() const {
+bool CSerialPort::Engine::InputWaitingLocked() const {
     int waiting = 0;
     return ::ioctl(m_hPort.Get(), FIONREAD, &waiting) == 0 && waiting > 0;
 }
 
-void CSerialPort::FrameWritten() {
+void CSerialPort::Engine::FrameWritten() {
     if (m_owner != nullptr) {
         m_owner->OnFrameWritten(m_portNumber.load());
     }
 }
 
-void CSerialPort::DrainInput() {
+void CSerialPort::Engine::DrainInput() {
     // Everything waiting is read in one call and handed over byte by byte. A read that did not
     // fill the buffer took all there was; bytes that came during the delivery wake the next
     // wait, unless a frame is to go out, which waits until a read finds the queue empty. A read
@@ -495,7 +447,7 @@ void CSerialPort::DrainInput() {
     }
 }
 
-void CSerialPort::DeliverError(const std::string& text) {
+void CSerialPort::Engine::DeliverError(const std::string& text) {
     if (m_owner != nullptr) {
         m_owner->OnPortError(text, m_portNumber.load());
     }
