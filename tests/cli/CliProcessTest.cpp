@@ -37,14 +37,56 @@ struct Result {
 struct Stops {
     std::string first;
     std::string second;
+    int burst = 1;             // signals sent each time, 5 ms apart (a hang-up told twice)
+    bool keepSending = false;  // after the second, the signal again every 250 ms until the end
+    bool nohup = false;        // the kit started with SIGHUP ignored, as nohup starts it
     bool Due(const std::string& output, int sent) const {
         const std::string& at = sent == 0 ? first : sent == 1 ? second : std::string{};
         return !at.empty() && output.find(at) != std::string::npos;
     }
+    void Send(pid_t pid, int signal) const {
+        for (int i = 0; i < burst; ++i) {
+            if (i > 0) ::usleep(5000);
+            ::kill(pid, signal);
+        }
+    }
 };
 
+// Reads what the kit at `pid` writes to `fd` until it ends, sending `signal` as `stops` says;
+// then its exit status. The time limit only guards against a hang.
+Result Watch(int fd, pid_t pid, const Stops& stops, int signal) {
+    Result result;
+    int sent = 0;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    auto lastSent = std::chrono::steady_clock::now();
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < limit) {
+        const auto now = std::chrono::steady_clock::now();
+        if (stops.keepSending && sent >= 2 && now - lastSent > std::chrono::milliseconds(250)) {
+            stops.Send(pid, signal);
+            lastSent = std::chrono::steady_clock::now();
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 200) <= 0) continue;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;  // a pseudo-terminal: EIO once the program has ended
+        result.output.append(buffer, static_cast<std::size_t>(n));
+        if (stops.Due(result.output, sent)) {
+            ++sent;
+            stops.Send(pid, signal);
+            lastSent = std::chrono::steady_clock::now();
+        }
+    }
+    ::close(fd);
+    if (std::chrono::steady_clock::now() >= limit) ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
 // Runs kestro-upgrade with `args`; sends `signal` as `stops` says. `stateHome`, when given, is
-// the XDG_STATE_HOME of the run. The time limit only guards against a hang.
+// the XDG_STATE_HOME of the run.
 Result RunKit(const std::vector<std::string>& args, const Stops& stops = {}, int signal = SIGINT,
               const std::string& stateHome = {}) {
     int pipeFds[2];
@@ -63,31 +105,12 @@ Result RunKit(const std::vector<std::string>& args, const Stops& stops = {}, int
         argv.push_back(nullptr);
         ::setenv("KESTRO_SYSFS_ROOT", "/nonexistent-sysfs", 1);  // no cable to find
         if (!stateHome.empty()) ::setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
+        if (stops.nohup) ::signal(SIGHUP, SIG_IGN);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(pipeFds[1]);
-    Result result;
-    int sent = 0;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    char buffer[4096];
-    while (std::chrono::steady_clock::now() < limit) {
-        pollfd p{pipeFds[0], POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0) continue;
-        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        result.output.append(buffer, static_cast<std::size_t>(n));
-        if (stops.Due(result.output, sent)) {
-            ++sent;
-            ::kill(pid, signal);
-        }
-    }
-    ::close(pipeFds[0]);
-    if (std::chrono::steady_clock::now() >= limit) ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    return Watch(pipeFds[0], pid, stops, signal);
 }
 
 // The same on a pseudo-terminal of `columns` columns, as a user at a terminal runs it, with
@@ -108,28 +131,8 @@ Result RunKitOnTerminal(const std::vector<std::string>& args, int columns, const
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    Result result;
-    if (pid < 0) return result;
-    int sent = 0;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    char buffer[4096];
-    while (std::chrono::steady_clock::now() < limit) {
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0) continue;
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n <= 0) break;  // EIO once the program has ended
-        result.output.append(buffer, static_cast<std::size_t>(n));
-        if (stops.Due(result.output, sent)) {
-            ++sent;
-            ::kill(pid, SIGINT);
-        }
-    }
-    ::close(master);
-    if (std::chrono::steady_clock::now() >= limit) ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    if (pid < 0) return {};
+    return Watch(master, pid, stops, SIGINT);
 }
 
 // What the kit says at the first stop.
@@ -220,11 +223,29 @@ TEST_F(KitProcess, DuringProgrammingAFirstStopLetsTheRadioFinishAndASecondEndsIt
     EXPECT_NE(r.output.find("Completed the program firmware file."), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("--recovery"), std::string::npos) << r.output;
 
-    r = RunKit(Simulate("normal"), {"Please Don't Power Off.", kFirstStopNote});
+    // Ctrl-C again once the first was told: the presses that come a second after it stop the
+    // radio too.
+    r = RunKit(Simulate("normal"), {"Please Don't Power Off.", kFirstStopNote, 1, true});
     EXPECT_EQ(r.status, kExitInterrupted) << r.output;
     EXPECT_NE(r.output.find("Upgrade interrupted."), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("--recovery"), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("Completed the program firmware file."), std::string::npos);
+}
+
+// The terminal closed in the middle of programming: the shell and the kernel each pass the
+// hang-up on, a few milliseconds apart. That is one act: the radio finishes. Started under nohup
+// the kit is not stopped at all.
+TEST_F(KitProcess, AHangUpToldTwiceIsOneStopAndUnderNohupNone) {
+    Result r = RunKit(Simulate("normal"), {"Please Don't Power Off.", {}, 2}, SIGHUP);
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    EXPECT_NE(r.output.find(kFirstStopNote), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Completed the program firmware file."), std::string::npos) << r.output;
+
+    // Sent before the erase, where a stop would end the run.
+    r = RunKit(Simulate("normal"), {"Simulated radio", {}, 2, false, true}, SIGHUP);
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    EXPECT_EQ(r.output.find(kFirstStopNote), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Completed the program firmware file."), std::string::npos) << r.output;
 }
 
 TEST_F(KitProcess, ARecoveryRunFinishesARadioLeftWithoutFirmware) {
@@ -319,7 +340,7 @@ TEST_F(KitProcess, OnATerminalTheLiveLinesNeverWrapAndCtrlCLeavesAWholeLastLine)
         const Result r = RunKitOnTerminal({"--simulate=normal,normal,battery-low", "--firmware", firmware,
                                            "--log", log},
                                           columns,
-                                          columns == 200 ? Stops{"  30%  ", kFirstStopNote} : Stops{});
+                                          columns == 200 ? Stops{"  30%  ", kFirstStopNote, 1, true} : Stops{});
         EXPECT_EQ(r.status, columns == 200 ? kExitInterrupted : kExitRadioFailed) << r.output;
         const std::string live = r.output.substr(0, r.output.find("PORT "));
         ASSERT_NE(live.size(), r.output.size()) << "no summary: " << r.output;
