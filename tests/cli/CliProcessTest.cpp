@@ -6,7 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <poll.h>
 #include <pty.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -86,9 +88,9 @@ Result Watch(int fd, pid_t pid, const Stops& stops, int signal) {
 }
 
 // Runs kestro-upgrade with `args`; sends `signal` as `stops` says. `stateHome`, when given, is
-// the XDG_STATE_HOME of the run.
+// the XDG_STATE_HOME of the run; `homeless` runs it with neither XDG_STATE_HOME nor HOME.
 Result RunKit(const std::vector<std::string>& args, const Stops& stops = {}, int signal = SIGINT,
-              const std::string& stateHome = {}) {
+              const std::string& stateHome = {}, bool homeless = false) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return {};
     const pid_t pid = ::fork();
@@ -105,6 +107,10 @@ Result RunKit(const std::vector<std::string>& args, const Stops& stops = {}, int
         argv.push_back(nullptr);
         ::setenv("KESTRO_SYSFS_ROOT", "/nonexistent-sysfs", 1);  // no cable to find
         if (!stateHome.empty()) ::setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
+        if (homeless) {
+            ::unsetenv("XDG_STATE_HOME");
+            ::unsetenv("HOME");
+        }
         if (stops.nohup) ::signal(SIGHUP, SIG_IGN);
         ::execv(argv[0], argv.data());
         ::_exit(127);
@@ -246,6 +252,74 @@ TEST_F(KitProcess, AHangUpToldTwiceIsOneStopAndUnderNohupNone) {
     EXPECT_EQ(r.status, kExitCompleted) << r.output;
     EXPECT_EQ(r.output.find(kFirstStopNote), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("Completed the program firmware file."), std::string::npos) << r.output;
+}
+
+std::set<std::string> FilesUnder(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        names.insert(it->path().string());
+    }
+    return names;
+}
+
+// Without a home there is no folder of the user's own for the log and the records: the run is
+// refused with what to set, and nothing goes to a shared folder instead.
+TEST_F(KitProcess, WithoutAHomeNoRunStartsAndNothingIsWrittenElsewhere) {
+    const std::filesystem::path shared = std::filesystem::temp_directory_path() / "kestro-upgrade-kit";
+    const auto before = FilesUnder(shared);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--port", "COM200", "--firmware", firmware},
+          std::vector<std::string>{"--simulate=normal", "--firmware", firmware}}) {
+        const Result r = RunKit(args, {}, SIGINT, {}, true);
+        EXPECT_EQ(r.status, kExitKit) << r.output;
+        EXPECT_NE(r.output.find("neither XDG_STATE_HOME nor HOME is set"), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("No device detected."), std::string::npos) << r.output;
+    }
+    EXPECT_EQ(FilesUnder(shared), before);
+}
+
+// Another user's folder in the state folder's place, or another user's link in the log's: the
+// kit writes nothing through them, and the radio is never touched.
+TEST_F(KitProcess, AStateFolderOrLogOfAnotherUserIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "making files of another user needs root";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const auto foreign = dir.path() / "foreign";
+    std::filesystem::create_directories(foreign);
+    ASSERT_EQ(::chown(foreign.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const auto state = dir.path() / "state";
+    std::filesystem::create_directories(state);
+    std::filesystem::create_directory_symlink(foreign, state / "kestro-upgrade-kit");
+
+    PtyRadioServer radio;
+    std::string error;
+    ASSERT_TRUE(radio.Start(&error)) << error;
+    Result r = RunKit({"--port", radio.SlavePath(), "--firmware", firmware, "--log", log}, {}, SIGINT,
+                      state.string());
+    EXPECT_NE(r.status, kExitCompleted) << r.output;
+    EXPECT_NE(r.output.find("leads to a folder of another user"), std::string::npos) << r.output;
+    EXPECT_EQ(radio.WithRadio([](SimRadio& sim) { return sim.RequestsSeen(); }), 0U);
+    EXPECT_TRUE(std::filesystem::is_empty(foreign));
+
+    // A state folder of the kit's own making is the user's alone; another user's link as its
+    // log then takes no line.
+    std::filesystem::remove(state / "kestro-upgrade-kit");
+    r = RunKit({"--simulate=normal", "--firmware", firmware}, {}, SIGINT, state.string());
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    struct stat made {};
+    ASSERT_EQ(::stat((state / "kestro-upgrade-kit").c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 07777, 0700U);
+    const auto target = foreign / "target";
+    std::ofstream(target) << "kept\n";
+    const auto planted = state / "kestro-upgrade-kit" / "Kestro_UpdateKit_log.csv";
+    std::filesystem::remove(planted);
+    std::filesystem::create_symlink(target, planted);
+    ASSERT_EQ(::lchown(planted.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    r = RunKit({"--simulate=normal", "--firmware", firmware}, {}, SIGINT, state.string());
+    EXPECT_NE(r.output.find("symbolic link of another user"), std::string::npos) << r.output;
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept\n");
 }
 
 TEST_F(KitProcess, ARecoveryRunFinishesARadioLeftWithoutFirmware) {
