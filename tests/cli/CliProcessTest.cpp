@@ -495,5 +495,29 @@ TEST_F(KitProcess, AKitKilledMidRunLeavesARecordThatTheNextKitNamesWithItsComman
     }));
 }
 
+// Two radios left on one cable: the radio now on it cannot tell its serial number before its
+// boot swap, and the newest record names it. --recovery finishes that one and keeps the other.
+TEST_F(KitProcess, RecoveryFinishesTheRadioOfTheNewestRecordOnThePortAndKeepsTheOlder) {
+    PtyRadioServer radio;
+    std::string error;
+    ASSERT_TRUE(radio.Start(&error)) << error;
+    radio.WithRadio([](SimRadio& sim) { sim.EnterNeedsRecovery(); });
+    const auto state = dir.path() / "state";
+    const CRecoveryRecords records(state / "kestro-upgrade-kit");
+    // The newer serial number sorts first, so that neither name nor file order can pass for age.
+    for (const auto& [serial, since] : {std::pair{"KS24009999", 1000}, std::pair{"KS24000001", 2000}}) {
+        ASSERT_TRUE(records.Mark({radio.SlavePath(), radio.SlavePath(), serial, firmware, since, {}}, error)) << error;
+    }
+    const Result r = RunKit({"--recovery", "--port", radio.SlavePath(), "--firmware", firmware, "--log", log},
+                            {}, SIGINT, state.string());
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    const auto left = records.All();
+    ASSERT_EQ(left.size(), 1U);
+    EXPECT_EQ(left[0].serial, "KS24009999");
+    const auto lines = test::LogLines(log);
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_NE(lines[0].find(",KS24000001,"), std::string::npos) << lines[0];
+}
+
 }  // namespace
 }  // namespace kestro::cli
