@@ -83,7 +83,7 @@ std::string SimulatedRecoveryCommand(const std::vector<RadioSummary>& radios, co
 }
 
 FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& settings,
-                     FleetConsole& console, const std::atomic<int>* stop) {
+                     FleetConsole& console, StopActs* stop) {
     FleetResult result;
     const auto firmware = settings.firmware.empty() ? DefaultFirmwarePath() : settings.firmware;
     const bool decodeFirst = radios.size() != 1 || !radios.front().scenario.empty();
@@ -107,8 +107,8 @@ FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& 
 
     // Each run goes on by itself; this thread only passes stop requests on and keeps the live
     // lines' times current. A stop never cuts a frame: each worker ends at its next wait. The
-    // first spares radios between erase and boot swap, which finish; the second stops them too.
-    int stopsPassed = 0;
+    // first act spares radios between erase and boot swap, which finish; the second stops them too.
+    int actsPassed = 0;
     auto anyRunning = [&runs] {
         bool running = false;
         for (const auto& run : runs) running = run->Poll() || running;
@@ -116,10 +116,10 @@ FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& 
     };
     int ticks = 0;
     while (anyRunning()) {
-        const int stops = stop != nullptr ? stop->load() : 0;
-        if (stops > stopsPassed && stopsPassed < 2) {
-            stopsPassed = std::min(stops, 2);
-            if (stopsPassed == 1) {
+        const int acts = stop != nullptr ? stop->Poll() : 0;
+        if (acts > actsPassed) {
+            actsPassed = acts;
+            if (acts == 1) {
                 console.Note(-1, "Stopping every radio before its erase; radios being programmed finish: do "
                                  "not unplug them. Stop again to stop those too (they will need recovery).");
                 for (auto& run : runs) {

@@ -9,6 +9,8 @@
 #include "cli/ExitCodes.h"
 #include "cli/Fleet.h"
 #include "platform/Paths.h"
+#include "platform/RealClock.h"
+#include "platform/StopActs.h"
 #include "platform/StopRequests.h"
 #include "platform/Terminal.h"
 #include "serial/PortDiscovery.h"
@@ -54,7 +56,7 @@ int main(int argc, char** argv) {
                      DefaultLogPath().string().c_str());
     }
 
-    const std::atomic<int>& stops = CountStopRequests();
+    StopActs stops(CountStopRequests(), RealClock::Instance());
 #ifdef SIGPIPE
     // A line or helper pipe whose far end has gone must give an error, not end the program.
     std::signal(SIGPIPE, SIG_IGN);

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "platform/DurableFile.h"
 #include "platform/LocalTime.h"
 #include "platform/SharedFile.h"
 
@@ -22,8 +23,7 @@ bool CUpgradeLog::WriteHeaderIfMissing() {
     std::error_code ec;
     // Something other than a file in the log's place can never take a line.
     if (std::filesystem::exists(m_logPath, ec)) return std::filesystem::is_regular_file(m_logPath, ec);
-    const auto folder = m_logPath.parent_path();
-    if (!folder.empty()) std::filesystem::create_directories(folder, ec);
+    if (std::string ignored; m_logPath.has_parent_path() && !CreateFolderOf(m_logPath, ignored)) return false;
     // Another kit may create the log at the same moment: one of the two puts the header there.
     switch (CreateFileWith(m_logPath, std::string(kLogHeader) + "\r\n")) {
         case CreateResult::Created: return true;

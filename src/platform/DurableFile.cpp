@@ -2,6 +2,8 @@
 
 #include <system_error>
 
+#include "platform/Paths.h"
+
 namespace kestro {
 
 std::filesystem::path FolderOf(const std::filesystem::path& path) {
@@ -10,6 +12,8 @@ std::filesystem::path FolderOf(const std::filesystem::path& path) {
 
 bool CreateFolderOf(const std::filesystem::path& path, std::string& error) {
     const std::filesystem::path folder = FolderOf(path);
+    // The kit's own folder is checked at each write: another user may have put something there.
+    if (const auto state = StateFolder(); !state.empty() && folder == state) return PrepareStateFolder(error);
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec) error = "cannot create the folder " + folder.string() + ": " + ec.message();

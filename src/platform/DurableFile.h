@@ -18,7 +18,8 @@ bool WriteFileDurably(const std::filesystem::path& path, std::string_view bytes,
 bool RemoveFileDurably(const std::filesystem::path& path, std::string& error);
 
 // Shared by the back ends: the folder that holds `path` ("." for a bare name), and that folder
-// created when missing (false with `error` naming it and the reason).
+// created when missing (false with `error` naming it and the reason); the kit's state folder is
+// made ready by PrepareStateFolder (Paths.h) instead.
 std::filesystem::path FolderOf(const std::filesystem::path& path);
 bool CreateFolderOf(const std::filesystem::path& path, std::string& error);
 

@@ -61,6 +61,10 @@ class SimRadio {
     const SimRadioConfig& Config() const { return m_config; }
 
     RadioState State() const;
+    // Whether its application firmware is in place: not from an erase (or EnterNeedsRecovery)
+    // until a boot swap with the right checksum, programming or not. Without it only the boot
+    // loader runs, which answers nothing but the programming requests.
+    bool HasFirmware() const { return !m_needsRecovery; }
     // Puts the radio into the state a failed programming run leaves: flash erased, boot swap
     // still owed.
     void EnterNeedsRecovery();

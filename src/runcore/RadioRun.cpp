@@ -130,6 +130,11 @@ bool RadioRun::Prepare() {
         m_portTarget = m_target.chosen.value_or(PortTarget{0, {}, {}});
     }
 
+    // Without a safe state folder the log or a record would have nowhere to go: no run.
+    if (StateFolder().empty() && (!m_line || m_settings.log.empty())) {
+        NotStarted(StartFailure::Kit, kNoStateFolder);
+        return false;
+    }
     CUpgradeHub::Options options;
     options.firmwarePath = m_settings.firmware;
     options.logPath = m_settings.log;

@@ -1,5 +1,8 @@
 #include "ui/CDorvikUpgradeKitApp.h"
 
+#include <QMessageBox>
+
+#include "platform/Paths.h"
 #include "ui/Artwork.h"
 #include "ui/CMainFrame.h"
 #include "ui/UiTexts.h"
@@ -19,6 +22,13 @@ CDorvikUpgradeKitApp::CDorvikUpgradeKitApp(int& argc, char** argv) : QApplicatio
 CDorvikUpgradeKitApp::~CDorvikUpgradeKitApp() = default;
 
 bool CDorvikUpgradeKitApp::InitInstance() {
+    if (StateFolder().empty()) {
+        // The log and the recovery records would have nowhere safe to go: no window, no run.
+        QMessageBox::critical(nullptr, applicationName(),
+                              QString::fromLatin1("The Kestro Upgrade Kit cannot start: ") +
+                                  QString::fromLatin1(kNoStateFolder) + QLatin1Char('.'));
+        return false;
+    }
     m_settings = std::make_unique<CQtSettings>();
     CUpgradeHub::Options options;
     options.recoveryFolder = DefaultRecoveryFolder();

@@ -6,7 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <poll.h>
 #include <pty.h>
+#include <pwd.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,16 +43,59 @@ struct Result {
 struct Stops {
     std::string first;
     std::string second;
+    int burst = 1;             // signals sent each time, 5 ms apart (a hang-up told twice)
+    bool keepSending = false;  // after the second, the signal again every 250 ms until the end
+    bool nohup = false;        // the kit started with SIGHUP ignored, as nohup starts it
     bool Due(const std::string& output, int sent) const {
         const std::string& at = sent == 0 ? first : sent == 1 ? second : std::string{};
         return !at.empty() && output.find(at) != std::string::npos;
     }
+    void Send(pid_t pid, int signal) const {
+        for (int i = 0; i < burst; ++i) {
+            if (i > 0) ::usleep(5000);
+            ::kill(pid, signal);
+        }
+    }
 };
 
+// Reads what the kit at `pid` writes to `fd` until it ends, sending `signal` as `stops` says;
+// then its exit status. The time limit only guards against a hang.
+Result Watch(int fd, pid_t pid, const Stops& stops, int signal) {
+    Result result;
+    int sent = 0;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    auto lastSent = std::chrono::steady_clock::now();
+    char buffer[4096];
+    while (std::chrono::steady_clock::now() < limit) {
+        const auto now = std::chrono::steady_clock::now();
+        if (stops.keepSending && sent >= 2 && now - lastSent > std::chrono::milliseconds(250)) {
+            stops.Send(pid, signal);
+            lastSent = std::chrono::steady_clock::now();
+        }
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, 200) <= 0) continue;
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;  // a pseudo-terminal: EIO once the program has ended
+        result.output.append(buffer, static_cast<std::size_t>(n));
+        if (stops.Due(result.output, sent)) {
+            ++sent;
+            stops.Send(pid, signal);
+            lastSent = std::chrono::steady_clock::now();
+        }
+    }
+    ::close(fd);
+    if (std::chrono::steady_clock::now() >= limit) ::kill(pid, SIGKILL);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return result;
+}
+
 // Runs kestro-upgrade with `args`; sends `signal` as `stops` says. `stateHome`, when given, is
-// the XDG_STATE_HOME of the run. The time limit only guards against a hang.
+// the XDG_STATE_HOME of the run, `env` more of its environment; `homeless` runs it with neither XDG_STATE_HOME nor HOME.
 Result RunKit(const std::vector<std::string>& args, const Stops& stops = {}, int signal = SIGINT,
-              const std::string& stateHome = {}, const std::map<std::string, std::string>& env = {}) {
+              const std::string& stateHome = {}, const std::map<std::string, std::string>& env = {},
+              bool homeless = false) {
     int pipeFds[2];
     if (::pipe(pipeFds) != 0) return {};
     const pid_t pid = ::fork();
@@ -68,31 +113,16 @@ Result RunKit(const std::vector<std::string>& args, const Stops& stops = {}, int
         ::setenv("KESTRO_SYSFS_ROOT", "/nonexistent-sysfs", 1);  // no cable to find
         if (!stateHome.empty()) ::setenv("XDG_STATE_HOME", stateHome.c_str(), 1);
         for (const auto& [name, value] : env) ::setenv(name.c_str(), value.c_str(), 1);
+        if (homeless) {
+            ::unsetenv("XDG_STATE_HOME");
+            ::unsetenv("HOME");
+        }
+        if (stops.nohup) ::signal(SIGHUP, SIG_IGN);
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
     ::close(pipeFds[1]);
-    Result result;
-    int sent = 0;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    char buffer[4096];
-    while (std::chrono::steady_clock::now() < limit) {
-        pollfd p{pipeFds[0], POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0) continue;
-        const ssize_t n = ::read(pipeFds[0], buffer, sizeof buffer);
-        if (n <= 0) break;
-        result.output.append(buffer, static_cast<std::size_t>(n));
-        if (stops.Due(result.output, sent)) {
-            ++sent;
-            ::kill(pid, signal);
-        }
-    }
-    ::close(pipeFds[0]);
-    if (std::chrono::steady_clock::now() >= limit) ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    return Watch(pipeFds[0], pid, stops, signal);
 }
 
 // The same on a pseudo-terminal of `columns` columns, as a user at a terminal runs it, with
@@ -113,28 +143,8 @@ Result RunKitOnTerminal(const std::vector<std::string>& args, int columns, const
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    Result result;
-    if (pid < 0) return result;
-    int sent = 0;
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::minutes(3);
-    char buffer[4096];
-    while (std::chrono::steady_clock::now() < limit) {
-        pollfd p{master, POLLIN, 0};
-        if (::poll(&p, 1, 200) <= 0) continue;
-        const ssize_t n = ::read(master, buffer, sizeof buffer);
-        if (n <= 0) break;  // EIO once the program has ended
-        result.output.append(buffer, static_cast<std::size_t>(n));
-        if (stops.Due(result.output, sent)) {
-            ++sent;
-            ::kill(pid, SIGINT);
-        }
-    }
-    ::close(master);
-    if (std::chrono::steady_clock::now() >= limit) ::kill(pid, SIGKILL);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    return result;
+    if (pid < 0) return {};
+    return Watch(master, pid, stops, SIGINT);
 }
 
 // What the kit says at the first stop.
@@ -225,11 +235,97 @@ TEST_F(KitProcess, DuringProgrammingAFirstStopLetsTheRadioFinishAndASecondEndsIt
     EXPECT_NE(r.output.find("Completed the program firmware file."), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("--recovery"), std::string::npos) << r.output;
 
-    r = RunKit(Simulate("normal"), {"Please Don't Power Off.", kFirstStopNote});
+    // Ctrl-C again once the first was told: the presses that come a second after it stop the
+    // radio too.
+    r = RunKit(Simulate("normal"), {"Please Don't Power Off.", kFirstStopNote, 1, true});
     EXPECT_EQ(r.status, kExitInterrupted) << r.output;
     EXPECT_NE(r.output.find("Upgrade interrupted."), std::string::npos) << r.output;
     EXPECT_NE(r.output.find("--recovery"), std::string::npos) << r.output;
     EXPECT_EQ(r.output.find("Completed the program firmware file."), std::string::npos);
+}
+
+// The terminal closed in the middle of programming: the shell and the kernel each pass the
+// hang-up on, a few milliseconds apart. That is one act: the radio finishes. Started under nohup
+// the kit is not stopped at all.
+TEST_F(KitProcess, AHangUpToldTwiceIsOneStopAndUnderNohupNone) {
+    Result r = RunKit(Simulate("normal"), {"Please Don't Power Off.", {}, 2}, SIGHUP);
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    EXPECT_NE(r.output.find(kFirstStopNote), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Completed the program firmware file."), std::string::npos) << r.output;
+
+    // Sent before the erase, where a stop would end the run.
+    r = RunKit(Simulate("normal"), {"Simulated radio", {}, 2, false, true}, SIGHUP);
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    EXPECT_EQ(r.output.find(kFirstStopNote), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("Completed the program firmware file."), std::string::npos) << r.output;
+}
+
+std::set<std::string> FilesUnder(const std::filesystem::path& folder) {
+    std::set<std::string> names;
+    std::error_code ec;
+    for (std::filesystem::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        names.insert(it->path().string());
+    }
+    return names;
+}
+
+// Without a home there is no folder of the user's own for the log and the records: the run is
+// refused with what to set, and nothing goes to a shared folder instead.
+TEST_F(KitProcess, WithoutAHomeNoRunStartsAndNothingIsWrittenElsewhere) {
+    const std::filesystem::path shared = std::filesystem::temp_directory_path() / "kestro-upgrade-kit";
+    const auto before = FilesUnder(shared);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--port", "COM200", "--firmware", firmware},
+          std::vector<std::string>{"--simulate=normal", "--firmware", firmware}}) {
+        const Result r = RunKit(args, {}, SIGINT, {}, {}, true);
+        EXPECT_EQ(r.status, kExitKit) << r.output;
+        EXPECT_NE(r.output.find("neither XDG_STATE_HOME nor HOME is set"), std::string::npos) << r.output;
+        EXPECT_EQ(r.output.find("No device detected."), std::string::npos) << r.output;
+    }
+    EXPECT_EQ(FilesUnder(shared), before);
+}
+
+// Another user's folder in the state folder's place, or another user's link in the log's: the
+// kit writes nothing through them, and the radio is never touched.
+TEST_F(KitProcess, AStateFolderOrLogOfAnotherUserIsRefused) {
+    if (::geteuid() != 0) GTEST_SKIP() << "making files of another user needs root";
+    const passwd* nobody = ::getpwnam("nobody");
+    ASSERT_NE(nobody, nullptr);
+    const auto foreign = dir.path() / "foreign";
+    std::filesystem::create_directories(foreign);
+    ASSERT_EQ(::chown(foreign.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    const auto state = dir.path() / "state";
+    std::filesystem::create_directories(state);
+    std::filesystem::create_directory_symlink(foreign, state / "kestro-upgrade-kit");
+
+    PtyRadioServer radio;
+    std::string error;
+    ASSERT_TRUE(radio.Start(&error)) << error;
+    Result r = RunKit({"--port", radio.SlavePath(), "--firmware", firmware, "--log", log}, {}, SIGINT,
+                      state.string());
+    EXPECT_NE(r.status, kExitCompleted) << r.output;
+    EXPECT_NE(r.output.find("leads to a folder of another user"), std::string::npos) << r.output;
+    EXPECT_EQ(radio.WithRadio([](SimRadio& sim) { return sim.RequestsSeen(); }), 0U);
+    EXPECT_TRUE(std::filesystem::is_empty(foreign));
+
+    // A state folder of the kit's own making is the user's alone; another user's link as its
+    // log then takes no line.
+    std::filesystem::remove(state / "kestro-upgrade-kit");
+    r = RunKit({"--simulate=normal", "--firmware", firmware}, {}, SIGINT, state.string());
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    struct stat made {};
+    ASSERT_EQ(::stat((state / "kestro-upgrade-kit").c_str(), &made), 0);
+    EXPECT_EQ(made.st_mode & 07777, 0700U);
+    const auto target = foreign / "target";
+    std::ofstream(target) << "kept\n";
+    const auto planted = state / "kestro-upgrade-kit" / "Kestro_UpdateKit_log.csv";
+    std::filesystem::remove(planted);
+    std::filesystem::create_symlink(target, planted);
+    ASSERT_EQ(::lchown(planted.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+    r = RunKit({"--simulate=normal", "--firmware", firmware}, {}, SIGINT, state.string());
+    EXPECT_NE(r.output.find("symbolic link of another user"), std::string::npos) << r.output;
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "kept\n");
 }
 
 TEST_F(KitProcess, ARecoveryRunFinishesARadioLeftWithoutFirmware) {
@@ -324,7 +420,7 @@ TEST_F(KitProcess, OnATerminalTheLiveLinesNeverWrapAndCtrlCLeavesAWholeLastLine)
         const Result r = RunKitOnTerminal({"--simulate=normal,normal,battery-low", "--firmware", firmware,
                                            "--log", log},
                                           columns,
-                                          columns == 200 ? Stops{"  30%  ", kFirstStopNote} : Stops{});
+                                          columns == 200 ? Stops{"  30%  ", kFirstStopNote, 1, true} : Stops{});
         EXPECT_EQ(r.status, columns == 200 ? kExitInterrupted : kExitRadioFailed) << r.output;
         const std::string live = r.output.substr(0, r.output.find("PORT "));
         ASSERT_NE(live.size(), r.output.size()) << "no summary: " << r.output;
@@ -443,6 +539,30 @@ TEST_F(KitProcess, ARecoveryForABusyCableTriesNoOtherCableAndKeepsItsRecord) {
     EXPECT_EQ(r.output.find("recovery"), std::string::npos) << r.output;
     EXPECT_EQ(records.All().size(), 1U);
     ::close(held);
+}
+
+// Two radios left on one cable: the radio now on it cannot tell its serial number before its
+// boot swap, and the newest record names it. --recovery finishes that one and keeps the other.
+TEST_F(KitProcess, RecoveryFinishesTheRadioOfTheNewestRecordOnThePortAndKeepsTheOlder) {
+    PtyRadioServer radio;
+    std::string error;
+    ASSERT_TRUE(radio.Start(&error)) << error;
+    radio.WithRadio([](SimRadio& sim) { sim.EnterNeedsRecovery(); });
+    const auto state = dir.path() / "state";
+    const CRecoveryRecords records(state / "kestro-upgrade-kit");
+    // The newer serial number sorts first, so that neither name nor file order can pass for age.
+    for (const auto& [serial, since] : {std::pair{"KS24009999", 1000}, std::pair{"KS24000001", 2000}}) {
+        ASSERT_TRUE(records.Mark({radio.SlavePath(), radio.SlavePath(), serial, firmware, since, {}, {}, {}}, error)) << error;
+    }
+    const Result r = RunKit({"--recovery", "--port", radio.SlavePath(), "--firmware", firmware, "--log", log},
+                            {}, SIGINT, state.string());
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    const auto left = records.All();
+    ASSERT_EQ(left.size(), 1U);
+    EXPECT_EQ(left[0].serial, "KS24009999");
+    const auto lines = test::LogLines(log);
+    ASSERT_EQ(lines.size(), 1U);
+    EXPECT_NE(lines[0].find(",KS24000001,"), std::string::npos) << lines[0];
 }
 
 }  // namespace

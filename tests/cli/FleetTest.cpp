@@ -22,6 +22,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/Fleet.h"
 #include "firmware/FirmwareLoader.h"
+#include "platform/RealClock.h"
 #include "radio/Scenarios.h"
 #include "radio/posix/PtyRadioServer.h"
 #include "upgrade/Texts.h"
@@ -301,7 +302,9 @@ TEST_F(Fleet, AFirstStopSparesTheRadiosBeingProgrammedAndASecondStopsThemToo) {
     std::vector<RadioTarget> radios;
     for (const auto& port : ports) radios.push_back({port, ""});
     std::FILE* out = std::tmpfile();
-    std::atomic<int> stops{0};
+    // Every signal an act of its own: the acts' own rules are StopActs' tests.
+    StopSignalCounts signals;
+    StopActs stops(signals, RealClock::Instance(), Millis{0});
     FleetResult result;
     std::thread fleet([&] {
         FleetConsole console(out, OutputMode::Live, 200);
@@ -309,9 +312,9 @@ TEST_F(Fleet, AFirstStopSparesTheRadiosBeingProgrammedAndASecondStopsThemToo) {
     });
     ASSERT_TRUE(Await([&] { return erased(1) && erased(2); }));
     EXPECT_FALSE(erased(0));
-    stops = 1;
+    signals.stops = 1;
     EXPECT_TRUE(Await([&] { return test::LogLines(log).size() == 1; })) << "the second radio did not finish";
-    stops = 2;
+    signals.stops = 2;
     fleet.join();
 
     ASSERT_EQ(result.radios.size(), 3U);

@@ -7,12 +7,15 @@
 #include "serial/PortNames.h"
 #include "upgrade/Texts.h"
 
+#include <atomic>
 #include <map>
+#include <thread>
 
 namespace kestro {
 namespace {
 
 using test::LogLines;
+using test::RecordingReporter;
 using test::VirtualRun;
 namespace t = texts;
 
@@ -259,6 +262,48 @@ TEST(UpgradeRun, AFailureBetweenEraseAndBootSwapSendsTheNextRunStraightToProgram
 // The recovery records of the run's state folder.
 std::vector<RecoveryRecord> RecordsOnDisk(const VirtualRun& run) {
     return CRecoveryRecords(run.dir.path() / "state").All();
+}
+
+// A stop that spares radios being programmed, arriving after the radio took the self-program
+// request and before the erase (as the erase's status goes up): the run ends there, with no
+// record left behind and no erase sent. Armed first and then stopped, the radio would be erased
+// by a run that no longer finishes it.
+TEST(UpgradeRun, AStopBeforeTheEraseEndsTheRunWithNoRecordAndNoErase) {
+    VirtualRun run;
+    run.reporter.onStatus = [&run](const std::string& text) {
+        if (text == t::kEraseFlash) run.hub->RequestStopBeforeErase();
+    };
+    ASSERT_EQ(run.Upgrade(), StartResult::Started);
+    EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Interrupted);
+    EXPECT_EQ(run.radio.CountOf(REQ_SELF_PROGRAM), 1U);
+    EXPECT_EQ(run.radio.CountOf(REQ_ERASE_FLASH), 0U);
+    EXPECT_TRUE(RecordsOnDisk(run).empty());
+    EXPECT_EQ(run.hub->m_recoveryMode, 0);
+}
+
+// The front end's stop and the worker's step into the erase, on two threads at once: either the
+// stop comes first and the run never enters the span, or the run is in it and the stop spares
+// it. Never both: a run stopped inside the span leaves its radio erased and unfinished.
+TEST(UpgradeHub, AStopBeforeTheEraseAndTheStepIntoTheEraseNeverBothPass) {
+    RecordingReporter reporter;
+    MemorySettings settings;
+    for (int round = 0; round < 1000; ++round) {
+        CUpgradeHub hub(reporter, settings, CUpgradeHub::Options{});
+        std::atomic<int> ready{0};
+        bool entered = false;
+        std::thread worker([&] {
+            ready.fetch_add(1);
+            while (ready.load() < 2) {
+            }
+            entered = hub.EnterEraseSpan();
+        });
+        ready.fetch_add(1);
+        while (ready.load() < 2) {
+        }
+        hub.RequestStopBeforeErase();
+        worker.join();
+        ASSERT_FALSE(entered && hub.StopRequested()) << "round " << round;
+    }
 }
 
 // The two moments of the record, as the radio sees them: on the disk when the erase request

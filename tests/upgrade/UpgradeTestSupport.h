@@ -32,8 +32,13 @@ struct RecordingReporter final : IReporter {
         std::string detail = {};
     };
     void SetStatusText(const std::string& text) override {
-        std::lock_guard lock(mutex);
-        statuses.push_back(text);
+        std::function<void(const std::string&)> hook;
+        {
+            std::lock_guard lock(mutex);
+            statuses.push_back(text);
+            hook = onStatus;
+        }
+        if (hook) hook(text);
     }
     void SetProgressText(const std::string& label) override {
         std::lock_guard lock(mutex);
@@ -78,6 +83,7 @@ struct RecordingReporter final : IReporter {
     std::vector<std::pair<Guidance, std::string>> guides;
     bool progressVisible = false;
     std::function<void(const std::string&)> onBox;
+    std::function<void(const std::string&)> onStatus;  // called with each status, on its thread
 };
 
 // Writes Intel hexadecimal records with checksums, segment records as addresses need them.

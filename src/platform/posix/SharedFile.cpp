@@ -65,6 +65,12 @@ CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view 
 
 bool AppendLocked(const std::filesystem::path& path, std::string_view bytes,
                   std::string* failure) {
+    // Another user's symbolic link in the file's place would take the bytes into any file that
+    // the kit may write (as root: every file).
+    if (struct stat entry {}; ::lstat(path.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode) &&
+                              entry.st_uid != ::geteuid() && entry.st_uid != 0) {
+        return Failed(failure, "it is a symbolic link of another user");
+    }
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return Failed(failure, ErrorText(errno));
     // Writers of this kind hold the lock for one append; a program that keeps the file locked

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <system_error>
 #include <vector>
 
 #include "platform/win32/WindowsPaths.h"
@@ -103,6 +104,16 @@ std::filesystem::path DefaultLogPath() {
     const std::wstring local = LocalAppData();
     if (local.empty()) return beside;
     return std::filesystem::path(local) / kLocalStateFolderName / kLogFileName;
+}
+
+std::filesystem::path StateFolder() { return DefaultLogPath().parent_path(); }
+
+bool PrepareStateFolder(std::string& error) {
+    const std::filesystem::path folder = StateFolder();
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec) error = "cannot create the folder " + folder.string() + ": " + ec.message();
+    return !ec;
 }
 
 bool DefaultLogLeftProgramFolder() {
