@@ -111,7 +111,7 @@ class RunChecker {
     // Runs one upgrade and checks how it ended; returns the end it took (nullptr: unspecified).
     const RunEnd* Run(const char* label) {
         m_label = label;
-        const bool recovery = m_b.hub->m_recoveryMode.load() == 1;
+        const bool recovery = m_b.hub->RecoveryFlag() == 1;
         const auto armedBy = m_b.hub->ArmedRecord();
         m_armedSerial = armedBy ? armedBy->serial : std::string{};
         const bool needsRestore = m_b.radio.CodeplugByte(kDecidingAddress) != kDecidingValue;
@@ -148,7 +148,7 @@ class RunChecker {
             Violation("the run did not start (" + std::to_string(static_cast<int>(started)) + ")");
             return nullptr;
         }
-        if (m_b.hub->m_upgradeRunning.load() != 0) Violation("m_upgradeRunning is still 1");
+        if (m_b.hub->UpgradeRunningFlag() != 0) Violation("m_upgradeRunning is still 1");
         const auto elapsed = m_b.clock.Now() - start;
         if (elapsed > bound.time) {
             Violation("took " + std::to_string(elapsed.count()) + " ms, more than the " +
@@ -205,7 +205,7 @@ class RunChecker {
             Violation(std::string(end.name) + " hid the progress bar");
         }
 
-        const int flag = m_b.hub->m_recoveryMode.load();
+        const int flag = m_b.hub->RecoveryFlag();
         const int expected = end.recovery == RecoveryEffect::Set       ? 1
                              : end.recovery == RecoveryEffect::Cleared ? 0
                                                                        : (recovery ? 1 : 0);
@@ -263,7 +263,7 @@ class RunChecker {
         if (radio.BootSwaps() > 0 && !BootAreaMatches(radio.ActiveBootArea())) {
             Violation("a boot area other than the firmware's was swapped in");
         }
-        if (radio.State() == RadioState::NeedsRecovery && m_b.hub->m_recoveryMode.load() != 1) {
+        if (radio.State() == RadioState::NeedsRecovery && m_b.hub->RecoveryFlag() != 1) {
             Violation("the radio needs recovery but m_recoveryMode is 0");
         }
         if (!end.completed) return;
@@ -361,7 +361,7 @@ CaseResult SoakRunner::RunCase(std::uint64_t seed, std::size_t index) const {
     // The line has been idle since the failure: the radio forgets the bytes of a request that
     // a damaged line left unfinished.
     bench.radio.ForgetUnfinishedRequest();
-    const bool recovery = bench.hub->m_recoveryMode.load() == 1;
+    const bool recovery = bench.hub->RecoveryFlag() == 1;
     // A cable lost at the erase request (before the radio erased anything) or after the radio
     // had swapped in the new boot area (before the kit heard it) leaves the kit set for recovery
     // and a radio that needs none, out of its programming state since the cable was plugged

@@ -2,42 +2,15 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
-#include <cctype>
-#include <climits>
 #include <vector>
 
 #include "cli/ExitCodes.h"
 #include "radio/Scenarios.h"
-#include "serial/PortNames.h"
-#include "upgrade/PortSetting.h"
-#include "upgrade/Texts.h"
+#include "runcore/PortChoice.h"
 
 namespace kestro::cli {
 
 namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// n for "COMn" with n from 1 to INT_MAX; 0 for anything else.
-int ComNumber(const std::string& text) {
-    if (text.size() < 4 || Lower(text.substr(0, 3)) != "com") return 0;
-    long long n = 0;
-    for (std::size_t i = 3; i < text.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return 0;
-        n = n * 10 + (text[i] - '0');
-        if (n > INT_MAX) return 0;
-    }
-    return static_cast<int>(n);
-}
-
-// Why `port` is no form --port takes; "" when it is one.
-std::string PortFormProblem(const std::string& port) {
-    if (Lower(port) == "auto" || ComNumber(port) > 0 || port.find('/') != std::string::npos) return {};
-    return "--port must be auto, COMn (n from 1) or a device path such as /dev/ttyUSB0, not \"" + port + "\"";
-}
 
 std::string Footer() {
     std::string text =
@@ -71,17 +44,6 @@ std::vector<std::string> SplitScenarios(const std::string& value) {
 
 }  // namespace
 
-std::optional<PortTarget> PortTargetFor(const std::string& port, std::string& error) {
-    if (Lower(port) == "auto") return PortTarget{0, {}, {}};
-    if (const int number = ComNumber(port); number > 0) return PortTarget{number, {}, port};
-    if (port.find('/') != std::string::npos) {
-        // A device path is opened as it is; its number by the port rule, where it has one.
-        return PortTarget{PortNumberForDevice(port).value_or(0), port, port};
-    }
-    error = PortFormProblem(port);
-    return std::nullopt;
-}
-
 std::string ScenarioList() {
     std::string list;
     for (const auto& s : Scenarios()) list += (list.empty() ? "" : ", ") + std::string(s.name);
@@ -93,7 +55,7 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
     CLI::App app{"Upgrades the firmware of a Kestro radio over its programming cable."};
     app.name("kestro-upgrade");
     app.footer(Footer());
-    app.set_version_flag("--version", std::string("kestro-upgrade ") + texts::kKitFirmwareVersion);
+    app.set_version_flag("--version", std::string("kestro-upgrade ") + KESTRO_VERSION_TEXT);
 
     std::vector<std::string> scenarios;
     for (const auto& s : Scenarios()) scenarios.emplace_back(s.name);

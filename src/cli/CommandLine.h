@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "platform/Settings.h"
-#include "protocol/PortEngine.h"
+#include "runcore/PortChoice.h"
 
 namespace kestro::cli {
 
@@ -27,11 +27,6 @@ struct CommandLine {
 // Parses argv. Returns the options, or nullopt with `exitCode` set when the program should end
 // at once (0 after --help or --version, kExitUsage after a usage error, already reported).
 std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, int& exitCode);
-
-// The port that --port names, as the hub opens it: "auto" finds the cable, "COMn" (any case,
-// n >= 1) is port n, a device path is that device. nullopt with a reason in `error` for anything
-// else.
-std::optional<PortTarget> PortTargetFor(const std::string& port, std::string& error);
 
 // The scenarios of --simulate, "a, b, c".
 std::string ScenarioList();

@@ -3,7 +3,6 @@
 #include "cli/CommandLine.h"
 #include "cli/ExitCodes.h"
 #include "cli/Fleet.h"
-#include "upgrade/Texts.h"
 
 namespace kestro::cli {
 
@@ -57,10 +56,10 @@ int ConsoleRadio::ExitStatus() const {
         case StartFailure::Kit: return kExitKit;
         case StartFailure::None: break;
     }
-    const std::string& outcome = m_run->Summary().outcome;
-    if (outcome == "interrupted") return kExitInterrupted;
-    if (outcome == "failed") return kExitRadioFailed;
-    return kExitCompleted;
+    if (!m_run->Ended()) return kExitCompleted;  // nothing has gone wrong yet
+    const RunEnd& end = m_run->Summary().end;
+    if (end.Stopped()) return kExitInterrupted;
+    return end.Upgraded() ? kExitCompleted : kExitRadioFailed;
 }
 
 void ConsoleRadio::PortNamed(const std::string& port) { m_console.RenamePort(m_index, port); }
@@ -70,36 +69,35 @@ void ConsoleRadio::Serial(const std::string& serial) { m_console.Serial(m_index,
 void ConsoleRadio::ShowProgress(bool show) { m_console.ShowProgress(m_index, show); }
 void ConsoleRadio::Progress(int position, const std::string& label) { m_console.Progress(m_index, position, label); }
 void ConsoleRadio::Note(const std::string& text) { m_console.Note(m_index, text); }
-void ConsoleRadio::Ended(const RadioSummary& summary) { m_console.Ended(m_index, summary); }
+void ConsoleRadio::Message(const RunMessage& message) { m_console.Message(m_index, message); }
 
 // A radio that does not answer at all gets a hint at --recovery.
-void ConsoleRadio::Message(const std::string& text, TitleKind title, Icon icon) {
-    m_console.Message(m_index, text, title, icon);
-    if (text == texts::kCommError1) m_console.Note(m_index, kSilentRadioHint);
+void ConsoleRadio::Ended(const RadioSummary& summary) {
+    if (summary.end.kind == RunEndKind::NoAnswer) m_console.Note(m_index, kSilentRadioHint);
+    m_console.Ended(m_index, summary);
 }
 
-void ConsoleRadio::Guide(Guidance kind, const std::string& text) {
-    m_console.Note(m_index, kind == Guidance::RadioMayHaveNoFirmware ? kNoFirmwareHint : text);
+void ConsoleRadio::Guide(RunGuidance kind, const std::string& text) {
+    m_console.Note(m_index, kind == RunGuidance::RadioMayHaveNoFirmware ? kNoFirmwareHint : text);
 }
 
-void ConsoleRadio::RememberedRecovery(const std::vector<RecoveryRecord>& records, const std::string& skipped) {
-    if (!skipped.empty()) m_console.Note(m_index, "kestro-upgrade: " + skipped);
-    if (records.empty()) return;
+void ConsoleRadio::RememberedRecovery(const RememberedRadios& remembered) {
+    if (!remembered.skipped.empty()) m_console.Note(m_index, "kestro-upgrade: " + remembered.skipped);
+    if (!remembered.Any()) return;
     if (m_settings.recovery) {
-        if (records.size() > 1) {
-            m_console.Note(m_index, "kestro-upgrade: recovery records on this port: " + DescribeRadios(records) +
-                                        "; this run finishes " + records.back().RadioText());
+        if (remembered.count > 1) {
+            m_console.Note(m_index, "kestro-upgrade: recovery records on this port: " + remembered.described +
+                                        "; this run finishes " + remembered.newest);
         }
         return;
     }
     // The run goes ahead as asked: scripts keep their meaning. The user learns how to finish the
     // radios that earlier runs left between erase and boot swap.
     RadioSummary left;
-    left.port = records.back().PortArgument();
-    left.needsRecovery = true;
-    m_console.Note(m_index, "kestro-upgrade: an upgrade of " + DescribeRadios(records) +
-                                " stopped between erase and boot swap (the last on " +
-                                records.back().SinceText() +
+    left.port = remembered.newestPort;
+    left.end.kind = RunEndKind::NeedsRecovery;
+    m_console.Note(m_index, "kestro-upgrade: an upgrade of " + remembered.described +
+                                " stopped between erase and boot swap (the last on " + remembered.newestSince +
                                 ") and may have left it without firmware; finish it with: " +
                                 RecoveryCommand({left}, m_settings));
 }

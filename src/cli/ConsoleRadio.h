@@ -40,10 +40,10 @@ private:
     void Serial(const std::string& serial) override;
     void ShowProgress(bool show) override;
     void Progress(int position, const std::string& label) override;
-    void Message(const std::string& text, TitleKind title, Icon icon) override;
+    void Message(const RunMessage& message) override;
     void Note(const std::string& text) override;
-    void Guide(Guidance kind, const std::string& text) override;
-    void RememberedRecovery(const std::vector<RecoveryRecord>& records, const std::string& skipped) override;
+    void Guide(RunGuidance kind, const std::string& text) override;
+    void RememberedRecovery(const RememberedRadios& remembered) override;
     void Ended(const RadioSummary& summary) override;
 
     RadioTarget m_target;

@@ -2,40 +2,20 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <system_error>
 #include <thread>
 
 #include "cli/ConsoleRadio.h"
 #include "cli/ExitCodes.h"
-#include "firmware/CCommFile.h"
-#include "firmware/FirmwareLoader.h"
 #include "platform/Paths.h"
+#include "runcore/FirmwareCheck.h"
 
 namespace kestro::cli {
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Why the firmware file cannot be used, or empty when it can: told once, before any port is
-// opened or any simulated radio started. `decode` also decodes it; one radio on a real port
-// needs no such look ahead, since its run decodes the file before it opens the port.
-std::string FirmwareProblem(const std::filesystem::path& path, bool decode) {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return "it does not exist";
-    if (!std::filesystem::is_regular_file(path, ec)) return "it is not a file";
-    if (std::filesystem::file_size(path, ec) == 0 && !ec) return "it is empty";
-    if (!decode) return std::ifstream(path, std::ios::binary) ? std::string{} : "it cannot be read";
-    auto bytes = ReadFirmwareFileBytes(path);
-    if (!bytes) return "it cannot be read";
-    CFirmwareLoader loader;
-    CCommFile file;
-    std::string status;
-    loader.LoadFirmwareBytes(std::move(*bytes), file, [&status](const std::string& text) { status = text; });
-    return loader.m_firmwareLoadFailed != 0 ? status : std::string{};
-}
 
 std::string ShellWord(const std::string& word) {
     if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
@@ -67,7 +47,7 @@ std::string WithFiles(std::string command, const RunSettings& settings) {
 std::string RecoveryCommand(const std::vector<RadioSummary>& radios, const RunSettings& settings) {
     std::string command;
     for (const RadioSummary& r : radios) {
-        if (r.needsRecovery && !r.simulated) command += " --port " + AbsoluteWord(r.port);
+        if (r.NeedsRecovery() && !r.simulated) command += " --port " + AbsoluteWord(r.port);
     }
     if (command.empty()) return {};
     return WithFiles("kestro-upgrade --recovery" + command, settings);
@@ -76,7 +56,7 @@ std::string RecoveryCommand(const std::vector<RadioSummary>& radios, const RunSe
 std::string SimulatedRecoveryCommand(const std::vector<RadioSummary>& radios, const RunSettings& settings) {
     std::string scenarios;
     for (const RadioSummary& r : radios) {
-        if (r.needsRecovery && r.simulated) scenarios += scenarios.empty() ? "needs-recovery" : ",needs-recovery";
+        if (r.NeedsRecovery() && r.simulated) scenarios += scenarios.empty() ? "needs-recovery" : ",needs-recovery";
     }
     if (scenarios.empty()) return {};
     return WithFiles("kestro-upgrade --recovery --simulate=" + scenarios, settings);

@@ -159,7 +159,7 @@ void FleetConsole::Handle(Event& e) {
             break;
         case Kind::ShowProgress: OnShowProgress(e.radio, e.number != 0, e.at); break;
         case Kind::Progress: OnProgress(e.radio, e.number, e.text, e.at); break;
-        case Kind::Message: OnMessage(e.radio, e.text, e.title, e.icon); break;
+        case Kind::Message: OnMessage(e.radio, e.message); break;
         case Kind::Note: OnNote(e.radio, e.text); break;
         case Kind::Finishing:
             m_radios[e.radio].finishing = true;
@@ -216,10 +216,9 @@ void FleetConsole::Progress(int radio, int position, const std::string& label) {
     if (position < 0 || position > 100) return;
     Post(MakeEvent(Kind::Progress, radio, label, position));
 }
-void FleetConsole::Message(int radio, const std::string& text, TitleKind title, Icon icon) {
-    Event event = MakeEvent(Kind::Message, radio, text);
-    event.title = title;
-    event.icon = icon;
+void FleetConsole::Message(int radio, const RunMessage& message) {
+    Event event = MakeEvent(Kind::Message, radio);
+    event.message = message;
     Post(std::move(event));
 }
 void FleetConsole::Note(int radio, const std::string& text) { Post(MakeEvent(Kind::Note, radio, text)); }
@@ -417,18 +416,18 @@ void FleetConsole::OnProgress(int radio, int position, const std::string& label,
     }
 }
 
-void FleetConsole::OnMessage(int radio, const std::string& text, TitleKind title, Icon icon) {
+void FleetConsole::OnMessage(int radio, const RunMessage& message) {
     if (m_mode == OutputMode::Json) {
         Emit(OneObject({{"event", "message"},
                         {"port", m_radios[radio].port},
-                        {"title", TitleText(title)},
-                        {"icon", IconName(icon)},
-                        {"text", text}}));
+                        {"title", message.title},
+                        {"icon", message.kind},
+                        {"text", message.text}}));
         return;
     }
     // With several radios each line needs its port, on a terminal too.
     const std::string prefix = m_radios.size() > 1 ? m_radios[radio].port + ": " : "";
-    PrintAbove(prefix + "[" + TitleText(title) + "] " + IconName(icon) + ": " + OneLine(text));
+    PrintAbove(prefix + "[" + message.title + "] " + message.kind + ": " + OneLine(message.text));
 }
 
 void FleetConsole::OnNote(int radio, const std::string& text) {
@@ -462,17 +461,17 @@ void FleetConsole::OnEnded(int radio, const RadioSummary& summary) {
     Radio& r = m_radios[radio];
     r.port = summary.port;
     if (!summary.serial.empty()) r.serial = summary.serial;
-    r.result = summary.result + (summary.needsRecovery ? ", needs recovery" : "");
+    r.result = summary.result + (summary.NeedsRecovery() ? ", needs recovery" : "");
     switch (m_mode) {
         case OutputMode::Json:
             Emit(OneObject({{"event", "end"},
                             {"port", summary.port},
-                            {"outcome", summary.outcome},
+                            {"outcome", OutcomeName(summary.end.kind)},
                             {"result", summary.result},
                             {"serial", summary.serial},
                             {"firmware_before", summary.firmwareBefore},
                             {"codeplug_restored", summary.codeplug},
-                            {"needs_recovery", summary.needsRecovery},
+                            {"needs_recovery", summary.NeedsRecovery()},
                             {"seconds", summary.seconds}}));
             break;
         case OutputMode::Lines:
@@ -505,7 +504,7 @@ std::vector<std::string> FleetConsole::Table(const std::vector<RadioSummary>& ra
         rows.push_back({r.port, r.serial.empty() ? "-" : r.serial,
                         r.firmwareBefore.empty() ? "-" : r.firmwareBefore,
                         r.codeplug.empty() ? "-" : r.codeplug,
-                        r.result + (r.needsRecovery ? ", needs recovery" : ""), seconds});
+                        r.result + (r.NeedsRecovery() ? ", needs recovery" : ""), seconds});
     }
     auto render = [&rows](const std::vector<int>& shown) {
         std::vector<std::size_t> widths(shown.size(), 0);
@@ -547,7 +546,7 @@ void FleetConsole::OnSummary(const std::vector<RadioSummary>& radios, const Reco
     std::vector<std::string> needing;
     std::size_t simulatedNeeding = 0;
     for (const RadioSummary& r : radios) {
-        if (!r.needsRecovery) continue;
+        if (!r.NeedsRecovery()) continue;
         if (r.simulated) {
             ++simulatedNeeding;
         } else {
@@ -558,8 +557,8 @@ void FleetConsole::OnSummary(const std::vector<RadioSummary>& radios, const Reco
         Json list = Json::array();
         std::vector<std::string> ports;
         for (const RadioSummary& r : radios) {
-            list.push_back({{"port", r.port}, {"outcome", r.outcome}, {"result", r.result}});
-            if (r.needsRecovery) ports.push_back(r.port);
+            list.push_back({{"port", r.port}, {"outcome", OutcomeName(r.end.kind)}, {"result", r.result}});
+            if (r.NeedsRecovery()) ports.push_back(r.port);
         }
         Json object{{"event", "summary"},
                     {"radios", list},

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "runcore/RadioSummary.h"
-#include "upgrade/Reporter.h"
+#include "runcore/RunObserver.h"
 
 namespace kestro::cli {
 
@@ -54,7 +54,7 @@ public:
     void Serial(int radio, const std::string& serial);
     void ShowProgress(int radio, bool show);
     void Progress(int radio, int position, const std::string& label);
-    void Message(int radio, const std::string& text, TitleKind title, Icon icon);
+    void Message(int radio, const RunMessage& message);
     // A note of the kit's own about a radio; radio -1 for the whole fleet.
     void Note(int radio, const std::string& text);
     // The radio was left to finish its programming after a stop: its live line says so.
@@ -96,8 +96,7 @@ private:
         int radio = -1;
         std::string text;  // port, scenario, status, serial, label, message, note or trace line
         int number = 0;    // percent, or 1/0 for ShowProgress
-        TitleKind title = TitleKind::Kit;
-        Icon icon = Icon::None;
+        RunMessage message;  // Message
         std::chrono::steady_clock::time_point at{};  // when it was posted
         std::vector<RadioSummary> radios;  // Ended: one; Summary: all
         RecoveryAdvice advice;
@@ -131,7 +130,7 @@ private:
     void OnStatus(int radio, const std::string& text);
     void OnShowProgress(int radio, bool show, std::chrono::steady_clock::time_point at);
     void OnProgress(int radio, int position, const std::string& label, std::chrono::steady_clock::time_point at);
-    void OnMessage(int radio, const std::string& text, TitleKind title, Icon icon);
+    void OnMessage(int radio, const RunMessage& message);
     void OnNote(int radio, const std::string& text);
     void OnTrace(int radio, const std::string& line);
     void OnEnded(int radio, const RadioSummary& summary);

@@ -2,7 +2,9 @@
 
 #include "log/UpgradeLog.h"
 #include "platform/Paths.h"
+#include "runcore/RememberedRadios.h"
 #include "upgrade/Texts.h"
+#include "upgrade/UpgradeHub.h"
 #if KESTRO_HAVE_SIMULATION
 #include "radio/posix/SimulatedLine.h"
 #endif
@@ -50,7 +52,7 @@ public:
     void ShowProgress(bool show) override { m_run.m_observer.ShowProgress(show); }
     void MessageBox(const std::string& text, TitleKind title, Icon icon) override {
         const int number = m_run.m_hub ? m_run.m_hub->Engine().PortNumber() : 0;
-        m_run.m_observer.Message(NamedAsGiven(text, number, m_run.m_port), title, icon);
+        m_run.m_observer.Message(RunMessage{NamedAsGiven(text, number, m_run.m_port), TitleText(title), IconName(icon)});
     }
     // The detail goes beneath the message; a port that cannot be opened has its reason told once,
     // as the reason the run did not start.
@@ -60,16 +62,21 @@ public:
         if (!detail.empty() && text != texts::kNoDeviceDetected) m_run.m_observer.Note(detail);
     }
 
-    void Guide(Guidance kind, const std::string& text) override { m_run.m_observer.Guide(kind, text); }
+    void Guide(Guidance kind, const std::string& text) override {
+        const RunGuidance guidance = kind == Guidance::RadioMayHaveNoFirmware ? RunGuidance::RadioMayHaveNoFirmware
+                                     : kind == Guidance::NoRecoveryNeeded     ? RunGuidance::NoRecoveryNeeded
+                                                                              : RunGuidance::Other;
+        m_run.m_observer.Guide(guidance, text);
+    }
 
     // The serial number and firmware version, once the radio has told them.
     void NoteSerial() {
         if (!m_run.m_hub || !m_serial.empty()) return;
-        const std::string serial = m_run.m_hub->m_link.DeviceSerialNumber();
+        const std::string serial = m_run.m_hub->Link().DeviceSerialNumber();
         if (serial.empty()) return;
         m_serial = LogField(serial);
         m_run.m_observer.Serial(m_serial);
-        const std::string version = m_run.m_hub->m_link.DeviceFirmwareVersion();
+        const std::string version = m_run.m_hub->Link().DeviceFirmwareVersion();
         if (!version.empty()) m_run.m_observer.FirmwareBefore(LogField(version));
     }
 
@@ -148,7 +155,7 @@ bool RadioRun::Prepare() {
     m_hub = std::make_unique<CUpgradeHub>(*m_reporter, m_hubSettings, options);
     if (m_tap != nullptr) {
         m_tap->SetNext(m_hub.get());
-        m_hub->m_request.SetSendObserver([this](const Frame& frame) { m_tap->OnSent(frame.view()); });
+        m_hub->SetSendObserver([this](const Frame& frame) { m_tap->OnSent(frame.view()); });
     }
     m_hub->OnInitialUpdate();
     // The port is named once, before any thread of the run starts: the cable that automatic
@@ -176,7 +183,7 @@ void RadioRun::TellOfRememberedRecovery() {
     // The radio cannot tell its serial number before its boot swap: the newest record on this
     // port names the radio that a recovery run finishes, and goes once it is finished.
     if (m_settings.recovery && !records.empty()) m_hub->ArmFromRecord(records.back());
-    if (!records.empty() || !skipped.empty()) m_observer.RememberedRecovery(records, skipped);
+    if (!records.empty() || !skipped.empty()) m_observer.RememberedRecovery(Remembered(records, skipped));
 }
 
 bool RadioRun::Start() {
@@ -229,8 +236,7 @@ void RadioRun::Finish() {
         if (m_tap != nullptr) m_tap->Flush();
         m_reporter->NoteSerial();
         summary.serial = m_reporter->m_serial;
-        summary.firmwareBefore = LogField(m_hub->m_link.DeviceFirmwareVersion());
-        summary.needsRecovery = m_hub->m_recoveryMode.load() == 1;
+        summary.firmwareBefore = LogField(m_hub->Link().DeviceFirmwareVersion());
     }
     summary.port = m_port;
     summary.simulated = !m_target.scenario.empty() || m_target.line != nullptr;
@@ -238,25 +244,31 @@ void RadioRun::Finish() {
     summary.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - m_started).count();
     if (!m_startedOk) {
-        summary.outcome = "not started";
+        summary.end.kind = RunEndKind::NotStarted;
         std::string reason = m_failureReason;
         if (reason.starts_with(m_port + ": ")) reason.erase(0, m_port.size() + 2);
         const char* what = m_failure == StartFailure::Port ? "port not opened" : "not started";
         summary.result = reason.empty() ? what : std::string(what) + ": " + reason;
+        summary.end.message = summary.result;
     } else {
+        const bool needsRecovery = m_hub->RecoveryArmed();
         switch (m_hub->LastOutcome()) {
             case RunOutcome::Completed:
-                summary.outcome = "completed";
+                summary.end.kind = RunEndKind::Upgraded;
                 summary.result = "upgraded";
                 break;
             case RunOutcome::Interrupted:
-                summary.outcome = "interrupted";
+                summary.end.kind = needsRecovery ? RunEndKind::StoppedNeedsRecovery : RunEndKind::Stopped;
+                summary.end.message = m_hub->LastMessage();
                 summary.result = "interrupted";
                 break;
             case RunOutcome::Failed:
             case RunOutcome::None: {
-                summary.outcome = "failed";
-                const std::string title = MessageTitle(m_hub->LastMessage());
+                summary.end.kind = needsRecovery              ? RunEndKind::NeedsRecovery
+                                   : m_hub->NoRadioAnswered() ? RunEndKind::NoAnswer
+                                                              : RunEndKind::Failed;
+                summary.end.message = m_hub->LastMessage();
+                const std::string title = MessageTitle(summary.end.message);
                 summary.result = title.empty() ? "failed" : title;
                 break;
             }

@@ -13,9 +13,10 @@
 #include "runcore/RadioSummary.h"
 #include "runcore/RadioTarget.h"
 #include "runcore/RunObserver.h"
-#include "upgrade/UpgradeHub.h"
 
 namespace kestro {
+
+class CUpgradeHub;
 
 // Why a run did not start.
 enum class StartFailure {

@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "runcore/RunEnd.h"
+
 namespace kestro {
 
 struct RadioSummary {
@@ -11,11 +13,12 @@ struct RadioSummary {
     std::string serial;          // "" until read
     std::string firmwareBefore;  // "" until read
     std::string codeplug;        // "Yes" restored, "No" not needed, "" not reached
-    std::string outcome;         // "completed", "failed", "interrupted", "not started"
+    RunEnd end;
     std::string result;          // "upgraded", or the title of the message that ended the run
-    bool needsRecovery = false;
     bool simulated = false;      // its pseudo-terminal is gone once the run has ended
     double seconds = 0.0;
+
+    bool NeedsRecovery() const { return end.NeedsRecovery(); }
 };
 
 // The first line of a message box text ("Read Error #8"), trailing blanks removed.

@@ -1,17 +1,42 @@
 #pragma once
-// What one radio's run tells its front end. Everything but Ended comes from the run's worker or
-// port thread, or from the thread that prepares and starts the run; Ended comes from the thread
-// that polls the run. A front end words what it is told in its own way (a console line, a table
-// row) and passes it to its own thread if it needs to.
+// What one radio's run tells its front end, in the run core's own terms. Everything but Ended
+// comes from the run's worker or port thread, or from the thread that prepares and starts the
+// run; Ended comes from the thread that polls the run. A front end words what it is told in its
+// own way (a console line, a table row) and passes it to its own thread if it needs to.
 
+#include <cstddef>
 #include <string>
-#include <vector>
 
 #include "runcore/RadioSummary.h"
-#include "upgrade/RecoveryRecords.h"
-#include "upgrade/Reporter.h"
 
 namespace kestro {
+
+// A message that ends or warns about a run, as the window would box it: its whole text, the
+// box's title ("Kestro Upgrade Kit") and its kind ("error", "warning", "information" or "none").
+struct RunMessage {
+    std::string text;
+    std::string title;
+    std::string kind;
+};
+
+// The sentences of guidance a front end words its own way; any other is passed as it is.
+enum class RunGuidance {
+    RadioMayHaveNoFirmware,  // the run failed between erase and boot swap
+    NoRecoveryNeeded,        // a recovery run's radio answered and refused programming
+    Other,
+};
+
+// Radios that earlier runs left between erase and boot swap on a port, newest last.
+struct RememberedRadios {
+    std::size_t count = 0;
+    std::string described;    // "the radio KS1 on COM33, the radio KS2 on COM33"
+    std::string newest;       // the radio that a recovery run finishes: "the radio KS2 on COM33"
+    std::string newestPort;   // its port as the command line takes it
+    std::string newestSince;  // when its run stopped: "2026-12-09 19:30"
+    std::string skipped;      // one line about record files that were skipped, or ""
+
+    bool Any() const { return count > 0; }
+};
 
 class IRunObserver {
 public:
@@ -29,15 +54,14 @@ public:
     virtual void ShowProgress(bool show) = 0;
     virtual void Progress(int position, const std::string& label) = 0;
     // A message that ends or warns about the run; the run does not wait for it to be read.
-    virtual void Message(const std::string& text, TitleKind title, Icon icon) = 0;
+    virtual void Message(const RunMessage& message) = 0;
     // A note of the kit's own: the detail beneath a message, why the run did not start.
     virtual void Note(const std::string& text) = 0;
-    // One sentence of guidance about how to go on (see IReporter::Guide).
-    virtual void Guide(Guidance kind, const std::string& text) = 0;
-    // Before the run: earlier runs left radios on this port between erase and boot swap (oldest
-    // first; a recovery run finishes the newest). `skipped`: one line about files skipped, or "".
-    virtual void RememberedRecovery(const std::vector<RecoveryRecord>& /*records*/,
-                                    const std::string& /*skipped*/) {}
+    // One sentence of guidance about how to go on.
+    virtual void Guide(RunGuidance kind, const std::string& text) = 0;
+    // Before the run: what the recovery records of this port say (also when only files were
+    // skipped).
+    virtual void RememberedRecovery(const RememberedRadios& /*remembered*/) {}
     virtual void Ended(const RadioSummary& summary) = 0;
 };
 

@@ -124,8 +124,7 @@ void CDorvikUpgradeKitView::BuildForm() {
 void CDorvikUpgradeKitView::OnInitialUpdate() {
     m_progress->SetDrawMode(CProgressEx::kTwoColourMode);
     m_progress->hide();
-    m_hub.m_upgradeRunning.store(0);
-    m_hub.m_firmwareLoadFailed = 0;
+    m_hub.ResetRunFlags();
     m_hub.SetRecoveryMode(false);
     m_firmwareVersionEdit->setText(QString::fromLatin1(texts::kKitFirmwareVersion));
     m_codeplugVersionEdit->setText(QString::fromLatin1(texts::kKitCodeplugVersion));
@@ -196,14 +195,14 @@ void CDorvikUpgradeKitView::SetUpgradeAction(QAction* action) {
 }
 
 bool CDorvikUpgradeKitView::OnUpdateFileUpgrade() {
-    const bool enabled = m_hub.m_upgradeRunning.load() == 0;
+    const bool enabled = m_hub.UpgradeRunningFlag() == 0;
     if (m_upgradeAction != nullptr) m_upgradeAction->setEnabled(enabled);
     if (enabled) SetStatusText(texts::kStartTheUpgrade);
     return enabled;
 }
 
 void CDorvikUpgradeKitView::SyncUpgradeEnabled() {
-    if (m_upgradeAction != nullptr) m_upgradeAction->setEnabled(m_hub.m_upgradeRunning.load() == 0);
+    if (m_upgradeAction != nullptr) m_upgradeAction->setEnabled(m_hub.UpgradeRunningFlag() == 0);
     // Whoever set the flag, the indicator shows it once the run is over.
     emit RecoveryModeShown(RecoveryArmed());
 }

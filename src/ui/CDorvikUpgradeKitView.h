@@ -67,7 +67,7 @@ class CDorvikUpgradeKitView final : public QWidget, public IReporter, public IPo
     void OnPortError(const std::string& text, int portNumber) override;
 
     CUpgradeHub& Hub() { return m_hub; }
-    bool RecoveryArmed() const { return m_hub.m_recoveryMode.load() == 1; }
+    bool RecoveryArmed() const { return m_hub.RecoveryFlag() == 1; }
     // The start-up notice of a radio that an unfinished upgrade left, while it is open.
     QMessageBox* RecoveryNotice() const { return m_recoveryNotice; }
 

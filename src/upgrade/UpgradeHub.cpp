@@ -49,6 +49,7 @@ StartResult CUpgradeHub::OnUpgrade() {
     }
 
     m_link.m_codeplugAddress.store(0);
+    m_noAnswer.store(false);
     {
         std::lock_guard lock(m_recordLock);
         m_runRecord.reset();

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -119,14 +120,23 @@ public:
     IPortEngine& Engine() { return *m_engine; }
     const std::string& PortSetting() const { return m_portSetting; }
 
-    // Run state, shared with the worker.
-    std::atomic<int> m_upgradeRunning{0};
-    std::atomic<int> m_recoveryMode{0};
-    int m_firmwareLoadFailed = 0;
-    LinkState m_link;
-    CTransactions m_request;
-    std::array<std::uint8_t, kBootImageSize> m_bootImage{};
-    std::atomic<RunOutcome> m_lastOutcome{RunOutcome::None};
+    // The run flags as the front ends see them: m_upgradeRunning and m_recoveryMode (1 or 0).
+    int UpgradeRunningFlag() const { return m_upgradeRunning.load(); }
+    int RecoveryFlag() const { return m_recoveryMode.load(); }
+    bool RecoveryArmed() const { return m_recoveryMode.load() == 1; }
+    bool FirmwareLoadFailed() const { return m_firmwareLoadFailed != 0; }
+    // Marks a run as in progress or not, as OnUpgrade and the worker's end do (the window's
+    // commands and its Exit read it).
+    void SetUpgradeRunning(bool running) { m_upgradeRunning.store(running ? 1 : 0); }
+    // What the window's first showing does: no run in progress, no failed load remembered.
+    void ResetRunFlags() {
+        m_upgradeRunning.store(0);
+        m_firmwareLoadFailed = 0;
+    }
+    // What the receiver has stored of the radio's replies (its serial number, version, ...).
+    const LinkState& Link() const { return m_link; }
+    // Sees every request frame as it is handed to the port (a frame trace).
+    void SetSendObserver(std::function<void(const Frame&)> observer) { m_request.SetSendObserver(std::move(observer)); }
 
     // Sets the recovery flag and tells the reporter when it changed. Safe from any thread.
     // Clearing it also forgets the record that armed it.
@@ -170,11 +180,26 @@ public:
 
     // Used by the worker to record how the run ended.
     void NoteOutcome(RunOutcome outcome, const std::string& message);
+    // The last run failed because no radio answered its detection at all.
+    void NoteNoAnswer() { m_noAnswer.store(true); }
+    bool NoRadioAnswered() const { return m_noAnswer.load(); }
     // The worker's last act: after this the hub may start the next run.
     void NoteWorkerFinished() { m_workerFinished.store(true); }
 
 private:
+    friend class UpgradeRun;  // the worker: the run itself reaches the run state directly
+
     void SetStatus(const std::string& text) { m_reporter.SetStatusText(text); }
+
+    // Run state, shared with the worker.
+    std::atomic<int> m_upgradeRunning{0};
+    std::atomic<int> m_recoveryMode{0};
+    int m_firmwareLoadFailed = 0;
+    LinkState m_link;
+    CTransactions m_request;
+    std::array<std::uint8_t, kBootImageSize> m_bootImage{};
+    std::atomic<RunOutcome> m_lastOutcome{RunOutcome::None};
+    std::atomic<bool> m_noAnswer{false};
 
     IReporter& m_reporter;
     ISettings& m_settings;

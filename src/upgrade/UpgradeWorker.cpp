@@ -43,7 +43,10 @@ void UpgradeRun::Execute() {
 bool UpgradeRun::Detection() {
     const TxResult r = m_tx.Run(REQ_DETECT);
     if (r.cancelled) return Interrupt(End::StatusReset, false);
-    if (!r.ok) return Fail(texts::kCommError1, TitleKind::Kit, Icon::Error, End::StatusReset);
+    if (!r.ok) {
+        m_hub.NoteNoAnswer();
+        return Fail(texts::kCommError1, TitleKind::Kit, Icon::Error, End::StatusReset);
+    }
 
     // Read at once: every received byte clears it.
     const int status = m_link.m_deviceStatus.load();

@@ -13,6 +13,7 @@
 #include "cli/ExitCodes.h"
 #include "serial/PortNames.h"
 #include "upgrade/PortSetting.h"
+#include "upgrade/Reporter.h"
 #include "upgrade/Texts.h"
 
 namespace kestro::cli {
@@ -42,8 +43,8 @@ TEST(FleetConsole, OneRadioPrintsPlainLinesAndThePercentOncePerProgressLine) {
     Captured out;
     FleetConsole console(out.file(), OutputMode::Lines);
     const int radio = console.AddRadio("/dev/ttyUSB0");
-    console.Message(radio, texts::kWriteError4, TitleKind::Kit, Icon::Error);
-    console.Message(radio, "a\r\nb\n\nc", TitleKind::PortError, Icon::Warning);
+    console.Message(radio, RunMessage{texts::kWriteError4, TitleText(TitleKind::Kit), IconName(Icon::Error)});
+    console.Message(radio, RunMessage{"a\r\nb\n\nc", TitleText(TitleKind::PortError), IconName(Icon::Warning)});
     console.Progress(radio, 5, "Firmware Writing  5%");  // hidden: nothing
     console.ShowProgress(radio, true);
     console.Progress(radio, 1, "Firmware Writing  1%");
@@ -71,7 +72,7 @@ TEST(FleetConsole, SeveralRadiosOnATerminalKeepOneFittedLineEachBelowTheMessages
     console.Serial(a, "KS24001735");
     console.ShowProgress(b, true);
     console.Progress(b, 40, "Firmware Writing 40% and a label far too long for the line");
-    console.Message(a, texts::kReadError8, TitleKind::Kit, Icon::Error);
+    console.Message(a, RunMessage{texts::kReadError8, TitleText(TitleKind::Kit), IconName(Icon::Error)});
     console.Finish();
     console.Progress(b, 41, "Firmware Writing 41%");  // after the end: never drawn again
     console.Finish();
@@ -179,7 +180,7 @@ TEST(CommandLineOptions, UsageErrorsEndWithTheUsageCodeAndHelpWithZero) {
 // The command that finishes a radio names every path absolutely, so that it works from any folder.
 TEST(RecoveryCommand, NamesThePortAndTheFilesByAbsolutePaths) {
     RadioSummary left;
-    left.needsRecovery = true;
+    left.end.kind = RunEndKind::NeedsRecovery;
     left.port = "../ttyX";
     RunSettings settings;
     settings.firmware = "fw/zqt.pvx";

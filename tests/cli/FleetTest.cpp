@@ -44,7 +44,7 @@ std::ostream& operator<<(std::ostream& out, const End& end) {
 
 constexpr int kApplicationRows = 40;
 
-End EndOf(const RadioSummary& r) { return {r.outcome, r.result, r.needsRecovery}; }
+End EndOf(const RadioSummary& r) { return {OutcomeName(r.end.kind), r.result, r.NeedsRecovery()}; }
 
 class Fleet : public ::testing::Test {
 protected:
@@ -192,7 +192,7 @@ TEST_F(Fleet, ABadPortBesideAGoodOneIsNamedByItsPathAndTheGoodRadioIsUpgradedOnc
     EXPECT_EQ(result.exitStatus, kExitRadioFailed);
     ASSERT_EQ(result.radios.size(), 2U);
     EXPECT_EQ(result.radios[0].port, bad);
-    EXPECT_EQ(result.radios[0].outcome, "not started");
+    EXPECT_EQ(result.radios[0].end.kind, RunEndKind::NotStarted);
     EXPECT_EQ(result.radios[1].result, "upgraded");
     EXPECT_TRUE(HoldsFirmware(good));
     good.WithRadio([](SimRadio& radio) {
@@ -354,7 +354,7 @@ End AloneInVirtualTime(const soak::FaultPlan& plan) {
             end = {"failed", title.empty() ? "failed" : title, false};
         }
     }
-    end.needsRecovery = hub.m_recoveryMode.load() == 1;
+    end.needsRecovery = hub.RecoveryFlag() == 1;
     return end;
 }
 

@@ -225,7 +225,7 @@ TEST_P(HostileFiles, EndTheLoadWithAStatusTextOpenNoPortAndChangeNothingOnDisk) 
     EXPECT_TRUE(reporter.boxes.empty());
     EXPECT_EQ(engine.opens, 0);
     EXPECT_EQ(engine.handOffs, 0);
-    EXPECT_EQ(hub.m_upgradeRunning, 0);
+    EXPECT_EQ(hub.UpgradeRunningFlag(), 0);
     EXPECT_TRUE(Snapshot(folder) == before) << "the firmware folder changed";
     std::filesystem::permissions(path, std::filesystem::perms::owner_all,
                                  std::filesystem::perm_options::add);

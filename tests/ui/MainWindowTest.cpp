@@ -185,7 +185,7 @@ class MainWindowTest : public QObject {
 
     void commandIsDisabledWhileRunning() {
         // The worker's flag alone decides; a run is stood in for by setting it.
-        View().Hub().m_upgradeRunning.store(1);
+        View().Hub().SetUpgradeRunning(true);
         View().SetStatusText("Erase Flash ! ");
         ClickForm();  // a refresh while running: disabled, the worker's text stays
         QVERIFY(!Action("ID_FILE_UPGRADE")->isEnabled());
@@ -197,50 +197,50 @@ class MainWindowTest : public QObject {
 
         // The recovery key sets the flag for a later run and starts nothing.
         PressKey(Qt::Key_U, Qt::ControlModifier | Qt::AltModifier);
-        QCOMPARE(View().Hub().m_recoveryMode.load(), 1);
+        QCOMPARE(View().Hub().RecoveryFlag(), 1);
         QCOMPARE(Status(), QStringLiteral("Erase Flash ! "));
 
-        View().Hub().m_upgradeRunning.store(0);
+        View().Hub().SetUpgradeRunning(false);
         ClickForm();
         QVERIFY(Action("ID_FILE_UPGRADE")->isEnabled());
         QCOMPARE(Status(), kStart);
     }
 
     void recoveryKey() {
-        auto& recovery = View().Hub().m_recoveryMode;
+        CUpgradeHub& hub = View().Hub();
         // With Shift also down nothing happens at all.
         View().SetStatusText("untouched");
         PressKey(Qt::Key_U, Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
-        QCOMPARE(recovery.load(), 0);
+        QCOMPARE(hub.RecoveryFlag(), 0);
         QVERIFY(Status() != kLoadFailed);
 
         // Ctrl+U alone starts Upgrade and leaves the flag as it is, either way.
         PressKey(Qt::Key_U, Qt::ControlModifier);
         QCOMPARE(Status(), kLoadFailed);
-        QCOMPARE(recovery.load(), 0);
-        recovery.store(1);
+        QCOMPARE(hub.RecoveryFlag(), 0);
+        hub.SetRecoveryMode(true);
         PressKey(Qt::Key_U, Qt::ControlModifier);
-        QCOMPARE(recovery.load(), 1);
+        QCOMPARE(hub.RecoveryFlag(), 1);
 
         // Ctrl+Alt+U sets the flag before the command runs, and the command runs.
-        recovery.store(0);
+        hub.SetRecoveryMode(false);
         ClickForm();
         QCOMPARE(Status(), kStart);
         PressKey(Qt::Key_U, Qt::ControlModifier | Qt::AltModifier);
-        QCOMPARE(recovery.load(), 1);
+        QCOMPARE(hub.RecoveryFlag(), 1);
         QCOMPARE(Status(), kLoadFailed);
     }
 
     void closingIsRefusedDuringARun() {
         uitest::ModalCloser closer;
-        View().Hub().m_upgradeRunning.store(1);
+        View().Hub().SetUpgradeRunning(true);
         QVERIFY(!m_frame->close());
         QVERIFY(m_frame->isVisible());
         QCOMPARE(closer.Boxes().size(), std::size_t{1});
         QCOMPARE(closer.Boxes()[0].text, uitest::Shown(uitexts::kCloseDuringRun));
         QCOMPARE(closer.Boxes()[0].title, QStringLiteral("Kestro Upgrade Kit"));
         QCOMPARE(closer.Boxes()[0].icon, QMessageBox::Warning);
-        View().Hub().m_upgradeRunning.store(0);
+        View().Hub().SetUpgradeRunning(false);
         QVERIFY(m_frame->close());
     }
 

@@ -137,7 +137,7 @@ class UpgradeWindowTest : public QObject {
         QVERIFY(!Upgrade()->isEnabled());
         QVERIFY(Status() != Q(texts::kStartTheUpgrade));
         PressKey(Qt::Key_U, Qt::ControlModifier | Qt::AltModifier);
-        QCOMPARE(Hub().m_recoveryMode.load(), 1);
+        QCOMPARE(Hub().RecoveryFlag(), 1);
         QVERIFY(!m_frame->close());
         QVERIFY(m_frame->isVisible());
         QCOMPARE(closer.Boxes().size(), std::size_t{1});
@@ -147,7 +147,7 @@ class UpgradeWindowTest : public QObject {
         QCOMPARE(Hub().LastOutcome(), RunOutcome::Completed);
         QCOMPARE(Status(), Q(texts::kCompleted));
         QVERIFY(!View().Progress()->isVisible());
-        QCOMPARE(Hub().m_recoveryMode.load(), 0);  // the successful end cleared it
+        QCOMPARE(Hub().RecoveryFlag(), 0);  // the successful end cleared it
         QCOMPARE(closer.Boxes().size(), std::size_t{1});
 
         const QStringList log = LogLines();
@@ -201,14 +201,14 @@ class UpgradeWindowTest : public QObject {
 
         QVERIFY(!RecoveryShown());
         PressKey(Qt::Key_U, Qt::ControlModifier | Qt::AltModifier);
-        QCOMPARE(Hub().m_recoveryMode.load(), 1);
+        QCOMPARE(Hub().RecoveryFlag(), 1);
         QVERIFY(Hub().UpgradeRunning());
         QVERIFY(Until([&] { return RecoveryShown(); }));
         QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
 
         QVERIFY(closer.Boxes().empty());
         QCOMPARE(Hub().LastOutcome(), RunOutcome::Completed);
-        QCOMPARE(Hub().m_recoveryMode.load(), 0);
+        QCOMPARE(Hub().RecoveryFlag(), 0);
         QVERIFY(Until([&] { return !RecoveryShown(); }));
         QVERIFY(Radio([](SimRadio& radio) {
             return !radio.Requests().empty() && radio.Requests().front().id == REQ_UPDATE_START &&
@@ -247,7 +247,7 @@ class UpgradeWindowTest : public QObject {
                  qPrintable(titles.join('|')));
         QVERIFY(texts.contains(uitest::Shown(texts::kWriteError4)));
         QCOMPARE(Hub().LastOutcome(), RunOutcome::Failed);
-        QCOMPARE(Hub().m_recoveryMode.load(), 1);  // the radio still needs its recovery run
+        QCOMPARE(Hub().RecoveryFlag(), 1);  // the radio still needs its recovery run
         QCOMPARE(Status(), Q(texts::kStartTheUpgrade));
         QVERIFY(RecoveryShown());
     }
@@ -261,7 +261,7 @@ class UpgradeWindowTest : public QObject {
         QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
         QCOMPARE(closer.Boxes().size(), std::size_t{1});
         QCOMPARE(closer.Boxes()[0].text, uitest::Shown(texts::kWriteError10));
-        QCOMPARE(Hub().m_recoveryMode.load(), 0);
+        QCOMPARE(Hub().RecoveryFlag(), 0);
         QVERIFY(Until([&] { return !RecoveryShown(); }));
     }
 
@@ -329,7 +329,7 @@ class UpgradeWindowTest : public QObject {
         Radio([](SimRadio& radio) { radio.Reconnect(); });
 
         OpenWindow(m_shortFirmware, stateHome + QStringLiteral("/kestro-upgrade-kit"));
-        QCOMPARE(Hub().m_recoveryMode.load(), 1);
+        QCOMPARE(Hub().RecoveryFlag(), 1);
         QVERIFY(RecoveryShown());
         QVERIFY(Until([&] { return View().RecoveryNotice() != nullptr && View().RecoveryNotice()->isVisible(); }));
         QVERIFY2(View().RecoveryNotice()->text().contains(QString::fromStdString(m_radio->SlavePath())),
@@ -362,7 +362,7 @@ class UpgradeWindowTest : public QObject {
         std::filesystem::resize_file(records.FileFor(mine), 0);
 
         OpenWindow(m_shortFirmware, folder);
-        QCOMPARE(Hub().m_recoveryMode.load(), 1);
+        QCOMPARE(Hub().RecoveryFlag(), 1);
         QVERIFY(Hub().ArmedRecord().has_value());
         QCOMPARE(Hub().ArmedRecord()->device, m_radio->SlavePath());
         QVERIFY(Until([&] { return View().RecoveryNotice() != nullptr && View().RecoveryNotice()->isVisible(); }));
@@ -382,7 +382,7 @@ class UpgradeWindowTest : public QObject {
         QVERIFY(Until([&] { return !Hub().UpgradeRunning(); }));
         QCOMPARE(closer.Boxes().size(), std::size_t{1});
         QCOMPARE(closer.Boxes()[0].text, uitest::Shown(texts::kWriteError10));
-        QCOMPARE(Hub().m_recoveryMode.load(), 0);
+        QCOMPARE(Hub().RecoveryFlag(), 0);
         QVERIFY(Until([&] { return m_frame->MessagePane()->text() == Q(texts::kGuideNoRecoveryNeeded); }));
         const auto left = records.All();
         QCOMPARE(left.size(), std::size_t{1});
@@ -393,7 +393,7 @@ class UpgradeWindowTest : public QObject {
         StartRadio("needs-recovery");
         OpenWindow(m_fullFirmware);
         uitest::ModalCloser closer;
-        Hub().m_recoveryMode.store(1);
+        Hub().SetRecoveryMode(true);
         PressKey(Qt::Key_U, Qt::ControlModifier);
         // Deep in the stream of records, where the port thread is nearly always delivering.
         QVERIFY(Until([&] { return View().Progress()->Pos() >= 5; }));

@@ -47,10 +47,10 @@ void StreamGarbage(VirtualRun& run, std::uint32_t seed, bool withStartBytes, Mil
         return ::testing::AssertionFailure()
                << "outcome " << static_cast<int>(run.hub->LastOutcome());
     }
-    if (run.radio.State() == RadioState::NeedsRecovery && run.hub->m_recoveryMode != 1) {
+    if (run.radio.State() == RadioState::NeedsRecovery && run.hub->RecoveryFlag() != 1) {
         return ::testing::AssertionFailure() << "the erased radio is not marked for recovery";
     }
-    if (run.hub->m_upgradeRunning != 0) return ::testing::AssertionFailure() << "still running";
+    if (run.hub->UpgradeRunningFlag() != 0) return ::testing::AssertionFailure() << "still running";
     return ::testing::AssertionSuccess();
 }
 
@@ -70,7 +70,7 @@ TEST(HostileRadio, GarbageWithStartBytesEndsEveryRunSafelyAndARecoveryRunFinishe
         StreamGarbage(run, seed, true, 600000ms);
         ASSERT_EQ(run.Upgrade(), StartResult::Started);
         EXPECT_TRUE(EndedSafely(run)) << "seed " << seed;
-        if (run.hub->m_recoveryMode == 1) {
+        if (run.hub->RecoveryFlag() == 1) {
             run.clock.RunUntil(run.clock.Now() + 600000ms);  // the junk has stopped
             run.Upgrade();
             EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Completed) << "seed " << seed;
@@ -102,7 +102,7 @@ TEST_P(WrongCodes, AnsweringOneKindOfRequestWithAnotherCodeFailsAtThatStep) {
         ASSERT_FALSE(run.reporter.boxes.empty());
         EXPECT_EQ(run.reporter.boxes.back().text, c.message);
     }
-    EXPECT_EQ(run.hub->m_recoveryMode, c.recovery);
+    EXPECT_EQ(run.hub->RecoveryFlag(), c.recovery);
     EXPECT_TRUE(EndedSafely(run));
 }
 
@@ -184,7 +184,7 @@ TEST(HostileRadio, ARadioThatEchoesTheWrongRowNeverGetsASuccess) {
     EXPECT_EQ(hub->LastOutcome(), RunOutcome::Failed);
     ASSERT_EQ(run.reporter.boxes.size(), 1U);
     EXPECT_EQ(run.reporter.boxes[0].text, t::kWriteError4);
-    EXPECT_EQ(hub->m_recoveryMode, 1);
+    EXPECT_EQ(hub->RecoveryFlag(), 1);
     EXPECT_EQ(run.radio.BootSwaps(), 0U);  // nothing after the row was sent
 }
 

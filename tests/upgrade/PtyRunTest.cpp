@@ -96,7 +96,7 @@ TEST_F(PtyRun, ACablePulledDuringTheRowsLeavesTheRecoveryFlagAndTheNextRunFinish
     Serve();
     RunToEnd();
     EXPECT_EQ(hub->LastOutcome(), RunOutcome::Failed);
-    EXPECT_EQ(hub->m_recoveryMode, 1);
+    EXPECT_EQ(hub->RecoveryFlag(), 1);
     ASSERT_FALSE(reporter.boxes.empty());
     EXPECT_EQ(reporter.boxes.back().text, t::kWriteError4);
     EXPECT_EQ(reporter.Status(), t::kStartTheUpgrade);
@@ -113,7 +113,7 @@ TEST_F(PtyRun, ACablePulledDuringTheRowsLeavesTheRecoveryFlagAndTheNextRunFinish
     reporter.boxes.clear();
     RunToEnd();
     EXPECT_EQ(hub->LastOutcome(), RunOutcome::Completed) << hub->LastMessage();
-    EXPECT_EQ(hub->m_recoveryMode, 0);
+    EXPECT_EQ(hub->RecoveryFlag(), 0);
     EXPECT_TRUE(reporter.boxes.empty());
     server.WithRadio([&](SimRadio& radio) {
         ASSERT_GT(radio.Requests().size(), before);

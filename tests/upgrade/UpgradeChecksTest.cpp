@@ -149,7 +149,7 @@ TEST(HubEnds, AnUnusableFirmwareFileStartsNothing) {
     std::filesystem::remove(run.firmwarePath);
     EXPECT_EQ(run.Upgrade(), StartResult::LoadFailed);
     EXPECT_EQ(run.reporter.Status(), "Firmware file can not open");
-    EXPECT_EQ(run.hub->m_upgradeRunning, 0);
+    EXPECT_EQ(run.hub->UpgradeRunningFlag(), 0);
     EXPECT_EQ(run.radio.RequestsSeen(), 0U);
 }
 
@@ -161,7 +161,7 @@ TEST(HubEnds, APortThatCannotBeOpenedSaysCheckTheConnection) {
     ASSERT_EQ(run.reporter.boxes.size(), 1U);
     EXPECT_EQ(run.reporter.boxes[0].text, t::kNoDeviceDetected);
     EXPECT_EQ(run.reporter.boxes[0].icon, Icon::Information);
-    EXPECT_EQ(run.hub->m_upgradeRunning, 0);
+    EXPECT_EQ(run.hub->UpgradeRunningFlag(), 0);
     EXPECT_EQ(run.hub->Engine().LastOpenError(), "no such device");
 }
 
@@ -171,7 +171,7 @@ TEST(HubEnds, AStopRequestEndsTheRunAtItsNextWaitAndSaysWhetherRecoveryIsNeeded)
         run.clock.ScheduleAfter(Millis{1}, [&] { run.hub->RequestStop(); });
         run.Upgrade();
         EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Interrupted);
-        EXPECT_EQ(run.hub->m_recoveryMode, 0);
+        EXPECT_EQ(run.hub->RecoveryFlag(), 0);
         ASSERT_EQ(run.reporter.boxes.size(), 1U);
         EXPECT_EQ(run.reporter.boxes[0].text, t::kInterrupted);
         EXPECT_EQ(run.radio.CountOf(REQ_ERASE_FLASH), 0U);
@@ -192,11 +192,11 @@ TEST(HubEnds, AStopRequestEndsTheRunAtItsNextWaitAndSaysWhetherRecoveryIsNeeded)
         run.clock.ScheduleAfter(Millis{5}, watch);
         run.Upgrade();
         EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Interrupted);
-        EXPECT_EQ(run.hub->m_recoveryMode, 1);
+        EXPECT_EQ(run.hub->RecoveryFlag(), 1);
         ASSERT_EQ(run.reporter.boxes.size(), 1U);
         EXPECT_EQ(run.reporter.boxes[0].text, t::kInterruptedNeedsRecovery);
         EXPECT_LT(run.radio.CountOf(REQ_WRITE_RECORD), 200U);
-        EXPECT_EQ(run.hub->m_upgradeRunning, 0);
+        EXPECT_EQ(run.hub->UpgradeRunningFlag(), 0);
     }
 }
 

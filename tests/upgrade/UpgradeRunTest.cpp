@@ -48,8 +48,8 @@ TEST(UpgradeRun, CompletesAndLeavesExactlyTheFirmwareInTheRadio) {
     EXPECT_TRUE(run.reporter.boxes.empty());
     EXPECT_EQ(run.reporter.Status(), t::kCompleted);
     EXPECT_FALSE(run.reporter.progressVisible);
-    EXPECT_EQ(run.hub->m_upgradeRunning, 0);
-    EXPECT_EQ(run.hub->m_recoveryMode, 0);
+    EXPECT_EQ(run.hub->UpgradeRunningFlag(), 0);
+    EXPECT_EQ(run.hub->RecoveryFlag(), 0);
     EXPECT_TRUE(run.RadioHoldsFirmware());
     // No restore was needed: nothing was written to the codeplug.
     EXPECT_EQ(run.radio.CountOf(REQ_CP_WRITE), 0U);
@@ -133,10 +133,10 @@ TEST_P(RunEnds, ShowItsMessageEndItsWayAndLogAsTheTableSays) {
         ASSERT_EQ(lines.size(), 1U);
         EXPECT_EQ(After(lines[0]), c.log);
     }
-    EXPECT_EQ(run.hub->m_recoveryMode, c.recovery);
+    EXPECT_EQ(run.hub->RecoveryFlag(), c.recovery);
     EXPECT_EQ(run.reporter.progressVisible, c.progressVisible);
-    EXPECT_EQ(run.hub->m_upgradeRunning, 0);
-    EXPECT_EQ(run.hub->m_link.m_replyCode, 0);
+    EXPECT_EQ(run.hub->UpgradeRunningFlag(), 0);
+    EXPECT_EQ(run.hub->Link().m_replyCode, 0);
     EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Failed);
 }
 
@@ -235,7 +235,7 @@ TEST(UpgradeRun, AFailureBetweenEraseAndBootSwapSendsTheNextRunStraightToProgram
     VirtualRun run;
     FailFrom(run, 14, 6);
     run.Upgrade();
-    ASSERT_EQ(run.hub->m_recoveryMode, 1);
+    ASSERT_EQ(run.hub->RecoveryFlag(), 1);
     ASSERT_EQ(run.reporter.boxes.at(0).text, t::kWriteError4);
 
     const std::size_t before = run.radio.Requests().size();
@@ -245,7 +245,7 @@ TEST(UpgradeRun, AFailureBetweenEraseAndBootSwapSendsTheNextRunStraightToProgram
     EXPECT_EQ(run.radio.Requests()[before].id, REQ_UPDATE_START);
     EXPECT_EQ(run.radio.CountOf(REQ_DETECT), 1U);  // only the first run detected
     EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Completed);
-    EXPECT_EQ(run.hub->m_recoveryMode, 0);
+    EXPECT_EQ(run.hub->RecoveryFlag(), 0);
     EXPECT_TRUE(run.RadioHoldsFirmware());
     // A recovery run reads nothing from the radio: the serial number comes from the record that
     // armed it, the version and codeplug columns stay empty, and the line keeps its six fields.
@@ -278,7 +278,7 @@ TEST(UpgradeRun, AStopBeforeTheEraseEndsTheRunWithNoRecordAndNoErase) {
     EXPECT_EQ(run.radio.CountOf(REQ_SELF_PROGRAM), 1U);
     EXPECT_EQ(run.radio.CountOf(REQ_ERASE_FLASH), 0U);
     EXPECT_TRUE(RecordsOnDisk(run).empty());
-    EXPECT_EQ(run.hub->m_recoveryMode, 0);
+    EXPECT_EQ(run.hub->RecoveryFlag(), 0);
 }
 
 // The front end's stop and the worker's step into the erase, on two threads at once: either the
@@ -381,7 +381,7 @@ TEST(UpgradeRun, WithoutAWritableStateFolderNoEraseReachesTheRadio) {
         EXPECT_NE(run.reporter.boxes[0].detail.find(state.string()), std::string::npos)
             << run.reporter.boxes[0].detail;
         EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Failed);
-        EXPECT_EQ(run.hub->m_recoveryMode, 0);
+        EXPECT_EQ(run.hub->RecoveryFlag(), 0);
     }
 }
 
@@ -411,7 +411,7 @@ TEST_P(RecoveryRuns, EndTheFlagOnlyWhenTheRadioRefusedProgramming) {
     const RecoveryCase& c = GetParam();
     VirtualRun run;
     c.leaveRadio(run);
-    ASSERT_EQ(run.hub->m_recoveryMode, 1);
+    ASSERT_EQ(run.hub->RecoveryFlag(), 1);
 
     run.reporter.boxes.clear();
     const std::size_t before = run.radio.Requests().size();
@@ -419,7 +419,7 @@ TEST_P(RecoveryRuns, EndTheFlagOnlyWhenTheRadioRefusedProgramming) {
     ASSERT_EQ(run.reporter.boxes.size(), 1U);
     EXPECT_EQ(run.reporter.boxes[0].text, c.box);
     EXPECT_EQ(run.radio.Requests().at(before).id, REQ_UPDATE_START);
-    EXPECT_EQ(run.hub->m_recoveryMode, c.flagAfter);
+    EXPECT_EQ(run.hub->RecoveryFlag(), c.flagAfter);
     EXPECT_EQ(RecordFiles(run), c.flagAfter == 1 && run.radio.CountOf(REQ_ERASE_FLASH) > 0 ? 1U : 0U);
     if (c.flagAfter == 1) return;
 

@@ -2,9 +2,9 @@
 
 namespace kestro::station {
 
-std::string RememberedText(const std::vector<RecoveryRecord>& records) {
-    return "An upgrade of " + DescribeRadios(records) + " on this port stopped between erase and boot swap (the last on " +
-           records.back().SinceText() + "): Finish completes it.";
+std::string RememberedText(const RememberedRadios& remembered) {
+    return "An upgrade of " + remembered.described + " on this port stopped between erase and boot swap (the last on " +
+           remembered.newestSince + "): Finish completes it.";
 }
 
 std::optional<PendingProgress> RowObserver::TakeProgress() {
@@ -32,17 +32,17 @@ void RowObserver::Progress(int position, const std::string& label) {
     m_progress = PendingProgress{position, label, std::chrono::steady_clock::now()};
 }
 
-void RowObserver::Guide(Guidance kind, const std::string& text) {
+void RowObserver::Guide(RunGuidance kind, const std::string& text) {
     RowReport report{RowReport::Kind::Guide, text};
     report.guidance = kind;
     Post(std::move(report));
 }
 
-void RowObserver::RememberedRecovery(const std::vector<RecoveryRecord>& records, const std::string& skipped) {
+void RowObserver::RememberedRecovery(const RememberedRadios& remembered) {
     RowReport report{RowReport::Kind::Records};
-    report.flag = !records.empty();
-    if (!records.empty()) report.text = RememberedText(records);
-    if (!skipped.empty()) report.text += (report.text.empty() ? "" : "\n") + skipped;
+    report.flag = remembered.Any();
+    if (remembered.Any()) report.text = RememberedText(remembered);
+    if (!remembered.skipped.empty()) report.text += (report.text.empty() ? "" : "\n") + remembered.skipped;
     Post(std::move(report));
 }
 

@@ -23,7 +23,7 @@ struct RowReport {
     Kind kind;
     std::string text;
     bool flag = false;  // ShowProgress: shown; Records: some records found
-    Guidance guidance = Guidance::RadioMayHaveNoFirmware;
+    RunGuidance guidance = RunGuidance::Other;
     RadioSummary summary;
 };
 
@@ -35,7 +35,7 @@ struct PendingProgress {
 
 // What a row's notes say of the records of its port: the radios that earlier runs left without
 // firmware there, and that Finish completes them.
-std::string RememberedText(const std::vector<RecoveryRecord>& records);
+std::string RememberedText(const RememberedRadios& remembered);
 
 class RowObserver final : public IRunObserver {
   public:
@@ -55,10 +55,10 @@ class RowObserver final : public IRunObserver {
     }
     void ShowProgress(bool show) override;
     void Progress(int position, const std::string& label) override;
-    void Message(const std::string& text, TitleKind, Icon) override { Post(RowReport(RowReport::Kind::Message, text)); }
+    void Message(const RunMessage& message) override { Post(RowReport(RowReport::Kind::Message, message.text)); }
     void Note(const std::string& text) override { Post(RowReport(RowReport::Kind::Note, text)); }
-    void Guide(Guidance kind, const std::string& text) override;
-    void RememberedRecovery(const std::vector<RecoveryRecord>& records, const std::string& skipped) override;
+    void Guide(RunGuidance kind, const std::string& text) override;
+    void RememberedRecovery(const RememberedRadios& remembered) override;
     void Ended(const RadioSummary& summary) override;
 
   private:

@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
+#include "runcore/PortChoice.h"
 #include "runcore/PortRecords.h"
 #include "runcore/TimeLeft.h"
 #include "serial/PortDiscovery.h"
 #include "serial/PortNames.h"
 #include "serial/TtyEventMonitor.h"
-#include "upgrade/Texts.h"
 #if KESTRO_HAVE_SIMULATION
 #include "radio/posix/SimulatedLine.h"
 #endif
@@ -91,14 +91,15 @@ int Station::AddRow(StationRow row, std::shared_ptr<SimulatedLine> line) {
 void Station::ReadRecords(StationRow& row) {
     if (row.Simulated() || Running(row.id)) return;  // simulated radios leave no records
     const std::string device = row.device.toStdString();
-    const PortRecords found = RecordsOfPort(PortTarget{PortNumberForDevice(device).value_or(0), device, device});
+    std::string unused;
+    const PortRecords found = RecordsOfPort(PortTargetFor(device, unused).value_or(PortTarget{0, device, device}));
     if (found.heldElsewhere) {
         AddNoteOnce(row, QStringLiteral("A run in another kit holds this port now: the recovery records of this port are that run's."));
         return;
     }
-    if (found.records.empty()) return;
+    if (!found.remembered.Any()) return;
     row.needsRecovery = true;
-    AddNoteOnce(row, Q(RememberedText(found.records)));
+    AddNoteOnce(row, Q(RememberedText(found.remembered)));
 }
 
 void Station::RemoveRow(int id) {
@@ -233,7 +234,8 @@ bool Station::Upgrade(int id, bool recovery) {
     target.port = row->device.toStdString();
     target.line = entry.line;
     if (!entry.line) {
-        target.chosen = PortTarget{PortNumberForDevice(target.port).value_or(0), target.port, target.port};
+        std::string unused;
+        target.chosen = PortTargetFor(target.port, unused).value_or(PortTarget{0, target.port, target.port});
     }
     RunSettings settings = m_options.settings;
     settings.recovery = recovery;
@@ -370,11 +372,11 @@ void Station::Apply(int id, const RowReport& report) {
             break;
         case RowReport::Kind::Note: AddNote(*row, Q(report.text)); break;
         case RowReport::Kind::Guide:
-            if (report.guidance == Guidance::RadioMayHaveNoFirmware) {
+            if (report.guidance == RunGuidance::RadioMayHaveNoFirmware) {
                 row->needsRecovery = true;
                 AddNote(*row, QStringLiteral("The radio may now have no working firmware: Finish completes it."));
             } else {
-                if (report.guidance == Guidance::NoRecoveryNeeded) row->needsRecovery = false;
+                if (report.guidance == RunGuidance::NoRecoveryNeeded) row->needsRecovery = false;
                 AddNote(*row, Q(report.text));
             }
             break;
@@ -395,10 +397,10 @@ void Station::Ended(StationRow& row, Entry& entry, const RadioSummary& summary) 
     row.timeLeft.clear();
     if (!summary.serial.empty()) row.serial = Q(summary.serial);
     if (!summary.firmwareBefore.empty()) row.firmwareBefore = Q(summary.firmwareBefore);
-    row.needsRecovery = summary.needsRecovery;
+    row.needsRecovery = summary.NeedsRecovery();
     if (!row.needsRecovery) ReadRecords(row);
     row.resultText = Q(summary.result);
-    const bool upgraded = summary.outcome == "completed";
+    const bool upgraded = summary.end.Upgraded();
     row.result = upgraded ? RowResult::Upgraded : RowResult::Failed;
     if (upgraded) {
         row.message.clear();
@@ -407,7 +409,7 @@ void Station::Ended(StationRow& row, Entry& entry, const RadioSummary& summary) 
         ++m_counts.failed;
         if (row.message.isEmpty()) row.message = row.resultText;
     }
-    if (summary.needsRecovery) ++m_counts.needingRecovery;
+    if (summary.NeedsRecovery()) ++m_counts.needingRecovery;
     emit CountsChanged();
 #if KESTRO_HAVE_SIMULATION
     if (entry.line && !entry.line->PluggedIn()) row.present = false;

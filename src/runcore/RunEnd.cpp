@@ -1,0 +1,18 @@
+#include "runcore/RunEnd.h"
+
+namespace kestro {
+
+const char* OutcomeName(RunEndKind kind) {
+    switch (kind) {
+        case RunEndKind::Upgraded: return "completed";
+        case RunEndKind::Failed:
+        case RunEndKind::NoAnswer:
+        case RunEndKind::NeedsRecovery: return "failed";
+        case RunEndKind::Stopped:
+        case RunEndKind::StoppedNeedsRecovery: return "interrupted";
+        case RunEndKind::NotStarted: break;
+    }
+    return "not started";
+}
+
+}  // namespace kestro
