@@ -4,10 +4,14 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iostream>
+#include <string_view>
 
 #include "cli/upgrade/CommandLine.h"
 #include "cli/upgrade/ExitCodes.h"
 #include "cli/upgrade/Fleet.h"
+#include "cli/upgrade/HistoryCommand.h"
+#include "history/SqliteHistory.h"
 #include "platform/Paths.h"
 #include "platform/StopRequests.h"
 #include "platform/Terminal.h"
@@ -17,6 +21,9 @@ using namespace kestro;
 using namespace kestro::cli;
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "history") {
+        return RunHistoryCommand(argc - 1, argv + 1, std::cout, std::cerr, DefaultHistoryPath());
+    }
     int exitCode = kExitCompleted;
     const auto options = ParseCommandLine(argc, argv, exitCode);
     if (!options) return exitCode;
