@@ -4,6 +4,7 @@
 #include "history/SqliteHistory.h"
 
 #include <system_error>
+#include <utility>
 #include <thread>
 
 #include "history/Sqlite.h"
@@ -54,6 +55,16 @@ const std::string kSelect = std::string("SELECT ") + kColumns +
                             " FROM runs WHERE (?1 IS NULL OR serial = ?1) AND "
                             "(?2 IS NULL OR started_utc >= ?2) "
                             "ORDER BY started_utc DESC, seq DESC LIMIT ?3";
+
+// The text columns by their index in kColumns (the other columns are handled one by one).
+constexpr std::pair<int, std::string HistoryRun::*> kTextColumns[] = {
+    {0, &HistoryRun::runId},          {3, &HistoryRun::frontEnd},
+    {4, &HistoryRun::pcName},         {5, &HistoryRun::kitVersion},
+    {6, &HistoryRun::firmwareFile},   {7, &HistoryRun::firmwareSha256},
+    {8, &HistoryRun::port},           {9, &HistoryRun::cable},
+    {11, &HistoryRun::model},         {12, &HistoryRun::versionBefore},
+    {15, &HistoryRun::message},       {16, &HistoryRun::versionAfter},
+};
 
 // Each statement waits this long inside SQLite for a lock; the budget bounds the retries.
 constexpr int kBusyTimeoutMs = 1000;
@@ -144,23 +155,12 @@ HistoryResult SqliteHistory::Add(const HistoryRun& run) {
     const std::string ended = FormatUtc(run.ended);
     const int rc = WhileBusy([&] {
         s.Reset();
-        s.BindText(1, run.runId);
+        for (const auto& [column, member] : kTextColumns) s.BindText(column + 1, run.*member);
         s.BindText(2, started);
         s.BindText(3, ended);
-        s.BindText(4, run.frontEnd);
-        s.BindText(5, run.pcName);
-        s.BindText(6, run.kitVersion);
-        s.BindText(7, run.firmwareFile);
-        s.BindText(8, run.firmwareSha256);
-        s.BindText(9, run.port);
-        s.BindText(10, run.cable);
         s.BindBlob(11, run.serial);
-        s.BindText(12, run.model);
-        s.BindText(13, run.versionBefore);
         s.BindText(14, CodeplugRestoredName(run.codeplugRestored));
         s.BindText(15, RunKindName(run.kind));
-        s.BindText(16, run.message);
-        s.BindText(17, run.versionAfter);
         s.BindInt64(18, run.rowsWritten);
         s.BindInt64(19, run.durationMs);
         return s.Step();
@@ -188,23 +188,12 @@ HistoryRuns SqliteHistory::Runs(const HistoryFilter& filter) {
     int rc = sqlite::kRow;
     while ((rc = s.Step()) == sqlite::kRow) {
         HistoryRun run;
-        run.runId = s.Text(0);
+        for (const auto& [column, member] : kTextColumns) run.*member = s.Text(column);
         const auto started = ParseUtc(s.Text(1));
         const auto ended = ParseUtc(s.Text(2));
-        run.frontEnd = s.Text(3);
-        run.pcName = s.Text(4);
-        run.kitVersion = s.Text(5);
-        run.firmwareFile = s.Text(6);
-        run.firmwareSha256 = s.Text(7);
-        run.port = s.Text(8);
-        run.cable = s.Text(9);
         run.serial = s.Text(10);
-        run.model = s.Text(11);
-        run.versionBefore = s.Text(12);
         const auto restored = CodeplugRestoredFromName(s.Text(13));
         const auto kind = RunKindFromName(s.Text(14));
-        run.message = s.Text(15);
-        run.versionAfter = s.Text(16);
         run.rowsWritten = s.Int64(17);
         run.durationMs = s.Int64(18);
         if (!started || !ended || !restored || !kind) {

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <nlohmann/json.hpp>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -64,8 +65,9 @@ std::string TextLine(const HistoryRun& run) {
            OrDash(run.versionAfter) + "  " + seconds + "  " + OrDash(run.port) + "  " + run.frontEnd;
 }
 
-std::string JsonLine(const HistoryRun& run) {
-    const nlohmann::json object = {
+// Every column of a run, by its name in JSON and in the CSV header; numbers stay numbers.
+std::vector<std::pair<const char*, nlohmann::json>> Fields(const HistoryRun& run) {
+    return {
         {"run_id", run.runId},
         {"started", FormatUtc(run.started)},
         {"ended", FormatUtc(run.ended)},
@@ -87,25 +89,28 @@ std::string JsonLine(const HistoryRun& run) {
         {"rows_written", run.rowsWritten},
         {"duration_ms", run.durationMs},
     };
+}
+
+std::string JsonLine(const HistoryRun& run) {
+    nlohmann::json object = nlohmann::json::object();
+    for (auto& [name, value] : Fields(run)) object[name] = std::move(value);
     // A radio's text need not be UTF-8; the line stays valid JSON whatever it holds.
     return object.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-constexpr const char* kCsvHeader =
-    "run_id,started,ended,front_end,pc_name,kit_version,firmware_file,firmware_sha256,port,cable,"
-    "serial,serial_hex,model,firmware_before,codeplug_restored,kind,message,firmware_after,"
-    "rows_written,duration_ms";
+std::string CsvHeader() {
+    std::string line;
+    for (const auto& field : Fields(HistoryRun{})) line += (line.empty() ? "" : ",") + std::string(field.first);
+    return line;
+}
 
 // Each field as the CSV log writes a device text: one line per record, no formula.
 std::string CsvLine(const HistoryRun& run) {
-    const std::vector<std::string> fields = {
-        run.runId, FormatUtc(run.started), FormatUtc(run.ended), run.frontEnd, run.pcName,
-        run.kitVersion, run.firmwareFile, run.firmwareSha256, run.port, run.cable, Shown(run.serial),
-        Hex(run.serial), run.model, run.versionBefore,
-        std::string(CodeplugRestoredName(run.codeplugRestored)), std::string(RunKindName(run.kind)),
-        run.message, run.versionAfter, std::to_string(run.rowsWritten), std::to_string(run.durationMs)};
     std::string line;
-    for (const std::string& field : fields) line += (line.empty() ? "" : ",") + LogField(field);
+    for (const auto& [name, value] : Fields(run)) {
+        line += (line.empty() ? "" : ",") +
+                LogField(value.is_string() ? value.get<std::string>() : value.dump());
+    }
     return line;
 }
 
@@ -154,7 +159,7 @@ int RunHistoryCommand(int argc, const char* const* argv, std::ostream& out, std:
         }
         runs = std::move(read.runs);
     }
-    if (format == Format::Csv) out << kCsvHeader << "\n";
+    if (format == Format::Csv) out << CsvHeader() << "\n";
     std::set<std::string> seen;
     for (const HistoryRun& run : runs) {
         // Newest first, so a radio's first row is its latest run.
