@@ -94,7 +94,8 @@ std::optional<std::string> Sha256OfFile(const std::filesystem::path& path) {
         const auto got = static_cast<std::size_t>(in.gcount());
         hash.Update({reinterpret_cast<const std::uint8_t*>(chunk.data()), got});
     }
-    if (!in.eof()) return std::nullopt;
+    // A read that fails (a folder opens as a stream too) is no digest of the file.
+    if (in.bad()) return std::nullopt;
     return hash.HexDigest();
 }
 

@@ -28,7 +28,7 @@ private:
     std::uint64_t m_length = 0;  // bytes so far
 };
 
-// The hex digest of a whole file; nullopt where it cannot be read to its end.
+// The hex digest of a whole file; nullopt where it cannot be opened or read.
 std::optional<std::string> Sha256OfFile(const std::filesystem::path& path);
 
 }  // namespace kestro

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -50,17 +51,25 @@ TEST(Sha256, MatchesKnownDigestsWhateverTheChunks) {
     EXPECT_EQ(Sha256OfFile(file), Hash(std::string(200000, 'a').append("abc"), 4096));
     std::filesystem::remove(file);
     EXPECT_FALSE(Sha256OfFile(file).has_value());
+    EXPECT_FALSE(Sha256OfFile(std::filesystem::temp_directory_path()).has_value()) << "a folder";
 }
 
 TEST(RunId, IsARandomVersion4Uuid) {
     const std::regex form("[0-9a-f]{8}-[0-9a-f]{4}-4[0-9a-f]{3}-[89ab][0-9a-f]{3}-[0-9a-f]{12}");
     std::set<std::string> seen;
+    std::array<std::set<char>, 36> digits;  // the values seen at each place
     for (int i = 0; i < 1000; ++i) {
         const std::string id = NewRunId();
         ASSERT_TRUE(std::regex_match(id, form)) << id;
         seen.insert(id);
+        for (std::size_t k = 0; k < id.size(); ++k) digits[k].insert(id[k]);
     }
     EXPECT_EQ(seen.size(), 1000U);
+    // Every digit but the version's is random: 122 bits, not a few random bytes and zeros.
+    for (std::size_t k = 0; k < digits.size(); ++k) {
+        const std::size_t expected = k == 8 || k == 13 || k == 18 || k == 23 ? 1 : k == 14 ? 1 : k == 19 ? 4 : 16;
+        EXPECT_EQ(digits[k].size(), expected) << "place " << k;
+    }
 }
 
 TEST(UtcText, ParsesWhatItFormatsAndRefusesTheRest) {

@@ -52,7 +52,7 @@ TEST(SimRadioRestart, IsSilentForItsRestartThenAnswersWithTheVersionItRuns) {
         ASSERT_TRUE(link.OpenPort(&owner, 3) && link.StartPortThread());
         // The reply body of `request` sent at `at` (no earlier than the last ask's window ended),
         // or nullopt for no reply within its latency and a millisecond.
-        const auto ask = [&](const Frame& request, Millis at) -> std::optional<Bytes> {
+        const auto send = [&](const Bytes& request, Millis at) -> std::optional<Bytes> {
             EXPECT_GE(at, clock.Now());
             clock.RunUntil(at);
             owner.bytes.clear();
@@ -61,6 +61,7 @@ TEST(SimRadioRestart, IsSilentForItsRestartThenAnswersWithTheVersionItRuns) {
             if (owner.bytes.empty()) return std::nullopt;
             return ReplyBody(owner.bytes);
         };
+        const auto ask = [&](const Frame& request, Millis at) { return send(ToBytes(request), at); };
 
         Millis now{0};
         const auto next = [&](const Frame& request) { return ask(request, now += 100ms); };
@@ -76,7 +77,11 @@ TEST(SimRadioRestart, IsSilentForItsRestartThenAnswersWithTheVersionItRuns) {
         }
         ASSERT_EQ(next(BuildBootSwapFrame(Crc16(image.data(), image.size()))), (Bytes{0x80, 0xA5}));
         const Millis endAt = now += 100ms;
-        ASSERT_EQ(ask(Command(REQ_UPDATE_END), endAt), (Bytes{0x80, 0xA1}));
+        // A request right behind the end of programming is lost in the restart.
+        Bytes endThenDetect = ToBytes(Command(REQ_UPDATE_END));
+        const Bytes detect = ToBytes(Command(REQ_DETECT));
+        endThenDetect.insert(endThenDetect.end(), detect.begin(), detect.end());
+        ASSERT_EQ(send(endThenDetect, endAt), (Bytes{0x80, 0xA1}));
 
         // The restart runs from the acknowledgement, which leaves after the latency.
         const Millis awake = endAt + radio.Config().latency + 2000ms;
