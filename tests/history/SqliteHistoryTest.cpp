@@ -15,26 +15,12 @@
 #endif
 
 #include "history/SqliteHistory.h"
+#include "upgrade/UpgradeTestSupport.h"  // TempDir
 
 namespace kestro {
 namespace {
 
 using namespace std::chrono;
-
-class TempFolder {
-public:
-    TempFolder() : m_path(std::filesystem::temp_directory_path() / ("kestro-history-" + NewRunId())) {
-        std::filesystem::create_directories(m_path);
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    const std::filesystem::path& Path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
 
 HistoryRun MakeRun(std::string serial, UtcSeconds started, RunKind kind = RunKind::Upgraded) {
     HistoryRun run;
@@ -47,7 +33,7 @@ HistoryRun MakeRun(std::string serial, UtcSeconds started, RunKind kind = RunKin
 }
 
 TEST(SqliteHistory, KeepsEveryFieldExactly) {
-    TempFolder folder;
+    test::TempDir folder;
     HistoryRun run;
     run.runId = NewRunId();
     run.started = sys_days{2026y / 12 / 1} + 9h + 5min + 7s;
@@ -69,11 +55,11 @@ TEST(SqliteHistory, KeepsEveryFieldExactly) {
     run.rowsWritten = 4352;
     run.durationMs = 98123;
     {
-        SqliteHistory history(folder.Path() / kHistoryFileName);
+        SqliteHistory history(folder.path() / kHistoryFileName);
         ASSERT_TRUE(history.Add(run).Ok());
     }
     // A second connection, as a later process reads it.
-    SqliteHistory reader(folder.Path() / kHistoryFileName);
+    SqliteHistory reader(folder.path() / kHistoryFileName);
     const HistoryRuns read = reader.Runs({});
     ASSERT_TRUE(read.Ok()) << read.error;
     ASSERT_EQ(read.runs.size(), 1U);
@@ -94,8 +80,8 @@ TEST(SqliteHistory, KeepsEveryFieldExactly) {
 }
 
 TEST(SqliteHistory, NewestFirstWithSerialAndSinceFilters) {
-    TempFolder folder;
-    SqliteHistory history(folder.Path() / kHistoryFileName);
+    test::TempDir folder;
+    SqliteHistory history(folder.path() / kHistoryFileName);
     const UtcSeconds day = sys_days{2026y / 12 / 1};
     // Added out of order; two runs of KS1 start in the same second.
     const std::vector<HistoryRun> runs = {
@@ -138,8 +124,8 @@ TEST(SqliteHistory, NewestFirstWithSerialAndSinceFilters) {
 
 #if !defined(_WIN32)
 TEST(SqliteHistory, TwoProcessesAddingAtOnceLoseNoRun) {
-    TempFolder folder;
-    const auto file = folder.Path() / kHistoryFileName;  // created by the writers themselves
+    test::TempDir folder;
+    const auto file = folder.path() / kHistoryFileName;  // created by the writers themselves
     constexpr int kRuns = 200;
     int gate[2];
     ASSERT_EQ(::pipe(gate), 0);
@@ -178,15 +164,15 @@ TEST(SqliteHistory, TwoProcessesAddingAtOnceLoseNoRun) {
 #endif
 
 TEST(SqliteHistory, AHistoryThatCannotBeOpenedGivesAnErrorText) {
-    TempFolder folder;
-    std::ofstream(folder.Path() / "a-file") << "not a folder";
-    std::ofstream(folder.Path() / "foreign.sqlite") << std::string(4096, 'x');
-    std::filesystem::create_directories(folder.Path() / "a-folder.sqlite");
+    test::TempDir folder;
+    std::ofstream(folder.path() / "a-file") << "not a folder";
+    std::ofstream(folder.path() / "foreign.sqlite") << std::string(4096, 'x');
+    std::filesystem::create_directories(folder.path() / "a-folder.sqlite");
     // Running as root defeats permission bits, so each case is a path no one can use.
     const std::filesystem::path paths[] = {
-        folder.Path() / "a-file" / kHistoryFileName,  // its folder is a file
-        folder.Path() / "a-folder.sqlite",            // it is a folder
-        folder.Path() / "foreign.sqlite",             // it is no database
+        folder.path() / "a-file" / kHistoryFileName,  // its folder is a file
+        folder.path() / "a-folder.sqlite",            // it is a folder
+        folder.path() / "foreign.sqlite",             // it is no database
     };
     for (const auto& path : paths) {
         SqliteHistory history(path);
