@@ -114,6 +114,9 @@ class RunChecker {
         const bool recovery = m_b.hub->RecoveryFlag() == 1;
         const auto armedBy = m_b.hub->ArmedRecord();
         m_armedSerial = armedBy ? armedBy->serial : std::string{};
+        // A run that ends programming leaves a radio that restarts on the new firmware: the log
+        // holds the version from before.
+        m_versionBefore = Text(m_b.radio.Config().version);
         const bool needsRestore = m_b.radio.CodeplugByte(kDecidingAddress) != kDecidingValue;
         const std::vector<std::string> linesBefore = LogLines(m_b.logPath);
         const std::size_t rows =
@@ -231,7 +234,7 @@ class RunChecker {
         const SimRadioConfig& radio = m_b.radio.Config();
         std::string record;
         if (!recovery) {
-            record = LogField(Text(radio.serial)) + "," + LogField(Text(radio.version)) + ",";
+            record = LogField(Text(radio.serial)) + "," + LogField(m_versionBefore) + ",";
             if (end.completed) record += needsRestore ? "Yes," : "No,";
         } else {
             // Nothing is read from the radio: the serial number of the record that armed the
@@ -305,6 +308,7 @@ class RunChecker {
     CaseResult& m_result;
     std::string m_label;
     std::string m_armedSerial;  // of the record that armed the current run, if one did
+    std::string m_versionBefore;  // the radio's firmware version when the current run began
     std::size_t m_firstRequest = 0;
     std::size_t m_forged = 0;  // requests of this run the kit never sent
 };

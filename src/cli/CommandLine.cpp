@@ -19,6 +19,9 @@ std::string Footer() {
         text += "  " + std::string(s.name) + ": " + std::string(s.description) + "\n";
     }
     text +=
+        "\nkestro-upgrade history [--serial S] [--since DATE] [--json | --csv] [--latest]:\n"
+        "  the runs of this PC's history, newest first (kestro-upgrade history --help)\n";
+    text +=
         "\nExit status:\n"
         "  0    every radio was upgraded\n"
         "  1    a radio was not upgraded (the message and the summary say which and why)\n"

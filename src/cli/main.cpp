@@ -4,10 +4,14 @@
 
 #include <csignal>
 #include <cstdio>
+#include <iostream>
+#include <string_view>
 
 #include "cli/CommandLine.h"
 #include "cli/ExitCodes.h"
 #include "cli/Fleet.h"
+#include "cli/HistoryCommand.h"
+#include "history/SqliteHistory.h"
 #include "platform/Paths.h"
 #include "platform/RealClock.h"
 #include "platform/StopActs.h"
@@ -19,6 +23,9 @@ using namespace kestro;
 using namespace kestro::cli;
 
 int main(int argc, char** argv) {
+    if (argc > 1 && std::string_view(argv[1]) == "history") {
+        return RunHistoryCommand(argc - 1, argv + 1, std::cout, std::cerr, DefaultHistoryPath());
+    }
     int exitCode = kExitCompleted;
     const auto options = ParseCommandLine(argc, argv, exitCode);
     if (!options) return exitCode;

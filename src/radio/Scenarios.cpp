@@ -6,7 +6,7 @@ namespace kestro {
 
 namespace {
 
-constexpr std::array<ScenarioInfo, 10> kScenarios = {{
+constexpr std::array<ScenarioInfo, 12> kScenarios = {{
     {"normal", "older firmware R0103, codeplug intact: a full upgrade without a restore"},
     {"codeplug-restore", "codeplug byte at 0x3197 is 00: the kit restores 0x3049 and 0x3197"},
     {"no-restore", "codeplug byte at 0x3197 already 6F: the kit writes no codeplug byte"},
@@ -17,6 +17,8 @@ constexpr std::array<ScenarioInfo, 10> kScenarios = {{
     {"cable-pulled", "the cable is lost at the 40th request, in the middle of the flash rows"},
     {"needs-recovery", "flash erased by an interrupted run: only the programming commands work"},
     {"silent", "the radio never answers"},
+    {"keeps-old-firmware", "after the upgrade the radio restarts on its old firmware R0103"},
+    {"no-restart", "after the end of programming the radio never answers again"},
 }};
 
 // Request 40 of a run without restore is a record: 12 requests precede the first record.
@@ -47,6 +49,10 @@ bool ApplyScenario(SimRadio& radio, std::string_view name) {
         config.loseCableAt = kCablePulledAt;
     } else if (name == "needs-recovery") {
         radio.EnterNeedsRecovery();
+    } else if (name == "keeps-old-firmware") {
+        config.programmedVersion = config.version;
+    } else if (name == "no-restart") {
+        config.restart = kNeverRestarts;
     } else if (name == "silent") {
         for (int id = 0; id < REQ_COUNT; ++id) {
             config.faultsByKind[static_cast<RequestId>(id)] = Fault{.kind = FaultKind::Silence};

@@ -89,6 +89,11 @@ void SimRadio::Reset(SimRadioConfig config) {
     m_needsRecovery = false;
     m_cableLost = false;
 
+    m_now = std::chrono::microseconds{0};
+    m_restartOwed = false;
+    m_restarting = false;
+    m_awakeAt = std::chrono::microseconds{0};
+
     m_requestNumber = 0;
     m_kindCount.fill(0);
     m_log.clear();
@@ -128,17 +133,55 @@ std::size_t SimRadio::CountOf(RequestId id) const {
     return id >= 0 && id < REQ_COUNT ? m_kindCount[id] : 0;
 }
 
-std::vector<SimReply> SimRadio::Feed(std::span<const std::uint8_t> bytes) {
+std::vector<SimReply> SimRadio::Feed(std::span<const std::uint8_t> bytes,
+                                     std::chrono::microseconds heardAt) {
+    m_now = std::max(m_now, heardAt);
+    if (m_restarting && m_now >= m_awakeAt) {
+        EndRestart();
+    }
     std::vector<SimReply> out;
-    for (const std::uint8_t byte : bytes) {
+    if (m_restarting) {
+        // Its receiver is not running yet: the bytes are lost, not queued.
+        m_discarded += bytes.size();
+        return out;
+    }
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
         if (m_cableLost) {
             break;
         }
-        m_pending[m_pendingLength++] = byte;
+        if (m_restarting) {
+            m_discarded += bytes.size() - i;  // what followed the end of programming
+            break;
+        }
+        m_pending[m_pendingLength++] = bytes[i];
         Scan(out);
     }
     return out;
 }
+
+std::vector<SimReply> SimRadio::Feed(std::span<const std::uint8_t> bytes) {
+    if (m_restarting && m_config.restart != kNeverRestarts) {
+        EndRestart();
+    }
+    return Feed(bytes, m_now);
+}
+
+void SimRadio::BeginRestart(SimMillis replyDelay) {
+    m_restartOwed = false;
+    m_restarting = true;
+    m_pendingLength = 0;
+    // A swap that went in runs the new firmware; otherwise the old one comes back. No one hears
+    // the version before the restart ends, and a config set meanwhile is the one that counts.
+    if (m_bootSwapMatched && !m_needsRecovery) {
+        m_config.version = m_config.programmedVersion;
+    }
+    m_awakeAt = m_config.restart == kNeverRestarts
+                    ? std::chrono::microseconds::max()
+                    : m_now + std::chrono::microseconds{replyDelay} +
+                          std::chrono::microseconds{m_config.restart};
+}
+
+void SimRadio::EndRestart() { m_restarting = false; }
 
 // Runs after every byte, so the buffer never holds more than one frame's length.
 void SimRadio::Scan(std::vector<SimReply>& out) {

@@ -11,6 +11,7 @@
 // the NAK error bytes are listed in SimRadioConfig.h.
 // Not thread-safe: one thread feeds it and reads its state (the pty server guards it).
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -54,6 +55,9 @@ class SimRadio {
     // Takes request bytes as they arrive; returns the replies to the requests completed in them,
     // in order. Bytes that cannot start or continue a known request are dropped, and a frame
     // with a wrong length, check or end byte is dropped whole (the scan resumes after its 01).
+    // `heardAt` is when the last of them arrived, on the feeder's clock (any origin, never going
+    // back); it times the radio's restart. Fed without a time, a restart (one that ends) is over.
+    std::vector<SimReply> Feed(std::span<const std::uint8_t> bytes, std::chrono::microseconds heardAt);
     std::vector<SimReply> Feed(std::span<const std::uint8_t> bytes);
 
     // Changes take effect from the next request.
@@ -65,6 +69,8 @@ class SimRadio {
     // until a boot swap with the right checksum, programming or not. Without it only the boot
     // loader runs, which answers nothing but the programming requests.
     bool HasFirmware() const { return !m_needsRecovery; }
+    // Between the acknowledgement of the end of programming and the end of its restart.
+    bool Restarting() const { return m_restarting; }
     // Puts the radio into the state a failed programming run leaves: flash erased, boot swap
     // still owed.
     void EnterNeedsRecovery();
@@ -116,6 +122,8 @@ class SimRadio {
     std::vector<std::uint8_t> BootSwap(const Frame& frame);
     const Fault* FaultFor(RequestId id, std::size_t number) const;
     void Damage(std::vector<std::uint8_t>& bytes);
+    void BeginRestart(SimMillis replyDelay);
+    void EndRestart();
 
     SimRadioConfig m_config;
 
@@ -137,6 +145,11 @@ class SimRadio {
     bool m_programming = false;
     bool m_needsRecovery = false;
     bool m_cableLost = false;
+
+    std::chrono::microseconds m_now{0};  // the latest instant a feeder gave
+    bool m_restartOwed = false;          // the end of programming was just carried out
+    bool m_restarting = false;
+    std::chrono::microseconds m_awakeAt{0};
 
     std::size_t m_requestNumber = 0;
     std::array<std::size_t, REQ_COUNT> m_kindCount{};

@@ -123,6 +123,9 @@ void SimRadio::Handle(const Frame& frame, RequestId id, std::vector<SimReply>& o
         case FaultKind::Nak:
             break;
     }
+    if (m_restartOwed) {
+        BeginRestart(reply.delay);
+    }
     Damage(reply.bytes);
     if (!reply.bytes.empty()) {
         out.push_back(std::move(reply));
@@ -228,6 +231,7 @@ std::vector<std::uint8_t> SimRadio::ExecuteProgramming(const Frame& frame, Reque
         case REQ_UPDATE_END:
             m_programming = false;
             m_newBootOpen = false;
+            m_restartOwed = true;
             return Reply(RSP_UPDATE_END);
         default:
             break;

@@ -80,9 +80,19 @@ struct SimRadioConfig {
     std::uint32_t seed = 1;
 
     SimMillis latency{3};
+    // After acknowledging the end of programming the radio restarts: it hears nothing for this
+    // long from the acknowledgement on, by the clock its feeder gives (SimRadio::Feed), then
+    // answers again, with `programmedVersion` where a boot swap went in. kNeverRestarts: it
+    // never answers again.
+    SimMillis restart{2000};
+    // The version that the kit's firmware image stands for (the image itself carries none that
+    // the radio could read): the kit's R01.04.
+    std::array<std::uint8_t, 5> programmedVersion = {'R', '0', '1', '0', '4'};
     // Sends reply bytes at the line rate (76 800 bit/s, 10 bits a byte) instead of in one burst.
     bool pace = false;
 };
+
+inline constexpr SimMillis kNeverRestarts = SimMillis::max();
 
 // One reply chunk: `bytes` leave the radio `delay` after the last byte of the request.
 struct SimReply {

@@ -68,7 +68,7 @@ void VirtualLink::Send(const std::vector<std::uint8_t>& request) {
     // With pacing the request itself takes wire time before the radio has its last byte.
     const std::chrono::microseconds heardAt =
         pace ? now + PacedByteOffset(request.size() - 1) : now;
-    for (SimReply& reply : m_radio.Feed(request)) {
+    for (SimReply& reply : m_radio.Feed(request, heardAt)) {
         if (reply.bytes.empty()) {
             continue;
         }

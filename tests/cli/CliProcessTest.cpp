@@ -27,6 +27,7 @@
 #include "cli/TerminalText.h"
 #include "serial/FakeSysfs.h"
 #include "cli/ExitCodes.h"
+#include "history/SqliteHistory.h"
 #include "radio/posix/PtyRadioServer.h"
 #include "upgrade/UpgradeTestSupport.h"
 
@@ -563,6 +564,67 @@ TEST_F(KitProcess, RecoveryFinishesTheRadioOfTheNewestRecordOnThePortAndKeepsThe
     const auto lines = test::LogLines(log);
     ASSERT_EQ(lines.size(), 1U);
     EXPECT_NE(lines[0].find(",KS24000001,"), std::string::npos) << lines[0];
+}
+
+TEST_F(KitProcess, HistoryListsTheRunsAddedThroughTheInterfaceNewestFirst) {
+    using namespace std::chrono;
+    const std::string stateHome = (dir.path() / "state").string();
+    const auto day = sys_days{2026y / 12 / 1};
+    struct Added {
+        std::string serial;
+        UtcSeconds started;
+        RunKind kind;
+    };
+    const Added added[] = {
+        {"KS1", day + 9h, RunKind::NeedsRecovery},
+        {std::string("KS\x00\xFF", 4), day + 10h, RunKind::NotConfirmedNoAnswer},
+        {"KS1", day + 24h + 8h, RunKind::Confirmed},
+        {"KS2", day + 11h, RunKind::FailedBeforeErase},
+    };
+    {
+        SqliteHistory history(std::filesystem::path(stateHome) / "kestro-upgrade-kit" / kHistoryFileName);
+        for (const Added& a : added) {
+            HistoryRun run;
+            run.runId = NewRunId();
+            run.serial = a.serial;
+            run.started = run.ended = a.started;
+            run.kind = a.kind;
+            run.message = "line one\r\n\r\nline two";
+            ASSERT_TRUE(history.Add(run).Ok());
+        }
+    }
+    struct Case {
+        std::vector<std::string> args;
+        std::vector<std::string> serialsHex;  // the lines, in order
+        std::vector<std::string> kinds;
+    };
+    const Case cases[] = {
+        {{"history", "--json"},
+         {"4b5331", "4b5332", "4b5300ff", "4b5331"},
+         {"confirmed", "failed_before_erase", "not_confirmed_no_answer", "needs_recovery"}},
+        {{"history", "--json", "--latest"},
+         {"4b5331", "4b5332", "4b5300ff"},
+         {"confirmed", "failed_before_erase", "not_confirmed_no_answer"}},
+        {{"history", "--json", "--serial", "KS\\x00\\xFF"}, {"4b5300ff"}, {"not_confirmed_no_answer"}},
+        {{"history", "--json", "--serial", "KS1", "--since", "2026-12-01T09:00:01Z"}, {"4b5331"}, {"confirmed"}},
+    };
+    for (const Case& c : cases) {
+        const Result r = RunKit(c.args, {}, SIGINT, stateHome);
+        ASSERT_EQ(r.status, kExitCompleted) << r.output;
+        std::vector<std::string> serials, kinds;
+        std::istringstream lines(r.output);
+        for (std::string line; std::getline(lines, line);) {
+            const auto object = nlohmann::json::parse(line);  // throws if not one object
+            serials.push_back(object.at("serial_hex"));
+            kinds.push_back(object.at("kind"));
+            EXPECT_EQ(object.at("message"), "line one\r\n\r\nline two");
+        }
+        EXPECT_EQ(serials, c.serialsHex) << c.args.back();
+        EXPECT_EQ(kinds, c.kinds) << c.args.back();
+    }
+    const Result csv = RunKit({"history", "--csv"}, {}, SIGINT, stateHome);
+    EXPECT_EQ(std::count(csv.output.begin(), csv.output.end(), '\n'), 5) << "a header and a line a run";
+    EXPECT_EQ(RunKit({"history", "--since", "last week"}, {}, SIGINT, stateHome).status, kExitUsage);
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ complete_words() {
            echo "${COMPREPLY[*]}"' _ "$prefix/share/bash-completion/completions/kestro-upgrade" "$@"
 }
 [ "$(complete_words "$prefix/bin/kestro-upgrade" --simulate = normal,bat)" = "normal,battery-low" ]
-[ "$(complete_words "$prefix/bin/kestro-upgrade" --simulate = no)" = "normal no-restore" ]
+[ "$(complete_words "$prefix/bin/kestro-upgrade" --simulate = no)" = "normal no-restore no-restart" ]
 [ "$(complete_words "$prefix/bin/kestro-upgrade" --rec)" = "--recovery" ]
 
 state="$prefix/state"

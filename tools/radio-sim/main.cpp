@@ -85,6 +85,7 @@ int main(int argc, char** argv) {
     std::uint32_t seed = 1;
     std::size_t loseCableAt = 0;
     int latency = -1;
+    int restart = -1;
     bool pace = false;
     bool trace = false;
     std::vector<std::string> kindFaults;
@@ -108,6 +109,10 @@ int main(int argc, char** argv) {
     app.add_option("--seed", seed, "seed of the random damage");
     app.add_option("--lose-cable-at", loseCableAt, "lose the cable at the N-th request");
     app.add_option("--latency", latency, "reply latency in ms")->check(CLI::Range(0, 60000));
+    app.add_option("--restart", restart,
+                   "ms of silence after the end of programming, while the radio restarts "
+                   "(default 2000)")
+        ->check(CLI::Range(0, 600000));
     app.add_flag("--pace", pace,
                  "send reply bytes at 76 800 bit/s, handed over in packets of what one 1 ms USB "
                  "frame carries");
@@ -190,6 +195,9 @@ int main(int argc, char** argv) {
         }
         if (latency >= 0) {
             config.latency = std::chrono::milliseconds{latency};
+        }
+        if (restart >= 0 && config.restart != kestro::kNeverRestarts) {
+            config.restart = std::chrono::milliseconds{restart};
         }
         config.pace = config.pace || pace;
         for (const auto& [id, fault] : extra.faultsByKind) {

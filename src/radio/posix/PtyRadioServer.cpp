@@ -224,14 +224,16 @@ void PtyRadioServer::Serve(Line line) {
                 bool cableLost = false;
                 {
                     std::lock_guard lock(m_radioMutex);
-                    replies = m_radio.Feed(chunk);
                     pace = m_radio.Config().pace;
+                    if (pace) {
+                        heardAt = std::max(heardAt, requestLineFreeAt) +
+                                  PacedByteOffset(static_cast<std::size_t>(got) - 1);
+                        requestLineFreeAt = heardAt;
+                    }
+                    // The steady clock is the radio's own: it times the restart in real time.
+                    replies = m_radio.Feed(chunk, std::chrono::duration_cast<std::chrono::microseconds>(
+                                                      heardAt.time_since_epoch()));
                     cableLost = m_radio.CableLost();
-                }
-                if (pace) {
-                    heardAt = std::max(heardAt, requestLineFreeAt) +
-                              PacedByteOffset(static_cast<std::size_t>(got) - 1);
-                    requestLineFreeAt = heardAt;
                 }
                 if (cableLost) {
                     // Closing the master is the hang-up the client sees; the flag is set first,
