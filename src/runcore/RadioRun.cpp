@@ -2,7 +2,7 @@
 
 #include "log/UpgradeLog.h"
 #include "platform/Paths.h"
-#include "runcore/RememberedRadios.h"
+#include "runcore/detail/RememberedRadios.h"
 #include "upgrade/Texts.h"
 #include "upgrade/UpgradeHub.h"
 #if KESTRO_HAVE_SIMULATION
