@@ -472,6 +472,8 @@ void FleetConsole::OnEnded(int radio, const RadioSummary& summary) {
                             {"firmware_before", summary.firmwareBefore},
                             {"codeplug_restored", summary.codeplug},
                             {"needs_recovery", summary.NeedsRecovery()},
+                            {"confirmed", summary.end.Confirmed()},
+                            {"firmware_after", summary.end.versionAfter},
                             {"seconds", summary.seconds}}));
             break;
         case OutputMode::Lines:
