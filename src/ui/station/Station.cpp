@@ -150,16 +150,7 @@ void Station::Scan() {
             // recovery, which the user starts with Finish.
             StationRow& row = *m_model.Find(it->id);
             ReadRecords(row);
-            if (row.state == RowState::Ended && !row.needsRecovery) {
-                row.state = RowState::Idle;
-                row.result = RowResult::None;
-                row.resultText.clear();
-                row.message.clear();
-                row.notes.clear();
-                row.serial.clear();
-                row.firmwareBefore.clear();
-                row.phase.clear();
-            }
+            if (row.state == RowState::Ended && !row.needsRecovery) row.NextRadio();
             CableArrived(row);
         }
     }
@@ -240,14 +231,9 @@ bool Station::Upgrade(int id, bool recovery) {
     RunSettings settings = m_options.settings;
     settings.recovery = recovery;
     settings.trace = false;
+    row->ClearRun();
     row->state = RowState::Running;
-    row->result = RowResult::None;
-    row->resultText.clear();
-    row->message.clear();
-    row->notes.clear();
     row->phase = recovery ? QStringLiteral("recovery: starting") : QStringLiteral("starting");
-    row->progressShown = false;
-    row->timeLeft.clear();
     m_model.Changed(id);
     entry.run = std::make_unique<RadioRun>(std::move(target), settings, *entry.observer);
     if (entry.run->Prepare()) entry.run->Start();
