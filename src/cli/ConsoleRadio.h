@@ -44,6 +44,7 @@ private:
     void Note(const std::string& text) override;
     void Guide(RunGuidance kind, const std::string& text) override;
     void RememberedRecovery(const RememberedRadios& remembered) override;
+    void HistoryNotWritten(const std::string& reason) override { m_console.HistoryNotWritten(reason); }
     void Ended(const RadioSummary& summary) override;
 
     RadioTarget m_target;

@@ -9,6 +9,7 @@
 // (console/Writer), so a posting thread never waits for the output; one sink per form
 // (console/Live, Lines, Json) writes the events.
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -48,6 +49,14 @@ public:
     void Message(int radio, const RunMessage& message);
     // A note of the kit's own about a radio; radio -1 for the whole fleet.
     void Note(int radio, const std::string& text);
+    // The history could not take a run's row: said once for the whole fleet, however many runs
+    // it refused.
+    void HistoryNotWritten(const std::string& reason) {
+        if (!m_historyNoted.exchange(true)) {
+            Note(-1, "kestro-upgrade: the history of runs was not written (" + reason +
+                         "); the upgrades and the CSV log are not affected");
+        }
+    }
     // The radio was left to finish its programming after a stop: its live line says so.
     void Finishing(int radio);
     // One --trace line; with several radios it is prefixed with the radio's port.
@@ -85,6 +94,7 @@ private:
 
     console::ConsoleState m_state;  // the writer's; it outlives the writer thread
     console::Writer m_writer;
+    std::atomic<bool> m_historyNoted{false};
 };
 
 }  // namespace kestro::cli

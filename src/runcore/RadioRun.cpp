@@ -2,6 +2,8 @@
 
 #include "log/UpgradeLog.h"
 #include "platform/Paths.h"
+#include "history/SqliteHistory.h"
+#include "runcore/detail/HistoryEntry.h"
 #include "runcore/detail/RememberedRadios.h"
 #include "upgrade/Texts.h"
 #include "upgrade/UpgradeHub.h"
@@ -114,6 +116,7 @@ void RadioRun::NotStarted(StartFailure failure, const std::string& reason) {
 
 bool RadioRun::Prepare() {
     m_started = std::chrono::steady_clock::now();
+    m_startedUtc = std::chrono::system_clock::now();
     if (!m_target.scenario.empty() || m_line) {
 #if KESTRO_HAVE_SIMULATION
         std::string error;
@@ -299,7 +302,25 @@ void RadioRun::Finish() {
             }
         }
     }
+    WriteHistory(summary);
     m_observer.Ended(summary);
+}
+
+void RadioRun::WriteHistory(const RadioSummary& summary) {
+    if (m_settings.historyFrontEnd.empty()) return;
+    HistoryContext context;
+    context.started = m_startedUtc;
+    context.frontEnd = m_settings.historyFrontEnd;
+    context.firmware = m_settings.firmware.empty() ? DefaultFirmwarePath() : m_settings.firmware;
+    if (m_hub) {
+        context.cable = m_hub->NextRunPort().cable;
+        context.model = LogField(m_hub->Link().DeviceModelNumber());
+        context.rowsWritten = m_hub->RowsWritten();
+    }
+    SqliteHistory history(m_settings.history.empty() ? DefaultHistoryPath() : m_settings.history);
+    if (const HistoryResult added = history.Add(HistoryEntry(summary, context)); !added.Ok()) {
+        m_observer.HistoryNotWritten(added.error);
+    }
 }
 
 }  // namespace kestro

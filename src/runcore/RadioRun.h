@@ -62,6 +62,8 @@ private:
     // Records of earlier runs that left this port's radio between erase and boot swap.
     void TellOfRememberedRecovery();
     void Finish();
+    // Adds the run's row to the history, once the run has made its last request.
+    void WriteHistory(const RadioSummary& summary);
 
     RadioTarget m_target;
     RunSettings m_settings;
@@ -74,6 +76,7 @@ private:
     std::unique_ptr<CUpgradeHub> m_hub;
     std::shared_ptr<SimulatedLine> m_line;
     std::chrono::steady_clock::time_point m_started;
+    std::chrono::system_clock::time_point m_startedUtc;
     bool m_startedOk = false;
     StartFailure m_failure = StartFailure::None;
     std::string m_failureReason;  // why the run did not start

@@ -39,6 +39,10 @@ struct RunSettings {
     // firmware; zero: no confirmation. Fifteen seconds: a radio restarts in a few, and a radio
     // that has not answered by then is switched off and on by the technician anyway.
     std::chrono::milliseconds confirmWait{15000};
+    // Each run's row of the history: the front end it is recorded under, and the file ("": the
+    // state folder's history.sqlite). No front end: no row.
+    std::string historyFrontEnd{};
+    std::filesystem::path history{};
 };
 
 // Simulated radios are told apart by their serial numbers: KS24001735, KS24001736, ...

@@ -62,6 +62,8 @@ public:
     // Before the run: what the recovery records of this port say (also when only files were
     // skipped).
     virtual void RememberedRecovery(const RememberedRadios& /*remembered*/) {}
+    // The run's row could not be added to the history (the run itself is not affected).
+    virtual void HistoryNotWritten(const std::string& /*reason*/) {}
     virtual void Ended(const RadioSummary& summary) = 0;
 };
 

@@ -139,6 +139,7 @@ bool UpgradeRun::WriteApplicationRows(const ProgrammingStep& step) {
         const TxResult r = m_tx.WriteRecord(image.RowAt(p));
         if (r.cancelled) return Interrupt(End::StatusReset, step.radioErased);
         if (!r.ok) return StepFailed(step, r.nak);
+        m_hub.m_rowsWritten.fetch_add(1);
         const int percent = ApplicationPercent(p, image.m_appStartRow, image.m_rowCount);
         m_reporter.SetProgressText(texts::kFirmwareWritingPrefix + FormatPercent(percent));
         m_reporter.SetProgress(percent);
@@ -156,6 +157,7 @@ bool UpgradeRun::WriteBootRows(const ProgrammingStep& step) {
         const TxResult r = m_tx.WriteRecord(row);
         if (r.cancelled) return Interrupt(End::StatusReset, step.radioErased);
         if (!r.ok) return StepFailed(step, r.nak);
+        m_hub.m_rowsWritten.fetch_add(1);
         const int percent = 100 * k / 255;
         m_reporter.SetProgressText(texts::kBootWritingPrefix + FormatPercent(percent));
         m_reporter.SetProgress(percent);

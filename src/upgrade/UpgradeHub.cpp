@@ -50,6 +50,7 @@ StartResult CUpgradeHub::OnUpgrade() {
 
     m_link.m_codeplugAddress.store(0);
     m_noAnswer.store(false);
+    m_rowsWritten.store(0);
     {
         std::lock_guard lock(m_recordLock);
         m_runRecord.reset();

@@ -209,6 +209,8 @@ public:
     // The last run failed because no radio answered its detection at all.
     void NoteNoAnswer() { m_noAnswer.store(true); }
     bool NoRadioAnswered() const { return m_noAnswer.load(); }
+    // The flash and boot records the radio acknowledged in the last run.
+    long long RowsWritten() const { return m_rowsWritten.load(); }
     // The worker's last act: after this the hub may start the next run.
     void NoteWorkerFinished() { m_workerFinished.store(true); }
 
@@ -226,6 +228,7 @@ private:
     std::array<std::uint8_t, kBootImageSize> m_bootImage{};
     std::atomic<RunOutcome> m_lastOutcome{RunOutcome::None};
     std::atomic<bool> m_noAnswer{false};
+    std::atomic<long long> m_rowsWritten{0};  // records the radio acknowledged in this run
 
     IReporter& m_reporter;
     ISettings& m_settings;

@@ -627,5 +627,37 @@ TEST_F(KitProcess, HistoryListsTheRunsAddedThroughTheInterfaceNewestFirst) {
     EXPECT_EQ(RunKit({"history", "--since", "last week"}, {}, SIGINT, stateHome).status, kExitUsage);
 }
 
+// Every run of a fleet leaves its row in the history, with its own serial number and kind; a
+// history that cannot be written is said once, and the upgrades and the CSV log go on as ever.
+TEST_F(KitProcess, EachRunOfAFleetAddsItsRowToTheHistoryAndAnUnwritableOneIsSaidOnce) {
+    const std::string stateHome = (dir.path() / "state").string();
+    Result r = RunKit(Simulate("normal,battery-low,cable-pulled,keeps-old-firmware"), {}, SIGINT, stateHome);
+    EXPECT_EQ(r.status, kExitRadioFailed) << r.output;
+    r = RunKit({"history", "--json"}, {}, SIGINT, stateHome);
+    ASSERT_EQ(r.status, kExitCompleted) << r.output;
+    std::map<std::string, std::string> kinds;  // serial -> kind
+    std::istringstream lines(r.output);
+    for (std::string line; std::getline(lines, line);) {
+        const auto object = nlohmann::json::parse(line);
+        kinds[object.at("serial")] = object.at("kind");
+    }
+    const std::map<std::string, std::string> expected = {{"KS24001735", "confirmed"},
+                                                         {"", "failed_before_erase"},
+                                                         {"KS24001737", "needs_recovery"},
+                                                         {"KS24001738", "not_confirmed_old_version"}};
+    EXPECT_EQ(kinds, expected) << r.output;
+
+    const std::string blocked = (dir.path() / "blocked").string();
+    std::filesystem::create_directories(std::filesystem::path(blocked) / "kestro-upgrade-kit" / "history.sqlite");
+    r = RunKit(Simulate("normal,normal"), {}, SIGINT, blocked);
+    EXPECT_EQ(r.status, kExitCompleted) << r.output;
+    std::size_t said = 0;
+    for (std::size_t at = 0; (at = r.output.find("history of runs was not written", at)) != std::string::npos; ++at) ++said;
+    EXPECT_EQ(said, 1U) << r.output;
+    // Two of the first fleet upgraded (a radio stopped by its battery and one that lost its
+    // cable while programming have no line), and these two.
+    EXPECT_EQ(test::LogLines(log).size(), 2U + 2U);
+}
+
 }  // namespace
 }  // namespace kestro::cli

@@ -25,7 +25,7 @@ RULES = {
     "radio/": ["platform/", "protocol/"],
     "serial/": ["platform/", "protocol/"],
     "upgrade/": BELOW_RUN,
-    "runcore/": BELOW_RUN + ["upgrade/", "radio/"],
+    "runcore/": BELOW_RUN + ["upgrade/", "radio/", "history/"],
     # The window owns the hub as it is described: it alone reaches the upgrade layer directly.
     "ui/": BELOW_RUN + ["upgrade/"],
     # Front ends of several radios build on the run core alone, with the cable lists, the

@@ -59,6 +59,9 @@ class RowObserver final : public IRunObserver {
     void Note(const std::string& text) override { Post(RowReport(RowReport::Kind::Note, text)); }
     void Guide(RunGuidance kind, const std::string& text) override;
     void RememberedRecovery(const RememberedRadios& remembered) override;
+    void HistoryNotWritten(const std::string& reason) override {
+        Post(RowReport(RowReport::Kind::Note, "The history of runs was not written: " + reason));
+    }
     void Ended(const RadioSummary& summary) override;
 
   private:

@@ -1,5 +1,6 @@
 #include "ui/station/StationCommandLine.h"
 
+#include "history/RunHistory.h"
 #include "radio/Scenarios.h"
 
 namespace kestro::station {
@@ -43,6 +44,7 @@ bool ScenarioList(const std::string& value, std::vector<std::string>& names, std
 
 std::optional<StationOptions> ParseStationCommandLine(const std::vector<std::string>& args, std::string& error) {
     StationOptions options;
+    options.settings.historyFrontEnd = kFrontEndStation;
     for (const std::string& arg : args) {
         const std::size_t equals = arg.find('=');
         const std::string name = arg.substr(0, equals);
