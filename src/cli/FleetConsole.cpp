@@ -57,11 +57,18 @@ std::string WithoutPercent(const std::string& label) {
 }  // namespace
 
 FleetConsole::FleetConsole(std::FILE* out, OutputMode mode, int columns, std::FILE* trace)
-    : m_out(out), m_traceOut(trace), m_mode(mode), m_columns(columns) {
+    : m_out(out), m_traceOut(trace), m_mode(mode), m_columns(columns) {}
+
+void FleetConsole::StartWriter() {
+    std::lock_guard lock(m_queueLock);
+    if (m_writerState != WriterState::NotYet) return;
     try {
         m_writer = std::thread([this] { WriterLoop(); });
+        m_writerState = WriterState::Running;
     } catch (const std::system_error&) {
         // No thread: each post is written at once, by the thread that posts it.
+        m_writerState = WriterState::None;
+        WriteQueued();
     }
 }
 
@@ -69,9 +76,24 @@ FleetConsole::~FleetConsole() {
     {
         std::lock_guard lock(m_queueLock);
         m_closing = true;
+        if (m_writerState != WriterState::Running) WriteQueued();
     }
     m_wake.notify_one();
     if (m_writer.joinable()) m_writer.join();
+}
+
+std::deque<FleetConsole::Event> FleetConsole::TakeQueued() {
+    std::deque<Event> batch;
+    batch.swap(m_queue);
+    std::fill(m_queuedProgress.begin(), m_queuedProgress.end(), nullptr);
+    m_tickQueued = false;
+    return batch;
+}
+
+void FleetConsole::WriteQueued() {
+    for (Event& e : TakeQueued()) Handle(e);
+    WriteOut();
+    m_writtenCount = m_posted;
 }
 
 std::uint64_t FleetConsole::Post(Event event) {
@@ -97,14 +119,9 @@ std::uint64_t FleetConsole::Post(Event event) {
     // A deque keeps its elements in place while others are added at its end.
     if (radio >= 0) m_queuedProgress[radio] = progress ? &m_queue.back() : nullptr;
     const std::uint64_t sequence = ++m_posted;
-    if (!m_writer.joinable()) {
-        std::deque<Event> batch;
-        batch.swap(m_queue);
-        std::fill(m_queuedProgress.begin(), m_queuedProgress.end(), nullptr);
-        m_tickQueued = false;
-        for (Event& e : batch) Handle(e);
-        WriteOut();
-        m_writtenCount = sequence;
+    if (m_writerState != WriterState::Running) {
+        // Not yet: the writer, once started, or a waiter takes it. None: written at once.
+        if (m_writerState == WriterState::None) WriteQueued();
         return sequence;
     }
     lock.unlock();
@@ -114,6 +131,7 @@ std::uint64_t FleetConsole::Post(Event event) {
 
 void FleetConsole::WaitWritten(std::uint64_t sequence) {
     std::unique_lock lock(m_queueLock);
+    if (m_writerState != WriterState::Running) return WriteQueued();
     m_written.wait(lock, [&] { return m_writtenCount >= sequence; });
 }
 
@@ -124,9 +142,7 @@ void FleetConsole::WriterLoop() {
             std::unique_lock lock(m_queueLock);
             m_wake.wait(lock, [this] { return !m_queue.empty() || m_closing; });
             if (m_queue.empty()) return;  // closing, and everything written
-            batch.swap(m_queue);
-            std::fill(m_queuedProgress.begin(), m_queuedProgress.end(), nullptr);
-            m_tickQueued = false;
+            batch = TakeQueued();
         }
         for (Event& event : batch) Handle(event);
         WriteOut();

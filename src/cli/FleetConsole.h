@@ -5,10 +5,13 @@
 //          and notes print above those lines, which are then drawn again below them;
 //   Lines: whole lines, each prefixed with its port (no prefix when there is one radio);
 //   Json:  one JSON object per line, each with its port.
-// One writer thread owns the output. The other threads only post events to it: a post holds a
-// lock just long enough to queue the event, never across a write, so a reader that stalls (a
-// pager, a full pipe, a stuck terminal) never holds up a radio. While the writer is behind, a
-// radio's queued percent is replaced by its latest one; every other event is written, in order.
+// One writer thread owns the output once a radio's port is open (StartWriter). The other threads
+// only post events to it: a post holds a lock just long enough to queue the event, never across a
+// write, so a reader that stalls (a pager, a full pipe, a stuck terminal) never holds up a radio.
+// While the writer is behind, a radio's queued percent is replaced by its latest one; every other
+// event is written, in order. Before the writer starts, events wait in the queue until it does,
+// or until Finish, Summary or the end writes them on the calling thread: a run that stops before
+// any port is open starts no thread.
 
 #include <chrono>
 #include <condition_variable>
@@ -40,6 +43,9 @@ public:
     FleetConsole(std::FILE* out, OutputMode mode, int columns = 0, std::FILE* trace = stderr);
     // Writes what is still queued.
     ~FleetConsole();
+    // Starts the writer thread; once is enough, later calls do nothing. Without a thread every
+    // post is then written at once by the thread that posts it.
+    void StartWriter();
     FleetConsole(const FleetConsole&) = delete;
     FleetConsole& operator=(const FleetConsole&) = delete;
 
@@ -124,7 +130,8 @@ private:
     void WaitWritten(std::uint64_t sequence);
     void WriterLoop();
 
-    // The writer's side: only the writer thread runs these.
+    // The writer's side: only the writer thread runs these, or, while there is none, a thread
+    // that holds m_queueLock.
     void Handle(Event& event);
     void OnStarted(int radio, const std::string& scenario);
     void OnStatus(int radio, const std::string& text);
@@ -145,6 +152,8 @@ private:
     void DrawBlock();
     void Emit(const std::string& line);  // one whole line out
     void WriteOut();                     // what is pending, to the terminal or pipe
+    std::deque<Event> TakeQueued();      // the queue emptied into the result, under m_queueLock
+    void WriteQueued();                  // the queue, on the calling thread, under m_queueLock
 
     std::FILE* m_out;
     std::FILE* m_traceOut;
@@ -162,6 +171,8 @@ private:
     std::uint64_t m_posted = 0;
     std::uint64_t m_writtenCount = 0;
     bool m_closing = false;
+    enum class WriterState { NotYet, Running, None };
+    WriterState m_writerState = WriterState::NotYet;
 
     // The writer's own.
     std::vector<Radio> m_radios;
@@ -169,7 +180,7 @@ private:
     bool m_blockDrawn = false;
     bool m_finished = false;
 
-    std::thread m_writer;  // not joinable: no thread could be made, posts are written at once
+    std::thread m_writer;  // joinable once StartWriter has made it
 };
 
 }  // namespace kestro::cli
