@@ -29,6 +29,7 @@ std::string Footer() {
         "  3    the firmware file could not be used; no port was opened\n"
         "  4    one radio: its port could not be opened\n"
         "  5    one radio: the kit could not run (no thread, no pseudo-terminal)\n"
+        "  6    a radio still reports its old firmware after its upgrade (not confirmed)\n"
         "  130  a run was interrupted by Ctrl-C, SIGTERM or SIGHUP (the first spares radios being\n"
         "       programmed, which finish; a second stops them too)\n";
     return text;
@@ -94,6 +95,13 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
                 return {};
             });
     app.add_flag("--trace", options.trace, "print every frame sent and received to standard error");
+    auto* confirmWait = app.add_option("--confirm-wait", options.confirmWait,
+                                       "seconds the radio may take to restart and answer on its new firmware "
+                                       "(default 15)")
+                            ->check(CLI::Range(1, 600));
+    app.add_flag("--no-confirm", options.noConfirm,
+                 "end at the end of programming, without asking the restarted radio what it runs")
+        ->excludes(confirmWait);
     app.add_flag("--json", options.json,
                  "one JSON object per line on standard output, for scripts and test stations");
     simulate->excludes(port);

@@ -22,6 +22,8 @@ struct CommandLine {
     std::vector<std::string> scenarios;  // one simulated radio each (--simulate alone: normal)
     bool trace = false;                  // frames to standard error
     bool json = false;                   // one JSON object per line on standard output
+    int confirmWait = 15;                // seconds a radio may take to restart and answer after it
+    bool noConfirm = false;              // end at the end of programming, as the window does
 };
 
 // Parses argv. Returns the options, or nullopt with `exitCode` set when the program should end

@@ -15,6 +15,29 @@ constexpr const char* kSilentRadioHint =
 constexpr const char* kNoFirmwareHint =
     "The radio may now have no working firmware: kestro-upgrade --recovery on this port finishes it.";
 
+// "R0104" as the kit writes its versions: "R01.04".
+std::string Version(const std::string& reported) {
+    return reported.size() == 5 ? reported.substr(0, 3) + "." + reported.substr(3) : reported;
+}
+
+// One line on what the radio said after its upgrade; "" when it was not asked.
+std::string ConfirmationLine(const RadioSummary& summary) {
+    const RunEnd& end = summary.end;
+    const std::string serial = summary.serial.empty() ? end.serialAfter : summary.serial;
+    switch (end.kind) {
+        case RunEndKind::Confirmed: return "Confirmed: " + serial + " now runs " + Version(end.versionAfter) + ".";
+        case RunEndKind::NotConfirmedOldVersion:
+            return "Not confirmed: " + serial + " still reports " + Version(end.versionAfter) + " after the upgrade.";
+        case RunEndKind::NotConfirmedNoAnswer:
+            return "Not confirmed: the radio did not answer after the upgrade. Switch it off and on, then run "
+                   "kestro-upgrade --check.";
+        case RunEndKind::NotConfirmedOtherSerial:
+            return "Not confirmed: another radio, " + end.serialAfter + ", answers on this port after the upgrade" +
+                   (summary.serial.empty() ? std::string(".") : " of " + summary.serial + ".");
+        default: return {};
+    }
+}
+
 }  // namespace
 
 ConsoleRadio::ConsoleRadio(RadioTarget target, const RunSettings& settings, FleetConsole& console)
@@ -59,6 +82,7 @@ int ConsoleRadio::ExitStatus() const {
     if (!m_run->Ended()) return kExitCompleted;  // nothing has gone wrong yet
     const RunEnd& end = m_run->Summary().end;
     if (end.Stopped()) return kExitInterrupted;
+    if (end.kind == RunEndKind::NotConfirmedOldVersion) return kExitNotConfirmed;
     return end.Upgraded() ? kExitCompleted : kExitRadioFailed;
 }
 
@@ -74,6 +98,7 @@ void ConsoleRadio::Message(const RunMessage& message) { m_console.Message(m_inde
 // A radio that does not answer at all gets a hint at --recovery.
 void ConsoleRadio::Ended(const RadioSummary& summary) {
     if (summary.end.kind == RunEndKind::NoAnswer) m_console.Note(m_index, kSilentRadioHint);
+    if (const std::string line = ConfirmationLine(summary); !line.empty()) m_console.Note(m_index, line);
     m_console.Ended(m_index, summary);
 }
 

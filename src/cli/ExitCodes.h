@@ -11,6 +11,7 @@ inline constexpr int kExitUsage = 2;         // the command line was wrong
 inline constexpr int kExitFirmware = 3;      // the firmware file could not be used; no port opened
 inline constexpr int kExitPort = 4;          // one radio: its port could not be opened or served
 inline constexpr int kExitKit = 5;           // one radio: the kit could not run (no thread, no pty)
+inline constexpr int kExitNotConfirmed = 6;  // a radio still reports its old firmware after its upgrade
 inline constexpr int kExitInterrupted = 130; // Ctrl-C or SIGTERM ended the runs at their next wait
 
 }  // namespace kestro::cli

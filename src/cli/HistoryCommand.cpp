@@ -15,7 +15,6 @@
 #include "cli/ExitCodes.h"
 #include "history/SqliteHistory.h"
 #include "log/UpgradeLog.h"
-#include "upgrade/RecoveryRecords.h"
 
 namespace kestro::cli {
 
@@ -39,11 +38,7 @@ std::string SerialBytes(const std::string& typed) {
     return bytes;
 }
 
-std::string Shown(const std::string& serial) {
-    RecoveryRecord record;
-    record.serial = serial;
-    return record.ShownSerial();
-}
+std::string Shown(const std::string& serial) { return ShownBytes(serial); }
 
 std::string Hex(const std::string& bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";

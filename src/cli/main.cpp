@@ -54,6 +54,7 @@ int main(int argc, char** argv) {
     settings.log = options->log;
     settings.recovery = options->recovery;
     settings.trace = options->trace;
+    settings.confirmWait = options->noConfirm ? std::chrono::milliseconds(0) : std::chrono::seconds(options->confirmWait);
 
     if (settings.log.empty() && DefaultLogLeftProgramFolder()) {
         // A per-machine install run by a standard user: say where the technician's records go.

@@ -83,4 +83,19 @@ std::string LogField(const std::string& deviceText) {
     return out;
 }
 
+std::string ShownBytes(const std::string& bytes) {
+    std::string out;
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
+            out += c;
+        } else {
+            char code[5];
+            std::snprintf(code, sizeof code, "\\x%02X", byte);
+            out += code;
+        }
+    }
+    return out;
+}
+
 }  // namespace kestro

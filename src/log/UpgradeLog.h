@@ -52,5 +52,8 @@ private:
 // with =, +, - or @ gets a leading apostrophe, so that a spreadsheet does not run it as a
 // formula. Other printable text is unchanged.
 std::string LogField(const std::string& deviceText);
+// A radio's bytes (its serial number) as text: printable characters as they are, a backslash and
+// any other byte as \xHH, so that two different serial numbers never read alike.
+std::string ShownBytes(const std::string& bytes);
 
 }  // namespace kestro

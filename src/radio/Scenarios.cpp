@@ -14,15 +14,15 @@ constexpr std::array<ScenarioInfo, 12> kScenarios = {{
     {"battery-low", "battery status reports low (bit 0 set)"},
     {"old-model", "model number QXM25TPL4RC8ZN, which the kit does not support"},
     {"new-firmware", "firmware R0105 is already newer than the kit's"},
-    {"cable-pulled", "the cable is lost at the 40th request, in the middle of the flash rows"},
+    {"cable-pulled", "the cable is lost at the 28th flash record, in the middle of the flash rows"},
     {"needs-recovery", "flash erased by an interrupted run: only the programming commands work"},
     {"silent", "the radio never answers"},
     {"keeps-old-firmware", "after the upgrade the radio restarts on its old firmware R0103"},
     {"no-restart", "after the end of programming the radio never answers again"},
 }};
 
-// Request 40 of a run without restore is a record: 12 requests precede the first record.
-constexpr std::size_t kCablePulledAt = 40;
+// In the middle of the rows of even the shortest firmware the kit ships.
+constexpr std::size_t kCablePulledAtRecord = 28;
 
 }  // namespace
 
@@ -46,7 +46,7 @@ bool ApplyScenario(SimRadio& radio, std::string_view name) {
     } else if (name == "new-firmware") {
         config.version = {'R', '0', '1', '0', '5'};
     } else if (name == "cable-pulled") {
-        config.loseCableAt = kCablePulledAt;
+        config.loseCableAtRecord = kCablePulledAtRecord;
     } else if (name == "needs-recovery") {
         radio.EnterNeedsRecovery();
     } else if (name == "keeps-old-firmware") {

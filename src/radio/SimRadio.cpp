@@ -119,6 +119,7 @@ void SimRadio::EnterNeedsRecovery() {
 void SimRadio::Reconnect() {
     m_cableLost = false;
     m_config.loseCableAt = 0;
+    m_config.loseCableAtRecord = 0;
     m_programming = false;
     m_newBootOpen = false;
     ForgetUnfinishedRequest();

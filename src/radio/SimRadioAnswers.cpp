@@ -53,7 +53,9 @@ std::uint8_t StateByte(RadioState state) {
 
 void SimRadio::Handle(const Frame& frame, RequestId id, std::vector<SimReply>& out) {
     const std::size_t number = ++m_requestNumber;
-    if (m_config.loseCableAt != 0 && number >= m_config.loseCableAt) {
+    const bool atRecord = m_config.loseCableAtRecord != 0 && id == REQ_WRITE_RECORD &&
+                          m_kindCount[REQ_WRITE_RECORD] + 1 >= m_config.loseCableAtRecord;
+    if ((m_config.loseCableAt != 0 && number >= m_config.loseCableAt) || atRecord) {
         m_cableLost = true;
         m_pendingLength = 0;
         return;

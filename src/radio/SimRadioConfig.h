@@ -73,6 +73,10 @@ struct SimRadioConfig {
     std::map<RequestId, Fault> faultsByKind;
     std::map<std::size_t, Fault> faultsByNumber;  // keyed by request number, 1 = first
     std::size_t loseCableAt = 0;                  // from this request number on: nothing; 0 = never
+    // From this flash record request on (REQ_WRITE_RECORD, counted by kind): nothing; 0 = never.
+    // Unlike a request number it stays in the rows when requests before them were resent because
+    // a reply came late, as happens on a busy machine.
+    std::size_t loseCableAtRecord = 0;
 
     // Random damage to every reply byte, from a generator seeded with `seed` (rates 0..1).
     double corruptRate = 0.0;

@@ -1,6 +1,6 @@
 #include "runcore/PortRecords.h"
 
-#include "runcore/RememberedRadios.h"
+#include "runcore/detail/RememberedRadios.h"
 #include "upgrade/UpgradeHub.h"
 
 namespace kestro {

@@ -2,7 +2,7 @@
 
 #include "log/UpgradeLog.h"
 #include "platform/Paths.h"
-#include "runcore/RememberedRadios.h"
+#include "runcore/detail/RememberedRadios.h"
 #include "upgrade/Texts.h"
 #include "upgrade/UpgradeHub.h"
 #if KESTRO_HAVE_SIMULATION
@@ -77,10 +77,12 @@ public:
         m_serial = LogField(serial);
         m_run.m_observer.Serial(m_serial);
         const std::string version = m_run.m_hub->Link().DeviceFirmwareVersion();
-        if (!version.empty()) m_run.m_observer.FirmwareBefore(LogField(version));
+        m_firmwareBefore = LogField(version);
+        if (!version.empty()) m_run.m_observer.FirmwareBefore(m_firmwareBefore);
     }
 
     std::string m_serial;
+    std::string m_firmwareBefore;  // as told with the serial number, before any confirmation
     std::string m_codeplug;
 
 private:
@@ -149,6 +151,7 @@ bool RadioRun::Prepare() {
     // would upgrade another radio than the one named.
     options.cableFallback = m_portTarget.Automatic();
     options.port = m_portTarget;
+    options.confirmWait = m_settings.confirmWait;
     // A simulated radio ends with the process: nothing to remember for it.
     if (!m_line) options.recoveryFolder = DefaultRecoveryFolder();
     if (m_tap != nullptr) options.portOwner = m_tap;
@@ -237,7 +240,9 @@ void RadioRun::Finish() {
         if (m_tap != nullptr) m_tap->Flush();
         m_reporter->NoteSerial();
         summary.serial = m_reporter->m_serial;
-        summary.firmwareBefore = LogField(m_hub->Link().DeviceFirmwareVersion());
+        // Read before the serial number; a confirmation reads it again after the upgrade.
+        summary.firmwareBefore = !m_reporter->m_firmwareBefore.empty() ? m_reporter->m_firmwareBefore
+                                                                       : LogField(m_hub->Link().DeviceFirmwareVersion());
     }
     summary.port = m_port;
     summary.simulated = !m_target.scenario.empty() || m_target.line != nullptr;
@@ -254,10 +259,30 @@ void RadioRun::Finish() {
     } else {
         const bool needsRecovery = m_hub->RecoveryArmed();
         switch (m_hub->LastOutcome()) {
-            case RunOutcome::Completed:
+            case RunOutcome::Completed: {
                 summary.end.kind = RunEndKind::Upgraded;
                 summary.result = "upgraded";
+                const Confirmation confirmation = m_hub->LastConfirmation();
+                summary.end.serialAfter = LogField(confirmation.serial);
+                summary.end.versionAfter = LogField(confirmation.version);
+                switch (confirmation.kind) {
+                    case ConfirmKind::None: break;
+                    case ConfirmKind::Confirmed: summary.end.kind = RunEndKind::Confirmed; break;
+                    case ConfirmKind::OldVersion:
+                        summary.end.kind = RunEndKind::NotConfirmedOldVersion;
+                        summary.result = "not confirmed: old firmware";
+                        break;
+                    case ConfirmKind::NoAnswer:
+                        summary.end.kind = RunEndKind::NotConfirmedNoAnswer;
+                        summary.result = "upgraded, not confirmed";
+                        break;
+                    case ConfirmKind::OtherSerial:
+                        summary.end.kind = RunEndKind::NotConfirmedOtherSerial;
+                        summary.result = "upgraded, not confirmed";
+                        break;
+                }
                 break;
+            }
             case RunOutcome::Interrupted:
                 summary.end.kind = needsRecovery ? RunEndKind::StoppedNeedsRecovery : RunEndKind::Stopped;
                 summary.end.message = m_hub->LastMessage();

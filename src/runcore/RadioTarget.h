@@ -2,6 +2,7 @@
 // Which radio a run upgrades and with what: the port as the front end chose it (or a simulated
 // radio), and the files and mode of the run.
 
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -34,6 +35,10 @@ struct RunSettings {
     std::filesystem::path log;       // empty: the kit's log path
     bool recovery = false;           // straight to programming: finishes a radio left without firmware
     bool trace = false;              // the front end hands the run a frame tap
+    // After the end of programming, how long the radio may take to restart and answer on its new
+    // firmware; zero: no confirmation. Fifteen seconds: a radio restarts in a few, and a radio
+    // that has not answered by then is switched off and on by the technician anyway.
+    std::chrono::milliseconds confirmWait{15000};
 };
 
 // Simulated radios are told apart by their serial numbers: KS24001735, KS24001736, ...

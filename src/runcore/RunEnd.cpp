@@ -4,7 +4,11 @@ namespace kestro {
 
 const char* OutcomeName(RunEndKind kind) {
     switch (kind) {
-        case RunEndKind::Upgraded: return "completed";
+        case RunEndKind::Upgraded:
+        case RunEndKind::Confirmed:
+        case RunEndKind::NotConfirmedNoAnswer:
+        case RunEndKind::NotConfirmedOtherSerial: return "completed";
+        case RunEndKind::NotConfirmedOldVersion:
         case RunEndKind::Failed:
         case RunEndKind::NoAnswer:
         case RunEndKind::NeedsRecovery: return "failed";

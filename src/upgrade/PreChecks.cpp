@@ -59,7 +59,8 @@ bool UpgradeRun::PreChecks() {
     if (!r.ok) {
         return Fail(texts::kErrorReadSerial, TitleKind::Application, Icon::Error, End::StatusReset);
     }
-    m_runRecord = LogField(m_link.DeviceSerialNumber()) + "," + m_versionColumn;
+    m_serialBefore = m_link.DeviceSerialNumber();
+    m_runRecord = LogField(m_serialBefore) + "," + m_versionColumn;
     TellOfOtherRadiosRecords();
     return true;
 }

@@ -66,6 +66,7 @@ void UpgradeRun::Programming() {
     m_reporter.ShowProgress(false);
     m_hub.SetRecoveryMode(false);
     m_hub.NoteOutcome(RunOutcome::Completed, texts::kCompleted);
+    if (m_hub.ConfirmWait() > Millis{0}) Confirm();
     EndRun(End::NoReset);
 }
 

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "log/UpgradeLog.h"
 #include "platform/DurableFile.h"
 #include "platform/LocalTime.h"
 #include "platform/Paths.h"
@@ -174,20 +175,7 @@ std::string RecoveryRecord::SinceText() const {
     return text;
 }
 
-std::string RecoveryRecord::ShownSerial() const {
-    std::string out;
-    for (const char c : serial) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte < 0x7F && c != '\\') {
-            out += c;
-        } else {
-            char code[5];
-            std::snprintf(code, sizeof code, "\\x%02X", byte);
-            out += code;
-        }
-    }
-    return out;
-}
+std::string RecoveryRecord::ShownSerial() const { return ShownBytes(serial); }
 
 std::string RecoveryRecord::RadioText() const {
     return (serial.empty() ? std::string("the radio on ") : "the radio " + ShownSerial() + " on ") +

@@ -22,6 +22,8 @@ inline constexpr const char* kBootErase = "Boot Erase Block ! ";
 inline constexpr const char* kBootWriting = "Boot Writing !";
 inline constexpr const char* kBootSwap = "Boot Swap ! ";
 inline constexpr const char* kCompleted = "Completed the program firmware file.";
+// The kit's own, after the end of programming, where a front end asks for a confirmation.
+inline constexpr const char* kWaitingForRestart = "Waiting for the radio to restart...";
 
 // Progress labels
 inline constexpr const char* kFirmwareWriting = "Firmware Writing";

@@ -58,6 +58,7 @@ StartResult CUpgradeHub::OnUpgrade() {
     {
         std::lock_guard lock(m_messageLock);
         m_openFailure.clear();
+        m_confirmation = {};
     }
 
     const StatusTextSink status = [this](const std::string& text) { SetStatus(text); };
@@ -274,6 +275,23 @@ void CUpgradeHub::ForgetRecoveryRecords() {
     // reached that radio.
     if (m_armedRecord && m_armedRecord->OnPort(opened)) m_recoveryRecords.Clear(*m_armedRecord);
     m_runRecord.reset();
+}
+
+void CUpgradeHub::ForgetRecordsOfSerial(const std::string& serial) {
+    if (serial.empty()) return;
+    for (const RecoveryRecord& record : m_recoveryRecords.All()) {
+        if (record.serial == serial) m_recoveryRecords.Clear(record);
+    }
+}
+
+Confirmation CUpgradeHub::LastConfirmation() const {
+    std::lock_guard lock(m_messageLock);
+    return m_confirmation;
+}
+
+void CUpgradeHub::NoteConfirmation(const Confirmation& confirmation) {
+    std::lock_guard lock(m_messageLock);
+    m_confirmation = confirmation;
 }
 
 std::string CUpgradeHub::OpenFailure() const {

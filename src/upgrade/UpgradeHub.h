@@ -41,6 +41,21 @@ enum class RunOutcome {
     Interrupted,  // the run was asked to stop and ended at its next wait
 };
 
+// What the radio said after its upgrade, when the front end asked for a confirmation.
+enum class ConfirmKind {
+    None,         // no confirmation was asked for, or the run did not complete
+    Confirmed,    // the same radio answers with the kit's firmware version
+    OldVersion,   // the same radio answers with another version: the new firmware did not take
+    NoAnswer,     // no radio answered within the wait
+    OtherSerial,  // a radio with another serial number answers
+};
+
+struct Confirmation {
+    ConfirmKind kind = ConfirmKind::None;
+    std::string serial;   // as the radio told it after its restart ("" when it did not answer)
+    std::string version;  // likewise
+};
+
 // What OnUpgrade did.
 enum class StartResult {
     Started,       // a worker runs (or, with the inline option, has run) the upgrade
@@ -67,6 +82,10 @@ public:
                                              // cannot be opened by the cable's USB lookup
         std::optional<PortTarget> port;      // the port every run opens; empty: the one that
                                              // the stored settings choose at each run
+        // After the end of programming: how long the radio may take to restart and answer its
+        // detection, version and serial number again. Zero: the run ends at the end of
+        // programming, as the window's does.
+        Millis confirmWait{0};
     };
 
     CUpgradeHub(IReporter& reporter, ISettings& settings, Options options);
@@ -179,9 +198,16 @@ public:
     // The boot swap was acknowledged, or a recovery run's radio answered and refused
     // programming: the run's record and the record that armed the run go.
     void ForgetRecoveryRecords();
+    // A recovery run's radio answered with `serial` on its new firmware: every record of that
+    // radio goes (and no other radio's).
+    void ForgetRecordsOfSerial(const std::string& serial);
 
     // Used by the worker to record how the run ended.
     void NoteOutcome(RunOutcome outcome, const std::string& message);
+    // What the radio said after the last run's upgrade (Options.confirmWait).
+    Confirmation LastConfirmation() const;
+    void NoteConfirmation(const Confirmation& confirmation);
+    Millis ConfirmWait() const { return m_options.confirmWait; }
     // The last run failed because no radio answered its detection at all.
     void NoteNoAnswer() { m_noAnswer.store(true); }
     bool NoRadioAnswered() const { return m_noAnswer.load(); }
@@ -226,6 +252,7 @@ private:
     std::optional<RecoveryRecord> m_runRecord;    // written before this run's erase; m_recordLock
     std::string m_lastMessage;
     std::string m_openFailure;  // m_messageLock
+    Confirmation m_confirmation;  // m_messageLock
 };
 
 // The worker procedure: one run from the start gate to its end sequence.

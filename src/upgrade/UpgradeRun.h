@@ -27,6 +27,8 @@ private:
     bool Codeplug();
     bool ResetMode();
     void Programming();
+    // After the end of programming: the radio restarts and is asked who it is and what it runs.
+    void Confirm();
     bool RunStep(const ProgrammingStep& step);
     bool StepFailed(const ProgrammingStep& step, bool nak);
     bool WriteApplicationRows(const ProgrammingStep& step);
@@ -56,6 +58,7 @@ private:
     std::string m_lastBox;  // the last message box of this run
     bool m_recoveryRun = false;  // the run began in recovery mode, at the programming entry
     std::optional<RecoveryRecord> m_armedBy;  // the record that armed a recovery run
+    std::string m_serialBefore;  // the serial number the radio told before programming
 };
 
 // "%2d%%": at least two characters, then a percent sign.

@@ -318,13 +318,20 @@ TEST(SimRadioScenarios, ScenariosChangeWhatTheKitReads) {
     EXPECT_TRUE(body("silent", Command(REQ_DETECT)).empty());
     EXPECT_EQ(body("needs-recovery", Command(REQ_UPDATE_START)), (Bytes{0x80, 0x06}));
 
+    // The cable goes at the 28th flash record, however many other requests came before it.
     SimRadio pulled;
     ApplyScenario(pulled, "cable-pulled");
-    for (int i = 0; i < 39; ++i) {
-        EXPECT_FALSE(Answer(pulled, Command(REQ_DETECT)).empty());
-    }
-    EXPECT_TRUE(Answer(pulled, Command(REQ_DETECT)).empty());
+    for (int i = 0; i < 60; ++i) EXPECT_FALSE(Answer(pulled, Command(REQ_DETECT)).empty());
+    ASSERT_TRUE(Answer(pulled, Command(REQ_UPDATE_START)).size() > 0);
+    const auto record = [&](std::uint8_t row) {
+        const std::array<std::uint8_t, kRecordSize> bytes{0x02, row};
+        return Answer(pulled, BuildWriteRecordFrame(bytes));
+    };
+    for (std::uint8_t row = 0; row < 27; ++row) EXPECT_FALSE(record(row).empty());
+    EXPECT_FALSE(pulled.CableLost());
+    EXPECT_TRUE(record(27).empty());
     EXPECT_TRUE(pulled.CableLost());
+    EXPECT_TRUE(Answer(pulled, Command(REQ_DETECT)).empty());
 }
 
 }  // namespace

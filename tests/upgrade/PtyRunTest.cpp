@@ -91,8 +91,8 @@ TEST_F(PtyRun, UpgradesARadioThatNeedsItsCodeplugRestored) {
 }
 
 TEST_F(PtyRun, ACablePulledDuringTheRowsLeavesTheRecoveryFlagAndTheNextRunFinishes) {
-    // Requests: 1-8 checks and reads, 9 reset, 10-12 programming entry and erase, 13.. rows.
-    server.WithRadio([](SimRadio& radio) { radio.Config().loseCableAt = 20; });
+    // In the rows, whatever requests a busy machine resent before them.
+    server.WithRadio([](SimRadio& radio) { radio.Config().loseCableAtRecord = 8; });
     Serve();
     RunToEnd();
     EXPECT_EQ(hub->LastOutcome(), RunOutcome::Failed);
@@ -106,7 +106,7 @@ TEST_F(PtyRun, ACablePulledDuringTheRowsLeavesTheRecoveryFlagAndTheNextRunFinish
     server.Stop();
     server.WithRadio([](SimRadio& radio) {
         radio.Reconnect();
-        radio.Config().loseCableAt = 0;
+        radio.Config().loseCableAtRecord = 0;
     });
     Serve();
     const std::size_t before = server.WithRadio([](SimRadio& radio) { return radio.Requests().size(); });

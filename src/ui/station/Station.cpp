@@ -5,12 +5,6 @@
 #include "runcore/PortChoice.h"
 #include "runcore/PortRecords.h"
 #include "runcore/TimeLeft.h"
-#include "serial/PortDiscovery.h"
-#include "serial/PortNames.h"
-#include "serial/TtyEventMonitor.h"
-#if KESTRO_HAVE_SIMULATION
-#include "radio/posix/SimulatedLine.h"
-#endif
 
 namespace kestro::station {
 
@@ -35,56 +29,30 @@ void AddNoteOnce(StationRow& row, const QString& note) {
 }  // namespace
 
 Station::Station(StationOptions options, QObject* parent)
-    : QObject(parent), m_options(std::move(options)), m_autoStart(m_options.autoStart) {
-    if (m_options.sysfsRoot.empty()) m_options.sysfsRoot = DefaultSysfsRoot();
-    if (m_options.plugScenarios.empty()) m_options.plugScenarios = {"normal"};
+    : QObject(parent),
+      m_settings(options.settings),
+      m_cables(std::move(options), m_model,
+               CableRows{[this](StationRow row) { return AddRow(std::move(row)); },
+                         [this](int id) { RemoveRow(id); },
+                         [this](StationRow& row) { ReadRecords(row); },
+                         [this](int id) { Upgrade(id); }}) {
     m_tick.setInterval(kTick);
     connect(&m_tick, &QTimer::timeout, this, [this] { Tick(); });
     m_tick.start();
-    if (m_options.simulation) {
-        for (const std::string& scenario : m_options.simulated) PlugSimulated(scenario);
-    } else {
-        FollowCables();
-        Scan();
-    }
-    m_opening = false;
+    m_cables.Open();
 }
 
 Station::~Station() {
     m_tick.stop();
-    m_scan.stop();
     m_bridge.Close();  // nothing more reaches the rows
     m_entries.clear();  // each run is stopped at its next wait and its threads joined
 }
 
-// Udev's monitor tells of a plug or unplug at once. Its events describe the real device tree
-// only, so a tree given for tests is looked at once a second, and so is the real one when there
-// is no monitor: in a container udev often does not run at all, and a build may lack libudev.
-// Reading the few sysfs entries of the tty class once a second costs next to nothing.
-void Station::FollowCables() {
-    std::string reason;
-    if (m_options.sysfsRoot == "/sys") m_monitor = TtyEventMonitor::Open(reason);
-    if (m_monitor) {
-        m_monitorNotifier = std::make_unique<QSocketNotifier>(m_monitor->Descriptor(), QSocketNotifier::Read);
-        connect(m_monitorNotifier.get(), &QSocketNotifier::activated, this, [this] {
-            if (m_monitor->TakeEvents()) Scan();
-        });
-        return;
-    }
-    m_scan.setInterval(m_options.scanInterval);
-    connect(&m_scan, &QTimer::timeout, this, [this] { Scan(); });
-    m_scan.start();
-}
-
-int Station::AddRow(StationRow row, std::shared_ptr<SimulatedLine> line) {
+int Station::AddRow(StationRow row) {
     const int id = m_model.Add(std::move(row));
-    Entry& entry = m_entries[id];
-    entry.line = std::move(line);
-    entry.observer = std::make_unique<RowObserver>(id, m_bridge,
-                                                   [this](int rowId, const RowReport& report) { Apply(rowId, report); });
-    StationRow& added = *m_model.Find(id);
-    ReadRecords(added);
-    CableArrived(added);
+    m_entries[id].observer = std::make_unique<RowObserver>(
+        id, m_bridge, [this](int rowId, const RowReport& report) { Apply(rowId, report); });
+    ReadRecords(*m_model.Find(id));
     return id;
 }
 
@@ -107,124 +75,6 @@ void Station::RemoveRow(int id) {
     m_model.Remove(id);
 }
 
-// Only a cable that arrives while the station is open starts by itself: one that was there
-// before may hold a radio that is switched off, or one the user means to leave alone.
-void Station::CableArrived(StationRow& row) {
-    row.present = true;
-    if (m_autoStart && !m_opening && !row.needsRecovery) {
-        row.state = RowState::Settling;
-        row.settleUntil = Clock::now() + m_options.settle;
-    } else if (row.state != RowState::Ended) {
-        row.state = RowState::Idle;
-    }
-    m_model.Changed(row.id);
-}
-
-// A row whose run goes on, or whose radio it left needing recovery, stays to show that; any
-// other goes with its cable.
-void Station::CableGone(int id) {
-    StationRow* row = m_model.Find(id);
-    if (row == nullptr) return;
-    row->present = false;
-    if (row->state == RowState::Running || row->needsRecovery) {
-        m_model.Changed(id);
-        return;
-    }
-    RemoveRow(id);
-}
-
-void Station::Scan() {
-    if (m_options.simulation) return;
-    const std::vector<std::string> cables = FindCablePortsIn(m_options.sysfsRoot);
-    for (const std::string& device : cables) {
-        const QString path = Q(device);
-        const auto& rows = m_model.Rows();
-        const auto it = std::find_if(rows.begin(), rows.end(), [&](const StationRow& r) { return r.device == path; });
-        if (it == rows.end()) {
-            StationRow row;
-            row.device = path;
-            row.byId = Q(SerialByIdName(device));
-            AddRow(std::move(row), nullptr);
-        } else if (!it->present) {
-            // The next radio on this cable: a new run, unless the last radio still needs its
-            // recovery, which the user starts with Finish.
-            StationRow& row = *m_model.Find(it->id);
-            ReadRecords(row);
-            if (row.state == RowState::Ended && !row.needsRecovery) {
-                row.state = RowState::Idle;
-                row.result = RowResult::None;
-                row.resultText.clear();
-                row.message.clear();
-                row.notes.clear();
-                row.serial.clear();
-                row.firmwareBefore.clear();
-                row.phase.clear();
-            }
-            CableArrived(row);
-        }
-    }
-    std::vector<int> gone;
-    for (const StationRow& row : m_model.Rows()) {
-        if (row.Simulated() || row.manual || !row.present) continue;
-        if (std::find(cables.begin(), cables.end(), row.device.toStdString()) == cables.end()) gone.push_back(row.id);
-    }
-    for (int id : gone) CableGone(id);
-}
-
-int Station::AddPort(const std::string& device) {
-    for (const StationRow& row : m_model.Rows()) {
-        if (row.device == Q(device)) return row.id;
-    }
-    StationRow row;
-    row.device = Q(device);
-    row.byId = Q(SerialByIdName(device));
-    row.manual = true;
-    return AddRow(std::move(row), nullptr);
-}
-
-int Station::PlugSimulated(const std::string& scenario) {
-#if KESTRO_HAVE_SIMULATION
-    std::string chosen = scenario;
-    if (chosen.empty()) chosen = m_options.plugScenarios[m_nextPlug++ % m_options.plugScenarios.size()];
-    auto line = std::make_shared<SimulatedLine>();
-    std::string error;
-    StationRow row;
-    row.scenario = Q(chosen);
-    const bool started = line->Start(chosen, SimulatedSerial(m_simulatedCount++), error);
-    row.device = Q(line->DevicePath());
-    if (!started) {
-        row.state = RowState::Ended;
-        row.result = RowResult::Failed;
-        row.resultText = QStringLiteral("not started");
-        row.message = Q(error);
-        row.present = false;
-        return m_model.Add(std::move(row));
-    }
-    return AddRow(std::move(row), std::move(line));
-#else
-    (void)scenario;
-    return 0;
-#endif
-}
-
-bool Station::UnplugSimulated(int id) {
-#if KESTRO_HAVE_SIMULATION
-    const auto it = m_entries.find(id);
-    if (it == m_entries.end() || !it->second.line) return false;
-    it->second.line->Unplug();
-    CableGone(id);
-    return true;
-#else
-    (void)id;
-    return false;
-#endif
-}
-
-SimulatedLine* Station::SimulatedLineOf(int id) {
-    const auto it = m_entries.find(id);
-    return it == m_entries.end() ? nullptr : it->second.line.get();
-}
-
 bool Station::Upgrade(int id, bool recovery) {
     StationRow* row = m_model.Find(id);
     const auto it = m_entries.find(id);
@@ -232,22 +82,17 @@ bool Station::Upgrade(int id, bool recovery) {
     Entry& entry = it->second;
     RadioTarget target;
     target.port = row->device.toStdString();
-    target.line = entry.line;
-    if (!entry.line) {
+    target.line = m_cables.LineOf(id);
+    if (!target.line) {
         std::string unused;
         target.chosen = PortTargetFor(target.port, unused).value_or(PortTarget{0, target.port, target.port});
     }
-    RunSettings settings = m_options.settings;
+    RunSettings settings = m_settings;
     settings.recovery = recovery;
     settings.trace = false;
+    row->ClearRun();
     row->state = RowState::Running;
-    row->result = RowResult::None;
-    row->resultText.clear();
-    row->message.clear();
-    row->notes.clear();
     row->phase = recovery ? QStringLiteral("recovery: starting") : QStringLiteral("starting");
-    row->progressShown = false;
-    row->timeLeft.clear();
     m_model.Changed(id);
     entry.run = std::make_unique<RadioRun>(std::move(target), settings, *entry.observer);
     if (entry.run->Prepare()) entry.run->Start();
@@ -324,15 +169,9 @@ void Station::Tick() {
     for (auto& [id, entry] : m_entries) {
         StationRow* row = m_model.Find(id);
         if (row == nullptr) continue;
-        if (row->state == RowState::Settling && now >= row->settleUntil) {
-            row->state = RowState::Idle;
-            if (m_autoStart && row->present) {
-                // Upgrade() changes m_entries' values only, never the map itself.
-                Upgrade(id);
-            }
-            m_model.Changed(id);
-            continue;
-        }
+        // A settled row's run may start here: Upgrade() changes m_entries' values only, never
+        // the map itself.
+        if (m_cables.Settle(*row, now)) continue;
         if (!entry.run) continue;
         if (const auto progress = entry.observer->TakeProgress()) {
             if (progress->percent < row->percent) row->firstPercent = -1;  // the next stretch
@@ -411,9 +250,7 @@ void Station::Ended(StationRow& row, Entry& entry, const RadioSummary& summary) 
     }
     if (summary.NeedsRecovery()) ++m_counts.needingRecovery;
     emit CountsChanged();
-#if KESTRO_HAVE_SIMULATION
-    if (entry.line && !entry.line->PluggedIn()) row.present = false;
-#endif
+    if (m_cables.LineUnplugged(row.id)) row.present = false;
 }
 
 }  // namespace kestro::station

@@ -1,38 +1,24 @@
 #pragma once
-// The station's work, apart from its window: one row per radio port, following the programming
-// cables present (and simulated cables), one run-core run per row, started by the user or, when
-// asked, by the cable's arrival once it has settled. Reports reach the rows on the UI thread;
-// the percent of every row is taken at most once per repaint tick.
+// The station's work, apart from its window: one row per radio port, one run-core run per row,
+// started by the user or, when asked, by the cable's arrival once it has settled (the cable
+// tracker adds and removes the rows as cables come and go). Reports reach the rows on the UI
+// thread; the percent of every row is taken at most once per repaint tick.
 
 #include <QObject>
-#include <QSocketNotifier>
 #include <QTimer>
-#include <chrono>
 #include <deque>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "runcore/RadioRun.h"
-#include "serial/TtyEventMonitor.h"
 #include "ui/UiThreadBridge.h"
+#include "ui/station/CableTracker.h"
 #include "ui/station/RowObserver.h"
 #include "ui/station/StationModel.h"
+#include "ui/station/StationOptions.h"
 
 namespace kestro::station {
-
-struct StationOptions {
-    RunSettings settings;                  // firmware and log of every run
-    bool simulation = false;               // simulated cables only; the real ones are not looked for
-    std::vector<std::string> simulated;    // the simulated radios plugged in at the start
-    std::vector<std::string> plugScenarios{"normal"};  // what a simulated plug brings, in turn
-    bool autoStart = false;                // each cable that arrives starts its run once settled
-    std::chrono::milliseconds settle{2000};  // from a cable's arrival to its run's start
-    std::chrono::milliseconds scanInterval{1000};  // where no device monitor tells of cables
-    std::filesystem::path sysfsRoot;       // empty: DefaultSysfsRoot()
-};
 
 struct StationCounts {
     int upgraded = 0;
@@ -50,8 +36,8 @@ class Station final : public QObject {
     StationModel& Model() { return m_model; }
     const StationCounts& Counts() const { return m_counts; }
 
-    void SetAutoStart(bool on) { m_autoStart = on; }
-    bool AutoStart() const { return m_autoStart; }
+    void SetAutoStart(bool on) { m_cables.SetAutoStart(on); }
+    bool AutoStart() const { return m_cables.AutoStart(); }
 
     // Starts the row's run; a recovery run (straight to programming) with `recovery`. False when
     // the row is running or gone.
@@ -72,16 +58,16 @@ class Station final : public QObject {
     bool StopBeforeErase();
 
     // A port the user names by hand (a device path); it stays whatever the cable scan finds.
-    int AddPort(const std::string& device);
+    int AddPort(const std::string& device) { return m_cables.AddPort(device); }
     // Simulated cables: a new one plugged in with the next scenario of the plug list (or
     // `scenario`); the row's pulled out.
-    int PlugSimulated(const std::string& scenario = {});
-    bool UnplugSimulated(int id);
+    int PlugSimulated(const std::string& scenario = {}) { return m_cables.PlugSimulated(scenario); }
+    bool UnplugSimulated(int id) { return m_cables.UnplugSimulated(id); }
     // The simulated radio of row `id`, for tests that look at what it holds; null when none.
-    SimulatedLine* SimulatedLineOf(int id);
+    SimulatedLine* SimulatedLineOf(int id) { return m_cables.LineOf(id).get(); }
 
     // Looks for cables now (done on each device event, or every scan interval without them).
-    void Scan();
+    void Scan() { m_cables.Scan(); }
 
   signals:
     void CountsChanged();
@@ -90,15 +76,11 @@ class Station final : public QObject {
     struct Entry {
         std::unique_ptr<RowObserver> observer;
         std::unique_ptr<RadioRun> run;
-        std::shared_ptr<SimulatedLine> line;
     };
 
-    // Rescans on each device event, or once a scan interval where there are none.
-    void FollowCables();
-    int AddRow(StationRow row, std::shared_ptr<SimulatedLine> line);
+    // A row the cable tracker found, with its run's observer and what its records say.
+    int AddRow(StationRow row);
     void RemoveRow(int id);
-    void CableArrived(StationRow& row);
-    void CableGone(int id);
     // What the recovery records say of a real port's row that is not running: a radio an earlier
     // run left without firmware there keeps the row needing recovery until that radio is
     // finished, whatever plain runs end on the cable meanwhile.
@@ -112,20 +94,14 @@ class Station final : public QObject {
     // Every tick: the latest percents, runs that ended, cables that have settled.
     void Tick();
 
-    StationOptions m_options;
+    RunSettings m_settings;
     StationModel m_model;
     UiThreadBridge m_bridge;
     std::map<int, Entry> m_entries;
     std::deque<int> m_startQueue;  // the rows Upgrade all starts, in turn
     StationCounts m_counts;
-    bool m_autoStart = false;
-    bool m_opening = true;  // the cables found now were there before the station: they wait for the user
-    std::size_t m_nextPlug = 0;
-    int m_simulatedCount = 0;
     QTimer m_tick;
-    QTimer m_scan;
-    std::unique_ptr<TtyEventMonitor> m_monitor;
-    std::unique_ptr<QSocketNotifier> m_monitorNotifier;  // on m_monitor's descriptor: goes first
+    CableTracker m_cables;  // declared last: made after, and gone before, the rows it adds and removes
 };
 
 }  // namespace kestro::station

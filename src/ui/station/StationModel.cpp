@@ -7,6 +7,23 @@
 
 namespace kestro::station {
 
+void StationRow::ClearRun() {
+    result = RowResult::None;
+    resultText.clear();
+    message.clear();
+    notes.clear();
+    phase.clear();
+    progressShown = false;
+    timeLeft.clear();
+}
+
+void StationRow::NextRadio() {
+    ClearRun();
+    state = RowState::Idle;
+    serial.clear();
+    firmwareBefore.clear();
+}
+
 QString StationRow::PortText() const {
     if (Simulated()) return QStringLiteral("simulated %1 (%2)").arg(scenario, device);
     if (byId.isEmpty()) return device;

@@ -49,6 +49,12 @@ struct StationRow {
     std::chrono::steady_clock::time_point settleUntil{};
 
     bool Simulated() const { return !scenario.isEmpty(); }
+    // What the last run said goes (its result, message, notes, phase and progress): a new run
+    // starts on the row.
+    void ClearRun();
+    // The next radio on the same cable: idle, with nothing of the last radio's run, serial
+    // number or firmware.
+    void NextRadio();
     // A radio left needing recovery is offered Finish, even while its cable is out (a simulated
     // one is plugged in again by it); any other offers Upgrade while plugged in. A radio that
     // runs offers nothing.

@@ -1,5 +1,6 @@
 #pragma once
-// The run core's account of recovery records, for its observers. Private to the run core.
+// The run core's account of recovery records, for its observers. Private to the run core: its
+// public headers name no type of the layers below it.
 
 #include <string>
 #include <vector>
