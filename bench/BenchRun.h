@@ -12,10 +12,7 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/Settings.h"
-#include "platform/VirtualClock.h"
-#include "radio/SimRadio.h"
-#include "radio/VirtualLink.h"
+#include "runcore/VirtualRun.h"
 #include "upgrade/UpgradeHub.h"
 
 namespace kestro::bench {
@@ -73,12 +70,8 @@ inline std::string FullImage(int rows) {
     return out;
 }
 
-class QuietReporter final : public IReporter {
+class QuietReporter final : public SilentReporter {
 public:
-    void SetStatusText(const std::string&) override {}
-    void SetProgressText(const std::string&) override {}
-    void SetProgress(int) override {}
-    void ShowProgress(bool) override {}
     void MessageBox(const std::string& text, TitleKind, Icon) override {
         std::fprintf(stderr, "message: %s\n", text.c_str());
     }
@@ -87,26 +80,15 @@ public:
 // The fixed pauses of a fault-free run, from the same run in virtual time.
 inline std::chrono::milliseconds FixedPauses(const std::filesystem::path& firmware,
                                       const std::filesystem::path& log) {
-    VirtualClock clock;
-    SimRadio radio;
-    VirtualLink link(clock, radio);
     QuietReporter reporter;
-    MemorySettings settings;
-    CUpgradeHub::Options options;
-    options.firmwarePath = firmware;
-    options.logPath = log;
-    options.engine = &link;
-    options.clock = &clock;
-    options.runWorkerInline = true;
-    CUpgradeHub hub(reporter, settings, options);
-    hub.OnInitialUpdate();
-    hub.OnUpgrade();
-    if (hub.LastOutcome() != RunOutcome::Completed) {
+    VirtualRun run(VirtualRunOptions{firmware, log, {}, {}, &reporter});
+    run.Upgrade();
+    if (run.hub->LastOutcome() != RunOutcome::Completed) {
         std::fprintf(stderr, "the virtual run did not complete\n");
         std::exit(1);
     }
     std::chrono::milliseconds total{0};
-    for (const auto& pause : clock.Pauses()) total += pause.elapsed;
+    for (const auto& pause : run.clock.Pauses()) total += pause.elapsed;
     return total;
 }
 

@@ -14,11 +14,8 @@
 #include "firmware/FirmwareLoader.h"
 #include "firmware/FirmwareTexts.h"
 #include "log/UpgradeLog.h"
-#include "platform/Settings.h"
-#include "platform/VirtualClock.h"
 #include "protocol/CommandTable.h"
-#include "radio/SimRadio.h"
-#include "radio/VirtualLink.h"
+#include "runcore/VirtualRun.h"
 #include "upgrade/Reporter.h"
 #include "upgrade/Texts.h"
 #include "upgrade/UpgradeHub.h"
@@ -77,30 +74,24 @@ std::string Text(const std::array<std::uint8_t, N>& bytes) {
     return std::string(bytes.begin(), bytes.end());
 }
 
-// Everything one case owns, in the order it must be torn down (the hub first).
+// Everything one case owns: the shared virtual run with a damaged line between its hub and its
+// link. The hub goes first, before the line it sends through.
 struct Bench {
-    VirtualClock clock;
-    SimRadio radio;
-    VirtualLink link{clock, radio};
-    DamagedLine line{link, clock};
     SoakReporter reporter;
-    MemorySettings settings;
     std::filesystem::path logPath;
-    std::unique_ptr<CUpgradeHub> hub;
+    VirtualRun run;
+    DamagedLine line{run.link, run.clock};
+    VirtualClock& clock = run.clock;
+    SimRadio& radio = run.radio;
+    std::unique_ptr<CUpgradeHub>& hub = run.hub;
 
     Bench(const SimRadioConfig& config, const std::filesystem::path& firmware,
           std::filesystem::path log)
-        : radio(config), logPath(std::move(log)) {
+        : logPath(std::move(log)), run(VirtualRunOptions{firmware, logPath, {}, config, &reporter}) {
         clock.SetRecording(false);  // thousands of waits per run; nothing reads them back
-        CUpgradeHub::Options options;
-        options.firmwarePath = firmware;
-        options.logPath = logPath;
-        options.engine = &line;
-        options.clock = &clock;
-        options.runWorkerInline = true;
-        hub = std::make_unique<CUpgradeHub>(reporter, settings, options);
-        hub->OnInitialUpdate();
+        run.RebuildHub({.engine = &line});
     }
+    ~Bench() { hub.reset(); }
 };
 
 class RunChecker {

@@ -81,8 +81,10 @@ FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& 
             return result;
         }
     }
+    // The console's writer thread starts with the first radio whose port is open: a run that
+    // stops before that prints from this thread alone.
     for (auto& run : runs) {
-        if (run->ExitStatus() == 0) run->Start();
+        if (run->ExitStatus() == 0 && run->Start()) console.StartWriter();
     }
 
     // Each run goes on by itself; this thread only passes stop requests on and keeps the live

@@ -33,6 +33,15 @@ bool CUpgradeLog::WriteHeaderIfMissing() {
     return false;
 }
 
+bool CUpgradeLog::CanOpen() {
+    std::error_code ec;
+    if (std::filesystem::exists(m_logPath, ec)) {
+        return std::filesystem::is_regular_file(m_logPath, ec) && CanOpenForAppend(m_logPath);
+    }
+    if (std::string ignored; m_logPath.has_parent_path() && !CreateFolderOf(m_logPath, ignored)) return false;
+    return CanOpenForAppend(m_logPath);
+}
+
 bool CUpgradeLog::AppendLogLine(const std::string& fields, const std::string& result,
                                 std::string* failure) {
     std::string line;
@@ -42,7 +51,10 @@ bool CUpgradeLog::AppendLogLine(const std::string& fields, const std::string& re
     line += "\r\n";
     // One locked append per line: workers of this kit and other kits append to the same file.
     std::string reason;
-    if (AppendLocked(m_logPath, line, &reason)) return true;
+    if ((!m_logPath.has_parent_path() || CreateFolderOf(m_logPath, reason)) &&
+        AppendLockedAfterHead(m_logPath, std::string(kLogHeader) + "\r\n", line, &reason)) {
+        return true;
+    }
     if (failure != nullptr) {
         *failure = "The line was not added to " + m_logPath.string() + ": " + reason;
     }

@@ -2,7 +2,8 @@
 // The comma-separated upgrade log: a header line, then one dated line per logged run. The file
 // only grows; it is opened and closed for every line, so nothing stays open between runs, and
 // each line goes in under a file lock, whole or not at all, so that many runs and kits can share
-// one log and a line that could not be written never runs into the next one.
+// one log and a line that could not be written never runs into the next one. Nothing is written
+// before the first line: the header goes in with it, under the same lock.
 
 #include <ctime>
 #include <filesystem>
@@ -22,7 +23,13 @@ public:
     // Returns false when the file could not be created or opened.
     bool WriteHeaderIfMissing();
 
-    // With a result: "<date>, <time>,<fields><result>\r\n"; without: "<fields>\r\n".
+    // Whether the log can take lines: creates a missing log folder and opens the file (created
+    // empty when missing) without writing to it. False when something other than a file is in
+    // its place or it cannot be opened.
+    bool CanOpen();
+
+    // With a result: "<date>, <time>,<fields><result>\r\n"; without: "<fields>\r\n". A missing
+    // log folder is created first; a new or empty file gets the header before the line.
     // Returns false when the line could not be written (it is then lost), with `failure`, when
     // given, naming the log and the reason.
     bool AppendLogLine(const std::string& fields, const std::string& result,

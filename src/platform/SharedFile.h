@@ -33,4 +33,13 @@ inline constexpr std::chrono::milliseconds kLockWait{1000};
 bool AppendLocked(const std::filesystem::path& path, std::string_view bytes,
                   std::string* failure = nullptr);
 
+// As AppendLocked; a file that is new or empty when the lock is taken gets `head` in front of
+// the bytes, in the same write, so that of many writers only the first puts it there.
+bool AppendLockedAfterHead(const std::filesystem::path& path, std::string_view head,
+                           std::string_view bytes, std::string* failure = nullptr);
+
+// Whether `path` can be opened for appending, created empty when missing; nothing is written.
+// False with `failure`, when given, saying why.
+bool CanOpenForAppend(const std::filesystem::path& path, std::string* failure = nullptr);
+
 }  // namespace kestro

@@ -163,7 +163,8 @@ bool RadioRun::Prepare() {
         m_tap->SetNext(m_hub.get());
         m_hub->SetSendObserver([this](const Frame& frame) { m_tap->OnSent(frame.view()); });
     }
-    m_hub->OnInitialUpdate();
+    // The log is left alone until the run has a line for it: a run that stops before its
+    // first request writes nothing.
     // The port is named once, before any thread of the run starts: the cable that automatic
     // detection finds now, or the port as the user gave it.
     if (m_portTarget.Automatic()) {

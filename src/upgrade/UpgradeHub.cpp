@@ -34,7 +34,8 @@ CUpgradeHub::~CUpgradeHub() {
 
 void CUpgradeHub::OnInitialUpdate() {
     m_log.SetPath(m_options.logPath.empty() ? DefaultLogPath() : m_options.logPath);
-    if (!m_log.WriteHeaderIfMissing()) {
+    // The window tells at once of a log it cannot open; its header waits for the first line.
+    if (!m_log.CanOpen()) {
         m_reporter.MessageBox(texts::kLogOpenFailed, TitleKind::Application, Icon::Warning);
     }
 }

@@ -95,7 +95,9 @@ public:
     CUpgradeHub(const CUpgradeHub&) = delete;
     CUpgradeHub& operator=(const CUpgradeHub&) = delete;
 
-    // Done once when the front end is first shown: the log path and the header.
+    // Done once when the window is first shown: the log path, and a box when the log cannot be
+    // opened. Nothing is written to the log. Front ends that report only at a run's end need not
+    // call it: the Upgrade command sets the path too.
     void OnInitialUpdate();
 
     // The Upgrade command, on the front end's main thread.

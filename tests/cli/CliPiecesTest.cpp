@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
+#include <iterator>
 #include <string>
 
 #include "cli/CommandLine.h"
@@ -38,6 +40,36 @@ public:
 private:
     std::FILE* m_file;
 };
+
+// The threads of this process, where the system tells; -1 where it does not.
+long ThreadCount() {
+    std::error_code ec;
+    std::filesystem::directory_iterator tasks("/proc/self/task", ec);
+    return ec ? -1 : static_cast<long>(std::distance(tasks, std::filesystem::directory_iterator{}));
+}
+
+// No thread before a port is open: what is posted until then is written, in order, once the
+// writer has started or at the end.
+TEST(FleetConsole, StartsItsWriterOnlyWhenToldAndLosesNothingPostedBefore) {
+    Captured out;
+    const long threads = ThreadCount();
+    {
+        FleetConsole console(out.file(), OutputMode::Lines);
+        console.Note(-1, "first");
+        EXPECT_EQ(ThreadCount(), threads);
+        console.StartWriter();
+        if (threads > 0) {
+            EXPECT_EQ(ThreadCount(), threads + 1);
+        }
+        console.Note(-1, "second");
+        console.Finish();
+    }
+    {
+        FleetConsole console(out.file(), OutputMode::Lines);
+        console.Note(-1, "never started");
+    }
+    EXPECT_EQ(out.Text(), "first\nsecond\nnever started\n");
+}
 
 TEST(FleetConsole, OneRadioPrintsPlainLinesAndThePercentOncePerProgressLine) {
     Captured out;

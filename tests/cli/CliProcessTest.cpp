@@ -206,6 +206,18 @@ TEST_F(KitProcess, EachKindOfFailureHasItsOwnExitStatus) {
     EXPECT_EQ(r.status, kExitUsage) << r.output;
 }
 
+// A run that loads its firmware and then finds no port has nothing to log: it writes nothing.
+TEST_F(KitProcess, ARunThatStopsAtThePortWritesNothing) {
+    const auto state = dir.path() / "state";
+    const auto unused = dir.path() / "logs" / "runs.csv";
+    const Result r = RunKit({"--port", "/dev/nonexistent", "--firmware", firmware, "--log", unused.string()}, {},
+                            SIGINT, state.string());
+    EXPECT_EQ(r.status, kExitPort) << r.output;
+    EXPECT_NE(r.output.find("No device detected."), std::string::npos) << r.output;
+    EXPECT_FALSE(std::filesystem::exists(unused.parent_path()));
+    EXPECT_FALSE(std::filesystem::exists(state));
+}
+
 TEST_F(KitProcess, ABadPortAmongGoodOnesIsAUsageErrorBeforeAnyFileOrPortIsTouched) {
     PtyRadioServer radio;
     std::string error;

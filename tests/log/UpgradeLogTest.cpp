@@ -70,6 +70,38 @@ TEST_F(UpgradeLogFile, HeaderIsWrittenOnceIntoANewFolderAndLinesAreAppended) {
               "2024/03/07, 09:05:03,OK\r\n");
 }
 
+// Opening writes nothing; the header goes in with the first line, once, whoever writes first.
+TEST_F(UpgradeLogFile, TheHeaderComesWithTheFirstLineAndOnlyOnce) {
+    ASSERT_TRUE(log.CanOpen());
+    EXPECT_TRUE(std::filesystem::exists(log.Path()));
+    EXPECT_EQ(Contents(), "");
+    ASSERT_TRUE(log.AppendLogLine("A,", "OK"));
+    ASSERT_TRUE(log.AppendLogLine("B,", "OK"));
+    EXPECT_EQ(Contents(),
+              " Date, Time, Serial Number, Pre FW Ver, CP, FW\r\n"
+              "2024/03/07, 09:05:03,A,OK\r\n"
+              "2024/03/07, 09:05:03,B,OK\r\n");
+
+    // Eight first lines at once into a folder not made yet.
+    log.SetPath(dir / "raced" / "Kestro_UpdateKit_log.csv");
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([this, t] {
+            CUpgradeLog own;
+            own.SetPath(log.Path());
+            own.m_localTime = FixedTime;
+            own.AppendLogLine(std::to_string(t) + ",", "OK");
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    std::istringstream text(Contents());
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), 9U) << Contents();
+    EXPECT_EQ(lines[0], std::string(kLogHeader) + "\r");
+    for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_NE(lines[i], lines[0]);
+}
+
 TEST_F(UpgradeLogFile, AnExistingLogKeepsItsLinesAndGetsNoSecondHeader) {
     std::filesystem::create_directories(log.Path().parent_path());
     std::ofstream(log.Path(), std::ios::binary) << "earlier\r\n";

@@ -163,16 +163,7 @@ class EchoRewriter final : public IPortOwner {
 
 // The run's hub, rebuilt with `owner` receiving the link's bytes.
 CUpgradeHub* RewireThrough(VirtualRun& run, IPortOwner& owner) {
-    CUpgradeHub::Options options;
-    options.firmwarePath = run.firmwarePath;
-    options.logPath = run.logPath;
-    options.engine = &run.link;
-    options.clock = &run.clock;
-    options.portOwner = &owner;
-    options.runWorkerInline = true;
-    run.hub = std::make_unique<CUpgradeHub>(run.reporter, run.settings, options);
-    run.hub->OnInitialUpdate();
-    return run.hub.get();
+    return &run.RebuildHub({.portOwner = &owner});
 }
 
 TEST(HostileRadio, ARadioThatEchoesTheWrongRowNeverGetsASuccess) {
@@ -235,14 +226,7 @@ TEST(HostileLog, AFolderThatCannotBeCreatedIsReportedAndTheRunStillCompletes) {
     VirtualRun run;
     const auto blocker = run.dir.path() / "not-a-folder";
     std::ofstream(blocker) << "keep me";
-    CUpgradeHub::Options options;
-    options.firmwarePath = run.firmwarePath;
-    options.logPath = blocker / "Kestro_UpdateKit_log.csv";
-    options.engine = &run.link;
-    options.clock = &run.clock;
-    options.runWorkerInline = true;
-    run.hub = std::make_unique<CUpgradeHub>(run.reporter, run.settings, options);
-    run.hub->OnInitialUpdate();
+    run.RebuildHub({.logPath = blocker / "Kestro_UpdateKit_log.csv"});
     ASSERT_EQ(run.reporter.boxes.size(), 1U);
     EXPECT_EQ(run.reporter.boxes[0].text, t::kLogOpenFailed);
 

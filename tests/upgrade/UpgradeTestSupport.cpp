@@ -64,32 +64,26 @@ HexBuilder SmallFirmware(int appRows) {
     return firmware;
 }
 
-VirtualRun::VirtualRun(int appRows) : m_firmware(SmallFirmware(appRows)) {
-    firmwarePath = dir.path() / "firmware.pvx";
-    logPath = dir.path() / "log" / "Kestro_UpdateKit_log.csv";
-    WriteFirmware();
-
-    CUpgradeHub::Options options;
-    options.firmwarePath = firmwarePath;
-    options.logPath = logPath;
-    options.engine = &link;
-    options.clock = &clock;
-    options.runWorkerInline = true;
-    options.recoveryFolder = dir.path() / "state";
-    device = (dir.path() / "ttyVirtual").string();
+VirtualRunFiles::VirtualRunFiles(int appRows)
+    : firmware(SmallFirmware(appRows)),
+      firmwarePath(dir.path() / "firmware.pvx"),
+      logPath(dir.path() / "log" / "Kestro_UpdateKit_log.csv"),
+      device((dir.path() / "ttyVirtual").string()) {
+    firmware.WriteTo(firmwarePath);
     std::ofstream(device) << "";
+}
+
+VirtualRun::VirtualRun(int appRows)
+    : VirtualRunFiles(appRows),
+      kestro::VirtualRun(VirtualRunOptions{firmwarePath, logPath, dir.path() / "state", {}, &reporter}) {
     RegisterPortDevice(kPort, device);
     link.SetCablePort(kPort);
-    hub = std::make_unique<CUpgradeHub>(reporter, settings, options);
-    hub->OnInitialUpdate();
 }
 
 VirtualRun::~VirtualRun() {
     hub.reset();
     UnregisterPortDevice(kPort);
 }
-
-StartResult VirtualRun::Upgrade() { return hub->OnUpgrade(); }
 
 ::testing::AssertionResult RadioHoldsFirmware(const CCommFile& image, const SimRadio& radio) {
     for (int p = image.m_appStartRow; p < image.m_rowCount; ++p) {

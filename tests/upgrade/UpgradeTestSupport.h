@@ -15,9 +15,8 @@
 #include <vector>
 
 #include "platform/Settings.h"
-#include "platform/VirtualClock.h"
 #include "radio/SimRadio.h"
-#include "radio/VirtualLink.h"
+#include "runcore/VirtualRun.h"
 #include "upgrade/Reporter.h"
 #include "upgrade/UpgradeHub.h"
 
@@ -177,23 +176,34 @@ std::vector<std::string> LogLines(const std::filesystem::path& path);  // withou
 // A firmware of boot rows 0..255 (a few filled) and `appRows` application rows from 0x0200.
 HexBuilder SmallFirmware(int appRows);
 
-// A hub in virtual time, running its worker inline, against a simulated radio.
-class VirtualRun {
+// What a VirtualRun's hub works with, made before the hub: a folder of the test's own, the
+// firmware written into it, the log's place, a file that stands in for the port's device, and a
+// reporter that records everything.
+struct VirtualRunFiles {
+    explicit VirtualRunFiles(int appRows);
+
+    TempDir dir;
+    HexBuilder firmware;
+    std::filesystem::path firmwarePath;
+    std::filesystem::path logPath;
+    std::string device;
+    RecordingReporter reporter;
+};
+
+// The shared hub in virtual time against a simulated radio, on a port of its own, with its
+// records in the test's folder.
+class VirtualRun : public VirtualRunFiles, public kestro::VirtualRun {
 public:
     // A firmware of boot rows 0..255 (a few filled) and `appRows` application rows from 0x0200.
     explicit VirtualRun(int appRows = 20);
     ~VirtualRun();
-    VirtualRun(const VirtualRun&) = delete;
-    VirtualRun& operator=(const VirtualRun&) = delete;
 
-    // The port the run opens: a number of its own, mapped to a file that stands in for the
-    // device, so that its recovery records name a present port.
+    // The port the run opens: a number of its own, mapped to `device`, so that its recovery
+    // records name a present port.
     static constexpr int kPort = 250;
-    std::string device;
 
-    HexBuilder& Firmware() { return m_firmware; }
-    void WriteFirmware() { m_firmware.WriteTo(firmwarePath); }
-    StartResult Upgrade();
+    HexBuilder& Firmware() { return firmware; }
+    void WriteFirmware() { firmware.WriteTo(firmwarePath); }
 
     // The radio's flash holds exactly the table's application rows and its boot area the boot
     // rows, and the boot swap checksum matched.
@@ -202,19 +212,6 @@ public:
     }
 
     std::vector<RequestId> RequestKinds() const;
-
-    TempDir dir;
-    std::filesystem::path firmwarePath;
-    std::filesystem::path logPath;
-    VirtualClock clock;
-    SimRadio radio;
-    VirtualLink link{clock, radio};
-    RecordingReporter reporter;
-    MemorySettings settings;
-    std::unique_ptr<CUpgradeHub> hub;
-
-private:
-    HexBuilder m_firmware;
 };
 
 }  // namespace kestro::test

@@ -9,11 +9,18 @@ namespace kestro::cli::console {
 
 using Kind = ConsoleEvent::Kind;
 
-Writer::Writer(ConsoleState& state, std::unique_ptr<IConsoleSink> sink) : m_state(state), m_sink(std::move(sink)) {
+Writer::Writer(ConsoleState& state, std::unique_ptr<IConsoleSink> sink) : m_state(state), m_sink(std::move(sink)) {}
+
+void Writer::Start() {
+    std::lock_guard lock(m_queueLock);
+    if (m_threadState != State::NotYet) return;
     try {
         m_thread = std::thread([this] { Loop(); });
+        m_threadState = State::Running;
     } catch (const std::system_error&) {
         // No thread: each post is written at once, by the thread that posts it.
+        m_threadState = State::None;
+        WriteQueued();
     }
 }
 
@@ -21,9 +28,24 @@ Writer::~Writer() {
     {
         std::lock_guard lock(m_queueLock);
         m_closing = true;
+        if (m_threadState != State::Running) WriteQueued();
     }
     m_wake.notify_one();
     if (m_thread.joinable()) m_thread.join();
+}
+
+std::deque<ConsoleEvent> Writer::TakeQueued() {
+    std::deque<ConsoleEvent> batch;
+    batch.swap(m_queue);
+    std::fill(m_queuedProgress.begin(), m_queuedProgress.end(), nullptr);
+    m_tickQueued = false;
+    return batch;
+}
+
+void Writer::WriteQueued() {
+    for (ConsoleEvent& e : TakeQueued()) Handle(e);
+    m_state.WriteOut();
+    m_writtenCount = m_posted;
 }
 
 int Writer::AddRadio(const std::string& port) {
@@ -67,14 +89,9 @@ std::uint64_t Writer::Post(ConsoleEvent event) {
     // A deque keeps its elements in place while others are added at its end.
     if (radio >= 0) m_queuedProgress[radio] = progress ? &m_queue.back() : nullptr;
     const std::uint64_t sequence = ++m_posted;
-    if (!m_thread.joinable()) {
-        std::deque<ConsoleEvent> batch;
-        batch.swap(m_queue);
-        std::fill(m_queuedProgress.begin(), m_queuedProgress.end(), nullptr);
-        m_tickQueued = false;
-        for (ConsoleEvent& e : batch) Handle(e);
-        m_state.WriteOut();
-        m_writtenCount = sequence;
+    if (m_threadState != State::Running) {
+        // Not yet: the writer, once started, or a waiter takes it. None: written at once.
+        if (m_threadState == State::None) WriteQueued();
         return sequence;
     }
     lock.unlock();
@@ -84,6 +101,7 @@ std::uint64_t Writer::Post(ConsoleEvent event) {
 
 void Writer::WaitWritten(std::uint64_t sequence) {
     std::unique_lock lock(m_queueLock);
+    if (m_threadState != State::Running) return WriteQueued();
     m_written.wait(lock, [&] { return m_writtenCount >= sequence; });
 }
 
@@ -94,9 +112,7 @@ void Writer::Loop() {
             std::unique_lock lock(m_queueLock);
             m_wake.wait(lock, [this] { return !m_queue.empty() || m_closing; });
             if (m_queue.empty()) return;  // closing, and everything written
-            batch.swap(m_queue);
-            std::fill(m_queuedProgress.begin(), m_queuedProgress.end(), nullptr);
-            m_tickQueued = false;
+            batch = TakeQueued();
         }
         for (ConsoleEvent& event : batch) Handle(event);
         m_state.WriteOut();

@@ -4,7 +4,9 @@
 // reader that stalls (a pager, a full pipe, a stuck terminal) never holds up a radio. While the
 // writer is behind, a radio's queued percent is replaced by its latest one; every other event
 // is written, in order. The writer brings the radios' state up to date with each event and
-// hands the event to its sink, which writes it in its format.
+// hands the event to its sink, which writes it in its format. The thread starts when told
+// (Start: once a radio's port is open); until then events wait in the queue, and a waiter or
+// the end writes them on its own thread, so a run that stops before any port starts no thread.
 
 #include <chrono>
 #include <condition_variable>
@@ -45,6 +47,9 @@ public:
     Writer(const Writer&) = delete;
     Writer& operator=(const Writer&) = delete;
 
+    // Starts the writer thread; later calls do nothing. Without a thread every post is then
+    // written at once by the thread that posts it.
+    void Start();
     // Queues a new radio on `port`; returns its index.
     int AddRadio(const std::string& port);
     std::size_t RadioCount() const;
@@ -55,7 +60,11 @@ public:
 
 private:
     void Loop();
-    void Handle(ConsoleEvent& event);  // the writer's side: only the writer thread runs it
+    // The writer's side: only the writer thread runs it, or, while there is none, a thread that
+    // holds m_queueLock.
+    void Handle(ConsoleEvent& event);
+    std::deque<ConsoleEvent> TakeQueued();  // the queue emptied into the result, under m_queueLock
+    void WriteQueued();                     // the queue, on the calling thread, under m_queueLock
 
     ConsoleState& m_state;
     std::unique_ptr<IConsoleSink> m_sink;
@@ -71,8 +80,10 @@ private:
     std::uint64_t m_posted = 0;
     std::uint64_t m_writtenCount = 0;
     bool m_closing = false;
+    enum class State { NotYet, Running, None };  // None: no thread could be made
+    State m_threadState = State::NotYet;
 
-    std::thread m_thread;  // not joinable: no thread could be made, posts are written at once
+    std::thread m_thread;  // joinable once Start has made it
 };
 
 }  // namespace kestro::cli::console

@@ -63,14 +63,34 @@ CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view 
     return result;
 }
 
+namespace {
+
+bool ForeignLink(const std::filesystem::path& path) {
+    struct stat entry {};
+    return ::lstat(path.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode) && entry.st_uid != ::geteuid() &&
+           entry.st_uid != 0;
+}
+
+}  // namespace
+
+bool CanOpenForAppend(const std::filesystem::path& path, std::string* failure) {
+    if (ForeignLink(path)) return Failed(failure, "it is a symbolic link of another user");
+    const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return Failed(failure, ErrorText(errno));
+    ::close(fd);
+    return true;
+}
+
 bool AppendLocked(const std::filesystem::path& path, std::string_view bytes,
                   std::string* failure) {
+    return AppendLockedAfterHead(path, {}, bytes, failure);
+}
+
+bool AppendLockedAfterHead(const std::filesystem::path& path, std::string_view head,
+                           std::string_view bytes, std::string* failure) {
     // Another user's symbolic link in the file's place would take the bytes into any file that
     // the kit may write (as root: every file).
-    if (struct stat entry {}; ::lstat(path.c_str(), &entry) == 0 && S_ISLNK(entry.st_mode) &&
-                              entry.st_uid != ::geteuid() && entry.st_uid != 0) {
-        return Failed(failure, "it is a symbolic link of another user");
-    }
+    if (ForeignLink(path)) return Failed(failure, "it is a symbolic link of another user");
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return Failed(failure, ErrorText(errno));
     // Writers of this kind hold the lock for one append; a program that keeps the file locked
@@ -85,7 +105,15 @@ bool AppendLocked(const std::filesystem::path& path, std::string_view bytes,
     // Only a holder of the lock knows that the end it found is still the end when it cuts back:
     // without it, cutting could take another writer's bytes.
     struct stat before {};
-    const bool canUndo = locked && ::fstat(fd, &before) == 0;
+    const bool sized = ::fstat(fd, &before) == 0;
+    const bool canUndo = locked && sized;
+    // Without the lock the size may be stale: a head is then written only to a file found empty.
+    std::string withHead;
+    if (!head.empty() && sized && before.st_size == 0) {
+        withHead.reserve(head.size() + bytes.size());
+        withHead.append(head).append(bytes);
+        bytes = withHead;
+    }
     std::size_t written = 0;
     const int error = WriteAll(fd, bytes, written);
     bool undone = written == 0;

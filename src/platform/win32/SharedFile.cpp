@@ -61,8 +61,22 @@ CreateResult CreateFileWith(const std::filesystem::path& path, std::string_view 
     return result;
 }
 
+bool CanOpenForAppend(const std::filesystem::path& path, std::string* failure) {
+    HANDLE file = ::CreateFileW(path.c_str(), FILE_APPEND_DATA,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return Failed(failure, ErrorText(::GetLastError()));
+    ::CloseHandle(file);
+    return true;
+}
+
 bool AppendLocked(const std::filesystem::path& path, std::string_view bytes,
                   std::string* failure) {
+    return AppendLockedAfterHead(path, {}, bytes, failure);
+}
+
+bool AppendLockedAfterHead(const std::filesystem::path& path, std::string_view head,
+                           std::string_view bytes, std::string* failure) {
     // LockFileEx needs write access, not append access alone; every writer moves to the end
     // once it holds the lock.
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE,
@@ -85,9 +99,15 @@ bool AppendLocked(const std::filesystem::path& path, std::string_view bytes,
     const LARGE_INTEGER end{};
     DWORD error = ERROR_SUCCESS;
     std::size_t written = 0;
+    std::string withHead;
     if (!::SetFilePointerEx(file, end, &before, FILE_END)) {
         error = ::GetLastError();
     } else {
+        if (!head.empty() && before.QuadPart == 0) {
+            withHead.reserve(head.size() + bytes.size());
+            withHead.append(head).append(bytes);
+            bytes = withHead;
+        }
         error = WriteAll(file, bytes, written);
     }
     bool undone = written == 0;
