@@ -20,6 +20,7 @@ CUpgradeHub& VirtualRun::RebuildHub(const VirtualHubChanges& changes) {
     options.portOwner = changes.portOwner;
     options.clock = &clock;
     options.runWorkerInline = true;
+    options.confirmWait = changes.confirmWait;
     hub.reset();
     hub = std::make_unique<CUpgradeHub>(*m_options.reporter, settings, options);
     hub->OnInitialUpdate();

@@ -40,6 +40,7 @@ struct VirtualHubChanges {
     IPortEngine* engine = nullptr;     // stands between the hub and the link (a damaged line)
     IPortOwner* portOwner = nullptr;   // receives the link's bytes before the hub
     std::optional<std::filesystem::path> logPath = std::nullopt;  // the log elsewhere
+    Millis confirmWait{0};             // a confirmation after the upgrade (CUpgradeHub::Options)
 };
 
 class VirtualRun {

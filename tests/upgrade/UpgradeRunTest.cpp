@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include "UpgradeTestSupport.h"
+#include "radio/Scenarios.h"
 #include "serial/PortNames.h"
 #include "upgrade/Texts.h"
 
 #include <atomic>
 #include <map>
+#include <optional>
 #include <thread>
 
 namespace kestro {
@@ -466,6 +468,44 @@ TEST(UpgradeRun, ARecoveryRunRemovesOnlyTheRecordOfThePortItOpened) {
     ASSERT_FALSE(run.reporter.boxes.empty());
     EXPECT_EQ(run.reporter.boxes.back().text, t::kWriteError10);
     EXPECT_EQ(RecordsOnDisk(run).size(), 1U);
+}
+
+// After the end of programming the radio restarts: the kit waits for it and asks it, with the
+// command table's requests, who it is and what it runs, within a bounded wait.
+TEST(UpgradeRun, TheRestartedRadioConfirmsItsNewFirmwareOrSaysWhyNot) {
+    struct Case {
+        const char* scenario;
+        ConfirmKind kind;
+        const char* version;
+    };
+    const Case cases[] = {{"normal", ConfirmKind::Confirmed, "R0104"},
+                          {"keeps-old-firmware", ConfirmKind::OldVersion, "R0103"},
+                          {"no-restart", ConfirmKind::NoAnswer, ""}};
+    constexpr Millis kWait{15000};
+    for (const Case& c : cases) {
+        VirtualRun run;
+        ASSERT_TRUE(ApplyScenario(run.radio, c.scenario));
+        run.RebuildHub({.confirmWait = kWait});
+        Millis endedAt{0};
+        std::optional<Millis> heardAgainAt;  // the first request the radio heard after it
+        run.radio.SetRequestObserver([&](const SimRadio::LoggedRequest& request) {
+            if (request.id == REQ_UPDATE_END) endedAt = run.clock.Now();
+            else if (endedAt > Millis{0} && !heardAgainAt) heardAgainAt = run.clock.Now();
+        });
+        run.Upgrade();
+        EXPECT_EQ(run.hub->LastOutcome(), RunOutcome::Completed) << c.scenario;
+        const Confirmation confirmation = run.hub->LastConfirmation();
+        EXPECT_EQ(confirmation.kind, c.kind) << c.scenario;
+        EXPECT_EQ(confirmation.version, c.version) << c.scenario;
+        EXPECT_EQ(confirmation.serial, c.kind == ConfirmKind::NoAnswer ? "" : kSerial) << c.scenario;
+        // The kit asked again until the radio, silent while it restarted, heard it.
+        if (c.kind != ConfirmKind::NoAnswer) {
+            ASSERT_TRUE(heardAgainAt.has_value()) << c.scenario;
+            EXPECT_GE(*heardAgainAt - endedAt, std::chrono::duration_cast<Millis>(run.radio.Config().restart));
+        }
+        // Never a hang: the wait ends within its bound and the detection in progress then.
+        EXPECT_LE(run.clock.Now() - endedAt, kWait + Millis{3500}) << c.scenario;
+    }
 }
 
 void LoseBootSwapReply(VirtualRun& r) {
