@@ -308,7 +308,13 @@ void RadioRun::Finish() {
 }
 
 void RadioRun::WriteHistory(const RadioSummary& summary) {
-    if (m_settings.historyFrontEnd.empty()) return;
+    // A run that reached no radio leaves nothing behind, in the history as in the log.
+    if (m_settings.historyFrontEnd.empty() || !m_startedOk) return;
+    // The history goes into the state folder only once it is known to be the user's own.
+    if (std::string error; m_settings.history.empty() && !PrepareStateFolder(error)) {
+        m_observer.HistoryNotWritten(error);
+        return;
+    }
     HistoryContext context;
     context.started = m_startedUtc;
     context.frontEnd = m_settings.historyFrontEnd;

@@ -34,8 +34,10 @@ CUpgradeHub::~CUpgradeHub() {
 
 void CUpgradeHub::OnInitialUpdate() {
     m_log.SetPath(m_options.logPath.empty() ? DefaultLogPath() : m_options.logPath);
-    // The window tells at once of a log it cannot open; its header waits for the first line.
-    if (!m_log.CanOpen()) {
+    // The window writes the log's header when it is first shown, and tells at once of a log it
+    // cannot open. (The command line and the station do not call this: their log's header comes
+    // with its first line, so a run that reaches no radio writes nothing.)
+    if (!m_log.WriteHeaderIfMissing()) {
         m_reporter.MessageBox(texts::kLogOpenFailed, TitleKind::Application, Icon::Warning);
     }
 }
