@@ -95,9 +95,9 @@ public:
     CUpgradeHub(const CUpgradeHub&) = delete;
     CUpgradeHub& operator=(const CUpgradeHub&) = delete;
 
-    // Done once when the window is first shown: the log path, and a box when the log cannot be
-    // opened. Nothing is written to the log. Front ends that report only at a run's end need not
-    // call it: the Upgrade command sets the path too.
+    // Done once when the window is first shown: the log path and its header, and a box when the
+    // log cannot be opened. Front ends that report only at a run's end do not call it: the
+    // Upgrade command sets the path too, and the first line brings the header.
     void OnInitialUpdate();
 
     // The Upgrade command, on the front end's main thread.
