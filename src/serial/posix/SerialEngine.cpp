@@ -115,18 +115,16 @@ bool CSerialPort::Engine::OpenTarget(IPortOwner* owner, const PortTarget& target
     std::string error;
     const bool opened = OpenWithFallback(
         target, m_cableFallback, [](const char* instance) { return CSerialPort::FindUsbPortNumber(instance); },
-        [this, owner](const PortAttempt& port) {
-            m_owner = owner;
-            return OpenOne(port);
-        },
+        [this, owner](const PortAttempt& port) { return OpenOne(owner, port); },
         error);
     std::lock_guard lock(m_errorLock);
     m_lastOpenError = std::move(error);
     return opened;
 }
 
-AttemptResult CSerialPort::Engine::OpenOne(const PortAttempt& port) {
-    StopPortThread();
+AttemptResult CSerialPort::Engine::OpenOne(IPortOwner* owner, const PortAttempt& port) {
+    StopPortThread();  // before anything the port thread reads changes
+    m_owner = owner;
     if ((!m_hStopEvent.Exists() && !m_hStopEvent.Create()) || (!m_hSendEvent.Exists() && !m_hSendEvent.Create())) {
         return {false, true, "cannot create the port thread's events: " + SystemErrorText(errno)};
     }

@@ -40,7 +40,7 @@ private:
     void DrainInput();
     void DeliverError(const std::string& text);
     // One port of an open: the events ready, the device opened for exclusive use and set up.
-    AttemptResult OpenOne(const PortAttempt& port);
+    AttemptResult OpenOne(IPortOwner* owner, const PortAttempt& port);
     // Gives up the descriptor, first lifting the exclusive mode: a tty that stays in use
     // elsewhere (a pseudo-terminal whose other side is open) would otherwise keep refusing every
     // program but root's.

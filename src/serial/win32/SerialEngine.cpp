@@ -64,18 +64,16 @@ bool CSerialPort::Engine::OpenTarget(IPortOwner* owner, const PortTarget& target
     const PortTarget numbered{target.number, {}, target.number > 0 ? PortName(target.number) : std::string{}};
     const bool opened = OpenWithFallback(
         numbered, m_cableFallback, [](const char* instance) { return CSerialPort::FindUsbPortNumber(instance); },
-        [this, owner](const PortAttempt& port) {
-            m_owner = owner;
-            return OpenOne(port);
-        },
+        [this, owner](const PortAttempt& port) { return OpenOne(owner, port); },
         error);
     std::lock_guard lock(m_errorLock);
     m_lastOpenError = std::move(error);
     return opened;
 }
 
-AttemptResult CSerialPort::Engine::OpenOne(const PortAttempt& port) {
-    StopPortThread();
+AttemptResult CSerialPort::Engine::OpenOne(IPortOwner* owner, const PortAttempt& port) {
+    StopPortThread();  // before anything the port thread reads changes
+    m_owner = owner;
     if (!PrepareEvents()) {
         return {false, true, "cannot create the port thread's events: " + SystemErrorText(static_cast<int>(::GetLastError()))};
     }

@@ -54,7 +54,7 @@ private:
     void DrainInput();
     void DeliverError(const std::string& text);
     // One port of an open: the events ready, the device opened and set up.
-    AttemptResult OpenOne(const PortAttempt& port);
+    AttemptResult OpenOne(IPortOwner* owner, const PortAttempt& port);
     // Events of the three-way wait and of the reads and writes: each reset when it exists,
     // created otherwise. False when the system refuses one.
     bool PrepareEvents();
