@@ -58,8 +58,9 @@ TEST(FleetConsole, StartsItsWriterOnlyWhenToldAndLosesNothingPostedBefore) {
         console.Note(-1, "first");
         EXPECT_EQ(ThreadCount(), threads);
         console.StartWriter();
+        // At least the writer (a sanitizer may start a helper thread of its own with it).
         if (threads > 0) {
-            EXPECT_EQ(ThreadCount(), threads + 1);
+            EXPECT_GE(ThreadCount(), threads + 1);
         }
         console.Note(-1, "second");
         console.Finish();
