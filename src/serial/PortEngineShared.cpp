@@ -1,7 +1,9 @@
 #include "serial/PortEngineShared.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <system_error>
 
 namespace kestro {
 
@@ -18,6 +20,32 @@ std::size_t SendSlot::Take(std::array<std::uint8_t, kSendBufferSize>& frame) {
     m_pending.store(false, std::memory_order_relaxed);
     std::memcpy(frame.data(), m_bytes.data(), m_length);
     return m_length;
+}
+
+bool PortThreadLife::Start(std::function<void()> body) {
+    if (Running()) return false;
+    if (m_thread.joinable()) m_thread.join();  // a thread that was stopped from its own callback
+    m_running.store(1);
+    try {
+        m_thread = std::thread(std::move(body));
+    } catch (const std::system_error&) {
+        m_running.store(0);
+        return false;
+    }
+    return true;
+}
+
+void PortThreadLife::Stop(const std::function<void()>& signalStop) {
+    if (!m_thread.joinable()) return;
+    if (OnIt()) {
+        signalStop();  // it ends once the callback that asked has returned
+        return;
+    }
+    while (Running()) {
+        signalStop();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    m_thread.join();
 }
 
 std::string PortWarningText(const char* operationName, const std::string& systemText,

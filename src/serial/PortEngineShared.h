@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <thread>
 
 namespace kestro {
 
@@ -33,6 +35,27 @@ private:
     std::array<std::uint8_t, kSendBufferSize> m_bytes;
     std::size_t m_length = 0;
     std::atomic<bool> m_pending{false};
+};
+
+// The port thread's life, the same on both platforms: one thread at a time; stopped by a
+// handshake (the stop is signalled until the thread says it has ended), or, when the stop is
+// asked from the thread itself (a callback), only signalled: the thread then ends once the
+// callback has returned, and is joined before the next start.
+class PortThreadLife {
+public:
+    // False when a thread runs already or none could be made.
+    bool Start(std::function<void()> body);
+    // `signalStop` sets the platform's stop event.
+    void Stop(const std::function<void()>& signalStop);
+    // The caller is the port thread.
+    bool OnIt() const { return m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id(); }
+    bool Running() const { return m_running.load() == 1; }
+    // The thread's last act: after it, a stop asked elsewhere returns.
+    void Ended() { m_running.store(0); }
+
+private:
+    std::thread m_thread;
+    std::atomic<int> m_running{0};
 };
 
 // "WARNING:  <operation> Failed with the following error: \n<system text>\nPort: <n>\n"

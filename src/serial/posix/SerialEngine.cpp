@@ -161,7 +161,7 @@ AttemptResult CSerialPort::Engine::OpenOne(IPortOwner* owner, const PortAttempt&
 }
 
 bool CSerialPort::Engine::StartPortThread() {
-    if (m_threadRunning.load() == 1 || !m_hStopEvent.Exists() || !m_hSendEvent.Exists()) {
+    if (m_thread.Running() || !m_hStopEvent.Exists() || !m_hSendEvent.Exists()) {
         return false;
     }
     {
@@ -171,39 +171,18 @@ bool CSerialPort::Engine::StartPortThread() {
             return false;
         }
     }
-    if (m_portThread.joinable()) {
-        m_portThread.join();  // a thread that was stopped from its own callback
-    }
-    m_portDead = false;
-    m_threadRunning.store(1);
-    try {
-        m_portThread = std::thread([this] { PortThreadProc(); });
-    } catch (const std::system_error&) {
-        m_threadRunning.store(0);
-        return false;
-    }
-    return true;
+    return m_thread.Start([this] {
+        m_portDead = false;
+        PortThreadProc();
+    });
 }
 
 void CSerialPort::Engine::StopPortThread() {
-    if (!m_portThread.joinable()) {
-        return;
-    }
-    if (m_portThread.get_id() == std::this_thread::get_id()) {
-        // Called from a callback on the port thread: it ends once the callback has returned.
-        m_hStopEvent.Set();
-        return;
-    }
-    while (m_threadRunning.load() == 1) {
-        m_hStopEvent.Set();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    m_portThread.join();
+    m_thread.Stop([this] { m_hStopEvent.Set(); });
 }
 
 void CSerialPort::Engine::ClosePort() {
-    const bool onPortThread =
-        m_portThread.joinable() && m_portThread.get_id() == std::this_thread::get_id();
+    const bool onPortThread = m_thread.OnIt();
     StopPortThread();
     if (onPortThread) {
         return;  // the port thread closes the port itself as it ends
@@ -239,7 +218,7 @@ void CSerialPort::Engine::HandOff(const std::uint8_t* bytes, std::size_t length)
             m_send.Put(bytes, length);
             // A running thread looks at the slot before it waits again; the event is for a
             // thread not running yet, whose first wait then ends at once.
-            wake = m_threadRunning.load() == 0;
+            wake = !m_thread.Running();
         }
     }
     if (written) {
@@ -303,7 +282,7 @@ void CSerialPort::Engine::PortThreadProc() {
         if (ready[posix::ThreeWayWait::kStop] != 0) {
             std::lock_guard lock(m_portLock);
             ReleasePort();
-            m_threadRunning.store(0);
+            m_thread.Ended();
             return;
         }
         if (ready[posix::ThreeWayWait::kPort] != 0) {

@@ -51,8 +51,7 @@ private:
     bool InputWaitingLocked() const;
     void FrameWritten();
 
-    std::thread m_portThread;
-    std::atomic<int> m_threadRunning{0};
+    PortThreadLife m_thread;
     std::mutex m_portLock;
     IPortOwner* m_owner = nullptr;
     SendSlot m_send;

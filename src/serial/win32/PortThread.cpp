@@ -52,7 +52,7 @@ void CSerialPort::Engine::PortThreadProc() {
             case Wake::Stop: {
                 std::lock_guard lock(m_portLock);
                 CloseDeviceLocked();
-                m_threadRunning.store(0);
+                m_thread.Ended();
                 return;
             }
             case Wake::PortActivity:

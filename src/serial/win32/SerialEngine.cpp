@@ -156,41 +156,18 @@ unsigned long CSerialPort::Engine::OpenDevice(const std::string& device, std::st
 }
 
 bool CSerialPort::Engine::StartPortThread() {
-    if (m_threadRunning.load() == 1 || !m_hStopEvent.IsOpen() || !m_hSendEvent.IsOpen()) {
+    if (m_thread.Running() || !m_hStopEvent.IsOpen() || !m_hSendEvent.IsOpen()) {
         return false;
     }
-    if (m_portThread.joinable()) {
-        m_portThread.join();  // a thread that was stopped from its own callback
-    }
-    m_threadRunning.store(1);
-    try {
-        m_portThread = std::thread([this] { PortThreadProc(); });
-    } catch (const std::system_error&) {
-        m_threadRunning.store(0);
-        return false;
-    }
-    return true;
+    return m_thread.Start([this] { PortThreadProc(); });
 }
 
 void CSerialPort::Engine::StopPortThread() {
-    if (!m_portThread.joinable()) {
-        return;
-    }
-    if (m_portThread.get_id() == std::this_thread::get_id()) {
-        // Called from a callback on the port thread: it ends once the callback has returned.
-        ::SetEvent(m_hStopEvent.Get());
-        return;
-    }
-    while (m_threadRunning.load() == 1) {
-        ::SetEvent(m_hStopEvent.Get());
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    m_portThread.join();
+    m_thread.Stop([this] { ::SetEvent(m_hStopEvent.Get()); });
 }
 
 void CSerialPort::Engine::ClosePort() {
-    const bool onPortThread =
-        m_portThread.joinable() && m_portThread.get_id() == std::this_thread::get_id();
+    const bool onPortThread = m_thread.OnIt();
     {
         // An armed event wait completes when the mask changes, so the thread wakes.
         std::lock_guard lock(m_portLock);

@@ -72,8 +72,7 @@ private:
     bool StopSignalled() const;
     void CloseDeviceLocked();
 
-    std::thread m_portThread;
-    std::atomic<int> m_threadRunning{0};
+    PortThreadLife m_thread;
     std::mutex m_portLock;
     IPortOwner* m_owner = nullptr;
     SendSlot m_send;
