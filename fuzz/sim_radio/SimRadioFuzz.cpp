@@ -208,6 +208,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             ++r;
         }
         FUZZ_REQUIRE(r == replies.size());
+        // An acknowledged end of programming restarts the radio: what followed it in the chunk
+        // is lost with its receiver's buffer. The scan below knows nothing of restarts, so the
+        // input ends here; the radio's own tests check what a restart does.
+        if (radio.Restarting()) return 0;
     }
 
     const Scan scan = ReferenceScan(heardUntilLoss);
