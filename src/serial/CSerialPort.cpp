@@ -15,10 +15,18 @@ namespace kestro {
 CSerialPort::CSerialPort() : m_engine(std::make_unique<Engine>()) {}
 CSerialPort::~CSerialPort() = default;
 
-bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) {
-    return m_engine->OpenTarget(owner, PortTarget{portNumber, {}, {}});
+bool CSerialPort::OpenPort(IPortOwner* owner, int portNumber) { return OpenTarget(owner, PortTarget{portNumber, {}, {}}); }
+
+// Which ports are tried is PortOpening's; how one is opened, the platform's.
+bool CSerialPort::OpenTarget(IPortOwner* owner, const PortTarget& target) {
+    std::string error;
+    const bool opened = OpenWithFallback(
+        Engine::AsOpened(target), m_engine->m_cableFallback,
+        [](const char* instance) { return FindUsbPortNumber(instance); },
+        [this, owner](const PortAttempt& port) { return m_engine->OpenOne(owner, port); }, error);
+    m_engine->SetOpenError(std::move(error));
+    return opened;
 }
-bool CSerialPort::OpenTarget(IPortOwner* owner, const PortTarget& target) { return m_engine->OpenTarget(owner, target); }
 void CSerialPort::SetCableFallback(bool enabled) { m_engine->m_cableFallback = enabled; }
 bool CSerialPort::StartPortThread() { return m_engine->StartPortThread(); }
 void CSerialPort::ClosePort() { m_engine->ClosePort(); }

@@ -111,15 +111,9 @@ std::string CSerialPort::Engine::LastOpenError() const {
     return m_lastOpenError;
 }
 
-bool CSerialPort::Engine::OpenTarget(IPortOwner* owner, const PortTarget& target) {
-    std::string error;
-    const bool opened = OpenWithFallback(
-        target, m_cableFallback, [](const char* instance) { return CSerialPort::FindUsbPortNumber(instance); },
-        [this, owner](const PortAttempt& port) { return OpenOne(owner, port); },
-        error);
+void CSerialPort::Engine::SetOpenError(std::string error) {
     std::lock_guard lock(m_errorLock);
     m_lastOpenError = std::move(error);
-    return opened;
 }
 
 AttemptResult CSerialPort::Engine::OpenOne(IPortOwner* owner, const PortAttempt& port) {

@@ -24,7 +24,12 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    bool OpenTarget(IPortOwner* owner, const PortTarget& target);
+    // The target as this platform opens it: as it is.
+    static PortTarget AsOpened(const PortTarget& target) { return target; }
+    // One port of an open (PortOpening tries them): the events ready, the device opened and
+    // set up; the owner changed only once the port thread has stopped.
+    AttemptResult OpenOne(IPortOwner* owner, const PortAttempt& port);
+    void SetOpenError(std::string error);
     bool StartPortThread();
     void ClosePort();
     std::string LastOpenError() const;
@@ -39,8 +44,6 @@ private:
     void PortThreadProc();
     void DrainInput();
     void DeliverError(const std::string& text);
-    // One port of an open: the events ready, the device opened for exclusive use and set up.
-    AttemptResult OpenOne(IPortOwner* owner, const PortAttempt& port);
     // Gives up the descriptor, first lifting the exclusive mode: a tty that stays in use
     // elsewhere (a pseudo-terminal whose other side is open) would otherwise keep refusing every
     // program but root's.

@@ -58,17 +58,14 @@ bool CSerialPort::Engine::PrepareEvents() {
     return true;
 }
 
-bool CSerialPort::Engine::OpenTarget(IPortOwner* owner, const PortTarget& target) {
-    std::string error;
+PortTarget CSerialPort::Engine::AsOpened(const PortTarget& target) {
     // Windows knows a port by its COM number: the device is always that number's.
-    const PortTarget numbered{target.number, {}, target.number > 0 ? PortName(target.number) : std::string{}};
-    const bool opened = OpenWithFallback(
-        numbered, m_cableFallback, [](const char* instance) { return CSerialPort::FindUsbPortNumber(instance); },
-        [this, owner](const PortAttempt& port) { return OpenOne(owner, port); },
-        error);
+    return PortTarget{target.number, {}, target.number > 0 ? PortName(target.number) : std::string{}};
+}
+
+void CSerialPort::Engine::SetOpenError(std::string error) {
     std::lock_guard lock(m_errorLock);
     m_lastOpenError = std::move(error);
-    return opened;
 }
 
 AttemptResult CSerialPort::Engine::OpenOne(IPortOwner* owner, const PortAttempt& port) {

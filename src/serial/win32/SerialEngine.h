@@ -32,7 +32,12 @@ public:
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    bool OpenTarget(IPortOwner* owner, const PortTarget& target);
+    // The target as this platform opens it: by its COM number.
+    static PortTarget AsOpened(const PortTarget& target);
+    // One port of an open (PortOpening tries them): the events ready, the device opened and
+    // set up; the owner changed only once the port thread has stopped.
+    AttemptResult OpenOne(IPortOwner* owner, const PortAttempt& port);
+    void SetOpenError(std::string error);
     bool StartPortThread();
     void ClosePort();
     std::string LastOpenError() const;
@@ -53,8 +58,6 @@ private:
     void PortThreadProc();
     void DrainInput();
     void DeliverError(const std::string& text);
-    // One port of an open: the events ready, the device opened and set up.
-    AttemptResult OpenOne(IPortOwner* owner, const PortAttempt& port);
     // Events of the three-way wait and of the reads and writes: each reset when it exists,
     // created otherwise. False when the system refuses one.
     bool PrepareEvents();
