@@ -7,8 +7,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
+
+#include "protocol/PortEngine.h"
 
 namespace kestro {
 
@@ -56,6 +59,32 @@ public:
 private:
     std::thread m_thread;
     std::atomic<int> m_running{0};
+};
+
+// What both platforms' engines keep alike: the port thread, the lock of the port and its owner,
+// the send slot and the buffers of the port thread, and the last open's error.
+struct PortEngineState {
+    std::string LastOpenError() const {
+        std::lock_guard lock(m_errorLock);
+        return m_lastOpenError;
+    }
+    void SetOpenError(std::string error) {
+        std::lock_guard lock(m_errorLock);
+        m_lastOpenError = std::move(error);
+    }
+
+    std::atomic<int> m_portNumber{0};
+    // A port that cannot be opened may be replaced by the cable's port, found by its USB lookup.
+    bool m_cableFallback = true;
+    PortThreadLife m_thread;
+    std::mutex m_portLock;
+    IPortOwner* m_owner = nullptr;
+    SendSlot m_send;
+    // Port thread only: the frame it writes, and what one read brings in.
+    std::array<std::uint8_t, kSendBufferSize> m_outgoing{};
+    std::array<std::uint8_t, 512> m_incoming{};
+    mutable std::mutex m_errorLock;
+    std::string m_lastOpenError;
 };
 
 // "WARNING:  <operation> Failed with the following error: \n<system text>\nPort: <n>\n"

@@ -106,16 +106,6 @@ CSerialPort::Engine::~Engine() {
     ReleasePort();
 }
 
-std::string CSerialPort::Engine::LastOpenError() const {
-    std::lock_guard lock(m_errorLock);
-    return m_lastOpenError;
-}
-
-void CSerialPort::Engine::SetOpenError(std::string error) {
-    std::lock_guard lock(m_errorLock);
-    m_lastOpenError = std::move(error);
-}
-
 AttemptResult CSerialPort::Engine::OpenOne(IPortOwner* owner, const PortAttempt& port) {
     StopPortThread();  // before anything the port thread reads changes
     m_owner = owner;

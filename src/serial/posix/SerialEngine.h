@@ -17,7 +17,7 @@
 
 namespace kestro {
 
-class CSerialPort::Engine {
+class CSerialPort::Engine : public PortEngineState {
 public:
     Engine() = default;
     ~Engine();
@@ -29,15 +29,10 @@ public:
     // One port of an open (PortOpening tries them): the events ready, the device opened and
     // set up; the owner changed only once the port thread has stopped.
     AttemptResult OpenOne(IPortOwner* owner, const PortAttempt& port);
-    void SetOpenError(std::string error);
     bool StartPortThread();
     void ClosePort();
-    std::string LastOpenError() const;
     void HandOff(const std::uint8_t* bytes, std::size_t length);
 
-    std::atomic<int> m_portNumber{0};
-    // A port that cannot be opened may be replaced by the cable's port, found by its USB lookup.
-    bool m_cableFallback = true;
 
 private:
     void StopPortThread();
@@ -54,15 +49,6 @@ private:
     bool InputWaitingLocked() const;
     void FrameWritten();
 
-    PortThreadLife m_thread;
-    std::mutex m_portLock;
-    IPortOwner* m_owner = nullptr;
-    SendSlot m_send;
-    // Port thread only: the frame it writes, and what one read brings in.
-    std::array<std::uint8_t, kSendBufferSize> m_outgoing{};
-    std::array<std::uint8_t, 512> m_incoming{};
-    mutable std::mutex m_errorLock;
-    std::string m_lastOpenError;
 
     // The send hand-off. Whoever holds m_portLock owns the port and m_send. While the port
     // thread sits in its wait (m_waiting), the requester writes its frame itself: the port thread

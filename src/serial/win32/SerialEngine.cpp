@@ -40,11 +40,6 @@ CSerialPort::Engine::~Engine() {
     CloseDeviceLocked();
 }
 
-std::string CSerialPort::Engine::LastOpenError() const {
-    std::lock_guard lock(m_errorLock);
-    return m_lastOpenError;
-}
-
 bool CSerialPort::Engine::PrepareEvents() {
     if (!PrepareEvent(m_os->m_hWaitEvent) || !PrepareEvent(m_hSendEvent) ||
         !PrepareEvent(m_hStopEvent) || !PrepareEvent(m_os->m_hReadEvent) ||
@@ -61,11 +56,6 @@ bool CSerialPort::Engine::PrepareEvents() {
 PortTarget CSerialPort::Engine::AsOpened(const PortTarget& target) {
     // Windows knows a port by its COM number: the device is always that number's.
     return PortTarget{target.number, {}, target.number > 0 ? PortName(target.number) : std::string{}};
-}
-
-void CSerialPort::Engine::SetOpenError(std::string error) {
-    std::lock_guard lock(m_errorLock);
-    m_lastOpenError = std::move(error);
 }
 
 AttemptResult CSerialPort::Engine::OpenOne(IPortOwner* owner, const PortAttempt& port) {

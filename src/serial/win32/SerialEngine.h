@@ -25,7 +25,7 @@ inline constexpr int kReadIntervalMs = 100;
 inline constexpr unsigned long kWatchedEvents = 0x01CB;
 inline constexpr const char* kLineDefinition = "baud=%d parity=%c data=%d stop=%d xon=off";
 
-class CSerialPort::Engine {
+class CSerialPort::Engine : public PortEngineState {
 public:
     Engine();
     ~Engine();
@@ -37,15 +37,10 @@ public:
     // One port of an open (PortOpening tries them): the events ready, the device opened and
     // set up; the owner changed only once the port thread has stopped.
     AttemptResult OpenOne(IPortOwner* owner, const PortAttempt& port);
-    void SetOpenError(std::string error);
     bool StartPortThread();
     void ClosePort();
-    std::string LastOpenError() const;
     void HandOff(const std::uint8_t* bytes, std::size_t length);
 
-    std::atomic<int> m_portNumber{0};
-    // A port that cannot be opened may be replaced by the cable's port, found by its USB lookup.
-    bool m_cableFallback = true;
 
     // The system's records (overlapped I/O, time-outs, line configuration): win32/OsRecords.h.
     struct OsRecords;
@@ -75,15 +70,6 @@ private:
     bool StopSignalled() const;
     void CloseDeviceLocked();
 
-    PortThreadLife m_thread;
-    std::mutex m_portLock;
-    IPortOwner* m_owner = nullptr;
-    SendSlot m_send;
-    // Port thread only: the frame it writes, and what one read brings in.
-    std::array<std::uint8_t, kSendBufferSize> m_outgoing{};
-    std::array<std::uint8_t, 512> m_incoming{};
-    mutable std::mutex m_errorLock;
-    std::string m_lastOpenError;
 
     // The requester places its frame in m_send under m_sendLock (held for a copy of at most 256
     // bytes, never while the port is touched), then signals the send event.
