@@ -38,6 +38,7 @@ public:
     // Starts the writer thread, once a radio's port is open; until then what is posted waits
     // (Finish, Summary and the console's end write it on the calling thread).
     void StartWriter() { m_writer.Start(); }
+    bool WriterThreaded() const { return m_writer.Threaded(); }
     // Before the runs start: a radio and the port it is reported by. Returns its index.
     int AddRadio(const std::string& port) { return m_writer.AddRadio(port); }
     // A radio's port became known (the cable found for "auto").

@@ -24,6 +24,11 @@ void Writer::Start() {
     }
 }
 
+bool Writer::Threaded() const {
+    std::lock_guard lock(m_queueLock);
+    return m_threadState == State::Running;
+}
+
 Writer::~Writer() {
     {
         std::lock_guard lock(m_queueLock);

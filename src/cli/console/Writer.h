@@ -50,6 +50,8 @@ public:
     // Starts the writer thread; later calls do nothing. Without a thread every post is then
     // written at once by the thread that posts it.
     void Start();
+    // Whether a writer thread runs (false before Start, and where none could be made).
+    bool Threaded() const;
     // Queues a new radio on `port`; returns its index.
     int AddRadio(const std::string& port);
     std::size_t RadioCount() const;
