@@ -22,6 +22,9 @@ std::string Footer() {
         "\nkestro-upgrade history [--serial S] [--since DATE] [--json | --csv] [--latest]:\n"
         "  the runs of this PC's history, newest first (kestro-upgrade history --help)\n";
     text +=
+        "\nkestro-upgrade --check [--port P ... | --all | --simulate=...] [--json]: a read-only check; exit\n"
+        "  status 0 when every radio could be read (whatever its verdict), 1 when one could not\n";
+    text +=
         "\nExit status:\n"
         "  0    every radio was upgraded\n"
         "  1    a radio was not upgraded (the message and the summary say which and why)\n"
@@ -102,8 +105,15 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
     app.add_flag("--no-confirm", options.noConfirm,
                  "end at the end of programming, without asking the restarted radio what it runs")
         ->excludes(confirmWait);
+    auto* check = app.add_flag("--check", options.check,
+                               "read each radio and say what an upgrade would do (run, stop and why, or "
+                               "restore the codeplug); reads only: it sends nothing that writes, restores, "
+                               "resets or programs the radio, and writes no log line");
     app.add_flag("--json", options.json,
                  "one JSON object per line on standard output, for scripts and test stations");
+    for (const char* name : {"--firmware", "--recovery", "--no-confirm", "--confirm-wait", "--log"}) {
+        check->excludes(app.get_option(name));
+    }
     simulate->excludes(port);
     simulate->excludes(all);
     all->excludes(port);

@@ -24,6 +24,7 @@ struct CommandLine {
     bool json = false;                   // one JSON object per line on standard output
     int confirmWait = 15;                // seconds a radio may take to restart and answer after it
     bool noConfirm = false;              // end at the end of programming, as the window does
+    bool check = false;                  // read the radios only, and say what an upgrade would do
 };
 
 // Parses argv. Returns the options, or nullopt with `exitCode` set when the program should end

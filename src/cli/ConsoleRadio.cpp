@@ -1,5 +1,9 @@
 #include "cli/ConsoleRadio.h"
 
+#include <cstdio>
+
+#include "log/UpgradeLog.h"
+
 #include "cli/CommandLine.h"
 #include "cli/ExitCodes.h"
 #include "cli/Fleet.h"
@@ -36,6 +40,24 @@ std::string ConfirmationLine(const RadioSummary& summary) {
                    (summary.serial.empty() ? std::string(".") : " of " + summary.serial + ".");
         default: return {};
     }
+}
+
+// What a check read, and its verdict: "KS24001735: model QXM27TPL4RC8ZN, firmware R01.03,
+// battery OK, codeplug byte 6F: an upgrade would run."
+std::string CheckLine(const RadioSummary& summary) {
+    const RadioCheck& check = *summary.check;
+    std::string line = (summary.serial.empty() ? std::string("the radio") : summary.serial) + ":";
+    std::string parts;
+    auto add = [&parts](const std::string& part) { parts += (parts.empty() ? " " : ", ") + part; };
+    if (!check.model.empty()) add("model " + LogField(check.model));
+    if (!check.firmware.empty()) add("firmware " + Version(LogField(check.firmware)));
+    if (check.batteryLow) add(*check.batteryLow ? "battery LOW" : "battery OK");
+    if (check.codeplugByte) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%02X", *check.codeplugByte);
+        add(std::string("codeplug byte ") + hex);
+    }
+    return line + parts + (parts.empty() ? " " : ": ") + CheckVerdictText(check) + ".";
 }
 
 }  // namespace
@@ -83,6 +105,7 @@ int ConsoleRadio::ExitStatus() const {
     const RunEnd& end = m_run->Summary().end;
     if (end.Stopped()) return kExitInterrupted;
     if (end.kind == RunEndKind::NotConfirmedOldVersion) return kExitNotConfirmed;
+    if (end.kind == RunEndKind::Checked) return kExitCompleted;  // read, whatever the verdict
     return end.Upgraded() ? kExitCompleted : kExitRadioFailed;
 }
 
@@ -99,6 +122,7 @@ void ConsoleRadio::Message(const RunMessage& message) { m_console.Message(m_inde
 void ConsoleRadio::Ended(const RadioSummary& summary) {
     if (summary.end.kind == RunEndKind::NoAnswer) m_console.Note(m_index, kSilentRadioHint);
     if (const std::string line = ConfirmationLine(summary); !line.empty()) m_console.Note(m_index, line);
+    if (summary.check && summary.end.kind != RunEndKind::NoAnswer) m_console.Note(m_index, CheckLine(summary));
     m_console.Ended(m_index, summary);
 }
 

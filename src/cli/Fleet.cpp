@@ -67,7 +67,8 @@ FleetResult RunFleet(const std::vector<RadioTarget>& radios, const RunSettings& 
     FleetResult result;
     const auto firmware = settings.firmware.empty() ? DefaultFirmwarePath() : settings.firmware;
     const bool decodeFirst = radios.size() != 1 || !radios.front().scenario.empty();
-    if (const std::string problem = FirmwareProblem(firmware, decodeFirst); !problem.empty()) {
+    if (const std::string problem = settings.checkOnly ? std::string() : FirmwareProblem(firmware, decodeFirst);
+        !problem.empty()) {
         console.Note(-1, "cannot use the firmware file " + firmware.string() + ": " + problem);
         result.exitStatus = kExitFirmware;
         return result;

@@ -56,8 +56,10 @@ int main(int argc, char** argv) {
     settings.trace = options->trace;
     settings.historyFrontEnd = kFrontEndCommandLine;
     settings.confirmWait = options->noConfirm ? std::chrono::milliseconds(0) : std::chrono::seconds(options->confirmWait);
+    settings.checkOnly = options->check;
+    if (settings.checkOnly) settings.confirmWait = std::chrono::milliseconds(0);
 
-    if (settings.log.empty() && DefaultLogLeftProgramFolder()) {
+    if (!settings.checkOnly && settings.log.empty() && DefaultLogLeftProgramFolder()) {
         // A per-machine install run by a standard user: say where the technician's records go.
         std::fprintf(stderr,
                      "kestro-upgrade: the program's folder is not writable: the log is %s, and "

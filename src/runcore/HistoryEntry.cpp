@@ -17,6 +17,7 @@ RunKind HistoryKind(RunEndKind kind) {
         case RunEndKind::StoppedNeedsRecovery: return RunKind::NeedsRecovery;
         case RunEndKind::Failed:
         case RunEndKind::NoAnswer: return RunKind::FailedBeforeErase;
+        case RunEndKind::Checked:  // a check changes nothing and leaves no row
         case RunEndKind::NotStarted: break;
     }
     return RunKind::NotStarted;

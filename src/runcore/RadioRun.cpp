@@ -143,7 +143,7 @@ bool RadioRun::Prepare() {
     }
 
     // Without a safe state folder the log or a record would have nowhere to go: no run.
-    if (StateFolder().empty() && (!m_line || m_settings.log.empty())) {
+    if (!m_settings.checkOnly && StateFolder().empty() && (!m_line || m_settings.log.empty())) {
         NotStarted(StartFailure::Kit, kNoStateFolder);
         return false;
     }
@@ -155,6 +155,7 @@ bool RadioRun::Prepare() {
     options.cableFallback = m_portTarget.Automatic();
     options.port = m_portTarget;
     options.confirmWait = m_settings.confirmWait;
+    options.checkOnly = m_settings.checkOnly;
     // A simulated radio ends with the process: nothing to remember for it.
     if (!m_line) options.recoveryFolder = DefaultRecoveryFolder();
     if (m_tap != nullptr) options.portOwner = m_tap;
@@ -259,6 +260,8 @@ void RadioRun::Finish() {
         const char* what = m_failure == StartFailure::Port ? "port not opened" : "not started";
         summary.result = reason.empty() ? what : std::string(what) + ": " + reason;
         summary.end.message = summary.result;
+    } else if (m_settings.checkOnly) {
+        EndOfCheck(summary);
     } else {
         const bool needsRecovery = m_hub->RecoveryArmed();
         switch (m_hub->LastOutcome()) {
@@ -307,9 +310,23 @@ void RadioRun::Finish() {
     m_observer.Ended(summary);
 }
 
+void RadioRun::EndOfCheck(RadioSummary& summary) const {
+    const RadioCheck check = m_hub->LastCheck();
+    summary.check = check;
+    summary.codeplug.clear();
+    switch (check.verdict) {
+        case CheckVerdict::NoAnswer: summary.end.kind = RunEndKind::NoAnswer; break;
+        case CheckVerdict::Stopped: summary.end.kind = RunEndKind::Stopped; break;
+        case CheckVerdict::NotRead: summary.end.kind = RunEndKind::Failed; break;
+        default: summary.end.kind = RunEndKind::Checked; break;
+    }
+    summary.result = CheckVerdictText(check);
+    summary.end.message = summary.result;
+}
+
 void RadioRun::WriteHistory(const RadioSummary& summary) {
     // A run that reached no radio leaves nothing behind, in the history as in the log.
-    if (m_settings.historyFrontEnd.empty() || !m_startedOk) return;
+    if (m_settings.historyFrontEnd.empty() || !m_startedOk || m_settings.checkOnly) return;
     // The history goes into the state folder only once it is known to be the user's own.
     if (std::string error; m_settings.history.empty() && !PrepareStateFolder(error)) {
         m_observer.HistoryNotWritten(error);

@@ -62,6 +62,8 @@ private:
     // Records of earlier runs that left this port's radio between erase and boot swap.
     void TellOfRememberedRecovery();
     void Finish();
+    // A check's end: its findings and verdict.
+    void EndOfCheck(RadioSummary& summary) const;
     // Adds the run's row to the history, once the run has made its last request.
     void WriteHistory(const RadioSummary& summary);
 

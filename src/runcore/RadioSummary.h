@@ -2,9 +2,11 @@
 // How one radio's run ended, as every front end reports it: its end line, the fleet's summary
 // and exit status, a station's row.
 
+#include <optional>
 #include <string>
 
 #include "runcore/RunEnd.h"
+#include "upgrade/RadioCheck.h"
 
 namespace kestro {
 
@@ -17,6 +19,7 @@ struct RadioSummary {
     std::string result;          // "upgraded", or the title of the message that ended the run
     bool simulated = false;      // its pseudo-terminal is gone once the run has ended
     double seconds = 0.0;
+    std::optional<RadioCheck> check;  // a read-only check's findings, once it has run
 
     bool NeedsRecovery() const { return end.NeedsRecovery(); }
 };

@@ -35,6 +35,10 @@ struct RunSettings {
     std::filesystem::path log;       // empty: the kit's log path
     bool recovery = false;           // straight to programming: finishes a radio left without firmware
     bool trace = false;              // the front end hands the run a frame tap
+    // A read-only check instead of an upgrade: the radio is read and told what an upgrade would
+    // do; no firmware file, log line, recovery record or history row, and no request that
+    // changes the radio.
+    bool checkOnly = false;
     // After the end of programming, how long the radio may take to restart and answer on its new
     // firmware; zero: no confirmation. Fifteen seconds: a radio restarts in a few, and a radio
     // that has not answered by then is switched off and on by the technician anyway.

@@ -14,6 +14,7 @@ const char* OutcomeName(RunEndKind kind) {
         case RunEndKind::NeedsRecovery: return "failed";
         case RunEndKind::Stopped:
         case RunEndKind::StoppedNeedsRecovery: return "interrupted";
+        case RunEndKind::Checked: return "checked";
         case RunEndKind::NotStarted: break;
     }
     return "not started";

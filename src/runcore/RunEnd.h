@@ -14,6 +14,7 @@ enum class RunEndKind {
     Stopped,               // asked to stop, the run ended before the erase: the radio is untouched
     StoppedNeedsRecovery,  // asked to stop between erase and boot swap
     NotStarted,            // the firmware file or the port could not be used, or the kit could not run
+    Checked,               // a read-only check read everything it asks for (RadioSummary.check)
     // After an upgrade, when a confirmation was asked for:
     Confirmed,               // the same radio answers with the kit's version
     NotConfirmedOldVersion,  // the same radio still reports another version: the upgrade did not take

@@ -1,13 +1,11 @@
+#include "upgrade/RadioPolicy.h"
 #include "upgrade/Texts.h"
 #include "upgrade/UpgradeRun.h"
 
 namespace kestro {
 
 namespace {
-constexpr std::uint16_t kFirstAddress = 0x3049;   // read once, restored to 0x14
-constexpr std::uint16_t kDecidingAddress = 0x3197;  // decides; restored to 0x6F
-constexpr std::uint8_t kFirstValue = 0x14;
-constexpr std::uint8_t kDecidingValue = 0x6F;
+using namespace policy;
 constexpr Millis kFirstReadWait{200};
 }  // namespace
 
@@ -25,14 +23,14 @@ bool UpgradeRun::Codeplug() {
 
     // The first read is sent once and never judged: the radio is relied on only for the second.
     m_link.m_codeplugByte.store(0);
-    m_link.m_codeplugAddress.store(kFirstAddress);
-    m_tx.SendRequest(BuildRequest(REQ_CP_READ, kFirstAddress));
+    m_link.m_codeplugAddress.store(kCodeplugFirstAddress);
+    m_tx.SendRequest(BuildRequest(REQ_CP_READ, kCodeplugFirstAddress));
     m_tx.WaitReply(kFirstReadWait);
     if (m_tx.Cancelled()) return Interrupt(End::StatusReset, false);
     if (m_link.m_replyCode.load() == RSP_CP_DATA) m_tx.ConsumeReply();
 
     // From here on a late answer to the first read echoes the wrong address and is dropped.
-    m_link.m_codeplugAddress.store(kDecidingAddress);
+    m_link.m_codeplugAddress.store(kCodeplugDecidingAddress);
     r = m_tx.Run(REQ_CP_READ);
     if (r.cancelled) return Interrupt(End::StatusReset, false);
     if (!r.ok) {
@@ -42,7 +40,7 @@ bool UpgradeRun::Codeplug() {
         return Fail(nullptr, TitleKind::Kit, Icon::Error, End::NoReset);
     }
 
-    if (m_link.m_codeplugByte.load() == kDecidingValue) {
+    if (m_link.m_codeplugByte.load() == kCodeplugDecidingValue) {
         m_runRecord += "No,";
         return true;
     }
@@ -61,8 +59,8 @@ bool UpgradeRun::Codeplug() {
         return Fail(nullptr, TitleKind::Kit, Icon::Error, End::NoReset);
     }
 
-    m_link.m_codeplugAddress.store(kFirstAddress);
-    r = m_tx.Run(REQ_CP_WRITE, kFirstValue);
+    m_link.m_codeplugAddress.store(kCodeplugFirstAddress);
+    r = m_tx.Run(REQ_CP_WRITE, kCodeplugFirstValue);
     if (r.cancelled) return Interrupt(End::StatusReset, false);
     if (!r.ok) {
         Box(texts::kCodeplugWriteError3, TitleKind::Kit, Icon::Error);
@@ -70,8 +68,8 @@ bool UpgradeRun::Codeplug() {
         return Fail(nullptr, TitleKind::Kit, Icon::Error, End::StatusReset);
     }
 
-    m_link.m_codeplugAddress.store(kDecidingAddress);
-    r = m_tx.Run(REQ_CP_WRITE, kDecidingValue);
+    m_link.m_codeplugAddress.store(kCodeplugDecidingAddress);
+    r = m_tx.Run(REQ_CP_WRITE, kCodeplugDecidingValue);
     if (r.cancelled) return Interrupt(End::StatusReset, false);
     if (!r.ok) {
         Box(texts::kCodeplugWriteError3, TitleKind::Kit, Icon::Error);

@@ -5,17 +5,11 @@
 
 #include <algorithm>
 
+#include "upgrade/RadioPolicy.h"
 #include "upgrade/Texts.h"
 #include "upgrade/UpgradeRun.h"
 
 namespace kestro {
-
-namespace {
-
-// The kit's firmware version as the radio reports it: R, 0, 1, 0, 4.
-constexpr std::array<std::uint8_t, 5> kKitVersionBytes = {'R', '0', '1', '0', '4'};
-
-}  // namespace
 
 void UpgradeRun::Confirm() {
     m_reporter.SetStatusText(texts::kWaitingForRestart);
@@ -38,7 +32,7 @@ void UpgradeRun::Confirm() {
         const std::string before = m_recoveryRun ? (m_armedBy ? m_armedBy->serial : std::string{}) : m_serialBefore;
         if (!before.empty() && confirmation.serial != before) {
             confirmation.kind = ConfirmKind::OtherSerial;
-        } else if (m_link.DeviceFirmwareBytes() != kKitVersionBytes) {
+        } else if (m_link.DeviceFirmwareBytes() != policy::kKitVersionBytes) {
             confirmation.kind = ConfirmKind::OldVersion;
         } else {
             confirmation.kind = ConfirmKind::Confirmed;

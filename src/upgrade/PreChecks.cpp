@@ -1,27 +1,9 @@
-#include <cstring>
-
 #include "log/UpgradeLog.h"
+#include "upgrade/RadioPolicy.h"
 #include "upgrade/Texts.h"
 #include "upgrade/UpgradeRun.h"
 
 namespace kestro {
-
-namespace {
-
-// The kit's firmware version without its dot: R, 0, 1, 0, 4.
-constexpr unsigned char kKitVersionCode[5] = {'R', '0', '1', '0', '4'};
-
-// The device firmware may be upgraded only when it is older than the kit's. A version of
-// another family (first byte not R) is not compared at all.
-bool DeviceFirmwareIsOlder(const std::array<std::uint8_t, 5>& device) {
-    if (device[0] != kKitVersionCode[0]) return true;
-    for (int i = 1; i < 5; ++i) {
-        if (device[i] != kKitVersionCode[i]) return device[i] < kKitVersionCode[i];
-    }
-    return false;  // equal
-}
-
-}  // namespace
 
 bool UpgradeRun::PreChecks() {
     m_reporter.SetStatusText(texts::kCheckingBattery);
@@ -39,9 +21,7 @@ bool UpgradeRun::PreChecks() {
         m_reporter.ShowProgress(false);
         return Fail(nullptr, TitleKind::Application, Icon::Error, End::NoReset);
     }
-    // Compared as a zero-terminated text: the 16 bytes match only as the number and a zero.
-    const std::string model = m_link.DeviceModelNumber();
-    if (std::strcmp(model.c_str(), texts::kSupportedModel) != 0) {
+    if (!policy::SupportedModel(m_link.DeviceModelNumber())) {
         return Fail(texts::kProgramError15, TitleKind::Kit, Icon::Error, End::NoReset);
     }
 
@@ -50,7 +30,7 @@ bool UpgradeRun::PreChecks() {
     if (r.cancelled) return Interrupt(End::StatusReset, false);
     if (!r.ok) return Fail(texts::kErrorReadFirmware, TitleKind::Kit, Icon::Error, End::StatusReset);
     m_versionColumn = LogField(m_link.DeviceFirmwareVersion()) + ",";
-    if (!DeviceFirmwareIsOlder(m_link.DeviceFirmwareBytes())) {
+    if (!policy::FirmwareOlderThanKit(m_link.DeviceFirmwareBytes())) {
         return Fail(texts::kFirmwareNotOlder, TitleKind::Kit, Icon::Warning, End::StatusReset);
     }
 

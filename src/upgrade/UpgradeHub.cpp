@@ -62,16 +62,20 @@ StartResult CUpgradeHub::OnUpgrade() {
         std::lock_guard lock(m_messageLock);
         m_openFailure.clear();
         m_confirmation = {};
+        m_check = {};
     }
 
-    const StatusTextSink status = [this](const std::string& text) { SetStatus(text); };
-    if (m_options.firmwarePath.empty()) {
-        m_loader.LoadFirmwareFile(m_commFile, status);
-    } else {
-        m_loader.LoadFirmwareFile(m_options.firmwarePath, m_commFile, status);
+    // A check reads the radio only: it needs no firmware file.
+    if (!m_options.checkOnly) {
+        const StatusTextSink status = [this](const std::string& text) { SetStatus(text); };
+        if (m_options.firmwarePath.empty()) {
+            m_loader.LoadFirmwareFile(m_commFile, status);
+        } else {
+            m_loader.LoadFirmwareFile(m_options.firmwarePath, m_commFile, status);
+        }
+        m_firmwareLoadFailed = m_loader.m_firmwareLoadFailed;
+        if (m_firmwareLoadFailed != 0) return StartResult::LoadFailed;
     }
-    m_firmwareLoadFailed = m_loader.m_firmwareLoadFailed;
-    if (m_firmwareLoadFailed != 0) return StartResult::LoadFailed;
 
     // A fresh reply event for this run; the previous run's is released with it.
     m_link.m_hReplyEvent = std::make_unique<ManualResetEvent>();
@@ -295,6 +299,16 @@ Confirmation CUpgradeHub::LastConfirmation() const {
 void CUpgradeHub::NoteConfirmation(const Confirmation& confirmation) {
     std::lock_guard lock(m_messageLock);
     m_confirmation = confirmation;
+}
+
+RadioCheck CUpgradeHub::LastCheck() const {
+    std::lock_guard lock(m_messageLock);
+    return m_check;
+}
+
+void CUpgradeHub::NoteCheck(const RadioCheck& check) {
+    std::lock_guard lock(m_messageLock);
+    m_check = check;
 }
 
 std::string CUpgradeHub::OpenFailure() const {

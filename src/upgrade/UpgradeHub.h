@@ -28,6 +28,7 @@
 #include "protocol/ReplyReceiver.h"
 #include "protocol/Transactions.h"
 #include "serial/CSerialPort.h"
+#include "upgrade/RadioCheck.h"
 #include "upgrade/RecoveryRecords.h"
 #include "upgrade/Reporter.h"
 
@@ -86,6 +87,9 @@ public:
         // detection, version and serial number again. Zero: the run ends at the end of
         // programming, as the window's does.
         Millis confirmWait{0};
+        // Each run is a read-only check (RadioCheck): no firmware file, no log line, no record,
+        // and no request that changes the radio.
+        bool checkOnly = false;
     };
 
     CUpgradeHub(IReporter& reporter, ISettings& settings, Options options);
@@ -207,6 +211,10 @@ public:
     // What the radio said after the last run's upgrade (Options.confirmWait).
     Confirmation LastConfirmation() const;
     void NoteConfirmation(const Confirmation& confirmation);
+    // What the last check found (Options.checkOnly).
+    RadioCheck LastCheck() const;
+    void NoteCheck(const RadioCheck& check);
+    bool CheckOnly() const { return m_options.checkOnly; }
     Millis ConfirmWait() const { return m_options.confirmWait; }
     // The last run failed because no radio answered its detection at all.
     void NoteNoAnswer() { m_noAnswer.store(true); }
@@ -217,7 +225,8 @@ public:
     void NoteWorkerFinished() { m_workerFinished.store(true); }
 
 private:
-    friend class UpgradeRun;  // the worker: the run itself reaches the run state directly
+    friend class UpgradeRun;  // the workers: a run or a check reaches the run state directly
+    friend class CheckRun;
 
     void SetStatus(const std::string& text) { m_reporter.SetStatusText(text); }
 
@@ -256,6 +265,7 @@ private:
     std::string m_lastMessage;
     std::string m_openFailure;  // m_messageLock
     Confirmation m_confirmation;  // m_messageLock
+    RadioCheck m_check;           // m_messageLock
 };
 
 // The worker procedure: one run from the start gate to its end sequence.

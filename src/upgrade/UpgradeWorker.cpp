@@ -2,14 +2,19 @@
 
 #include "log/UpgradeLog.h"
 
+#include "upgrade/CheckRun.h"
+#include "upgrade/RadioPolicy.h"
 #include "upgrade/Texts.h"
 #include "upgrade/UpgradeRun.h"
 
 namespace kestro {
 
 void UpgradeWorker(CUpgradeHub& hub) {
-    UpgradeRun run(hub);
-    run.Execute();
+    if (hub.CheckOnly()) {
+        CheckRun(hub).Execute();
+    } else {
+        UpgradeRun(hub).Execute();
+    }
     hub.NoteWorkerFinished();
 }
 
@@ -49,12 +54,12 @@ bool UpgradeRun::Detection() {
     }
 
     // Read at once: every received byte clears it.
-    const int status = m_link.m_deviceStatus.load();
-    if ((status & 0x10) != 0) {
+    const policy::DetectionStatus status = policy::ReadDetectionStatus(m_link.m_deviceStatus.load());
+    if (status == policy::DetectionStatus::Disabled) {
         Box(texts::kReadError12, TitleKind::Application, Icon::Error);
         return Fail(texts::kCommError1, TitleKind::Kit, Icon::Error, End::StatusReset);
     }
-    if (status == 0) {
+    if (status == policy::DetectionStatus::OtherModelType) {
         Box(texts::kModelMismatch, TitleKind::Kit, Icon::Error);
         m_reporter.ShowProgress(false);
         return Fail(nullptr, TitleKind::Kit, Icon::Error, End::NoReset);

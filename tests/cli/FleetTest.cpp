@@ -185,6 +185,66 @@ TEST_F(Fleet, AMixedFleetEndsEachRadioAsItEndsAloneAndRecoveryFinishesThePulledO
     EXPECT_TRUE(HoldsFirmware(pulled));
 }
 
+// A check reads each radio as a run would before it changes anything, tells its verdict, and
+// leaves radio, log and records as they were, with no firmware file at all.
+TEST_F(Fleet, ACheckOnlyReadsEachRadioAndTellsWhatAnUpgradeWouldDo) {
+    struct Case {
+        const char* scenario;
+        RunEndKind end;
+        CheckVerdict verdict;
+        const char* said;
+    };
+    const std::vector<Case> cases = {
+        {"normal", RunEndKind::Checked, CheckVerdict::WouldUpgrade, "firmware R01.03, battery OK, codeplug byte 6F: an upgrade would run."},
+        {"battery-low", RunEndKind::Checked, CheckVerdict::BatteryLow, "battery LOW"},
+        {"new-firmware", RunEndKind::Checked, CheckVerdict::AlreadyNewer, "firmware R01.05"},
+        {"codeplug-restore", RunEndKind::Checked, CheckVerdict::WouldRestoreCodeplug, "codeplug byte 00"},
+        {"silent", RunEndKind::NoAnswer, CheckVerdict::NoAnswer, "no radio answered"},
+    };
+    std::vector<std::string> ports;
+    for (const Case& c : cases) ports.push_back(Serve(c.scenario).SlavePath());
+    std::vector<RadioTarget> radios;
+    for (const auto& port : ports) radios.push_back({port, ""});
+    RunSettings settings{dir.path() / "no-such-firmware.pvx", log, false, false};
+    settings.checkOnly = true;
+    settings.historyFrontEnd = "command line";
+    settings.history = dir.path() / "history.sqlite";
+    std::FILE* out = std::tmpfile();
+    FleetConsole console(out, OutputMode::Lines);
+    const FleetResult result = RunFleet(radios, settings, console);
+    console.Finish();
+    std::rewind(out);
+    char buffer[4096];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, out)) > 0;) output.append(buffer, n);
+    std::fclose(out);
+
+    EXPECT_EQ(result.exitStatus, kExitRadioFailed) << "the silent radio could not be checked\n" << output;
+    ASSERT_EQ(result.radios.size(), cases.size()) << output;
+    const std::set<RequestId> reads = {REQ_DETECT, REQ_BATTERY, REQ_MODEL, REQ_FW_VERSION,
+                                       REQ_SERIAL, REQ_CP_CHECK, REQ_CP_READ};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const RadioSummary& r = result.radios[i];
+        SCOPED_TRACE(cases[i].scenario);
+        EXPECT_EQ(r.end.kind, cases[i].end);
+        ASSERT_TRUE(r.check.has_value());
+        EXPECT_EQ(r.check->verdict, cases[i].verdict);
+        EXPECT_NE(output.find(ports[i] + ": " + (cases[i].end == RunEndKind::Checked ? "KS24001735: " : "")),
+                  std::string::npos) << output;
+        EXPECT_NE(output.find(cases[i].said), std::string::npos) << output;
+        servers[i]->WithRadio([&](SimRadio& radio) {
+            for (const auto& request : radio.Requests()) {
+                EXPECT_TRUE(reads.count(request.id)) << "request " << request.id << " changes the radio";
+            }
+            if (cases[i].end == RunEndKind::Checked) {
+                EXPECT_GT(radio.CountOf(REQ_CP_READ), 0U);
+            }
+            EXPECT_EQ(radio.CodeplugByte(0x3197), std::string(cases[i].scenario) == "codeplug-restore" ? 0x00 : 0x6F);
+        });
+    }
+    EXPECT_FALSE(std::filesystem::exists(log)) << "a check writes no log line";
+    EXPECT_FALSE(std::filesystem::exists(settings.history)) << "nor a history row";
+}
+
 TEST_F(Fleet, ABadPortBesideAGoodOneIsNamedByItsPathAndTheGoodRadioIsUpgradedOnce) {
     const std::string bad = (dir.path() / "no-such-port").string();
     PtyRadioServer& good = Serve("normal");

@@ -3,6 +3,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "log/UpgradeLog.h"
+
 namespace kestro::cli::console {
 
 namespace {
@@ -12,6 +14,20 @@ using Json = nlohmann::json;
 // The JSON text of `object` on one line; invalid UTF-8 from a radio is replaced, never thrown.
 std::string OneObject(const Json& object) {
     return object.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+// A check's findings; what was not read is null.
+Json CheckObject(const RadioCheck& check) {
+    auto text = [](const std::string& value) { return value.empty() ? Json() : Json(LogField(value)); };
+    return Json{{"verdict", std::string(CheckVerdictName(check.verdict))},
+                {"text", CheckVerdictText(check)},
+                {"would_upgrade", check.WouldUpgrade()},
+                {"battery_low", check.batteryLow ? Json(*check.batteryLow) : Json()},
+                {"model", text(check.model)},
+                {"firmware", text(check.firmware)},
+                {"serial", text(check.serial)},
+                {"codeplug_byte", check.codeplugByte ? Json(*check.codeplugByte) : Json()},
+                {"unread", text(check.unread)}};
 }
 
 class JsonSink final : public IConsoleSink {
@@ -49,7 +65,7 @@ public:
     // A trace line is for people reading standard error: plain text, as in the other formats.
     void Trace(int radio, const std::string& line) override { m_state.Trace(m_state.Prefix(radio) + line); }
     void Ended(int, const RadioSummary& summary) override {
-        m_state.Line(OneObject({{"event", "end"},
+        Json object{{"event", "end"},
                                 {"port", summary.port},
                                 {"outcome", OutcomeName(summary.end.kind)},
                                 {"result", summary.result},
@@ -59,7 +75,9 @@ public:
                                 {"needs_recovery", summary.NeedsRecovery()},
                                 {"confirmed", summary.end.Confirmed()},
                                 {"firmware_after", summary.end.versionAfter},
-                                {"seconds", summary.seconds}}));
+                                {"seconds", summary.seconds}};
+        if (summary.check) object["check"] = CheckObject(*summary.check);
+        m_state.Line(OneObject(object));
     }
     void Summary(const std::vector<RadioSummary>& radios, const RecoveryAdvice& advice, int exitStatus) override {
         Json list = Json::array();
