@@ -470,6 +470,31 @@ TEST(UpgradeRun, ARecoveryRunRemovesOnlyTheRecordOfThePortItOpened) {
     EXPECT_EQ(RecordsOnDisk(run).size(), 1U);
 }
 
+// A confirmed recovery proves which radio was on the cable: every record of that serial number
+// goes, wherever it was made, and another radio's stays.
+TEST(UpgradeRun, AConfirmedForcedRecoveryRemovesTheRecordsOfTheSerialThatAnsweredOnly) {
+    VirtualRun run;
+    run.RebuildHub({.confirmWait = Millis{15000}});
+    FailFrom(run, 14, 6);
+    run.Upgrade();
+    ASSERT_EQ(RecordsOnDisk(run).size(), 1U);
+    CRecoveryRecords records(run.dir.path() / "state");
+    for (const auto& [port, serial] : {std::pair{"COM250", kSerial}, std::pair{"COM251", "KS24005555"}}) {
+        const std::string device = (run.dir.path() / port).string();
+        std::ofstream(device) << "";
+        ASSERT_TRUE(records.Mark(RecoveryRecord{port, device, serial, "", 1, {}, {}, {}}));
+    }
+    run.radio.Config().faultsByNumber.clear();
+
+    run.hub->SetRecoveryMode(false);  // a kit started afresh, then the recovery key
+    run.hub->SetRecoveryMode(true);
+    run.Upgrade();
+    ASSERT_EQ(run.hub->LastConfirmation().kind, ConfirmKind::Confirmed);
+    const auto left = RecordsOnDisk(run);
+    ASSERT_EQ(left.size(), 1U);
+    EXPECT_EQ(left[0].serial, "KS24005555");
+}
+
 // After the end of programming the radio restarts: the kit waits for it and asks it, with the
 // command table's requests, who it is and what it runs, within a bounded wait.
 TEST(UpgradeRun, TheRestartedRadioConfirmsItsNewFirmwareOrSaysWhyNot) {
