@@ -13,7 +13,14 @@
 // ended) with the kit's output on a pipe that is read as it goes, and on one that nobody reads
 // until every radio has ended.
 //
-// Usage: bench_fleet [--stdout-pipe] [APPLICATION_ROWS [N...]]   (default 2000 rows; N = 1 4 8 16 32)
+// With --mode MODE the kit's runs are: `plain`, ending at the end of programming; `confirm`
+// (the default, as kestro-upgrade runs), waiting for the restarted radio (2 s of silence) and
+// asking it what it runs; `history`, confirming and adding each run's row to a history file.
+// Comparing their medians gives what the confirmation adds beyond the restart, and the history's
+// cost per run.
+//
+// Usage: bench_fleet [--stdout-pipe] [--mode plain|confirm|history] [APPLICATION_ROWS [N...]]
+//        (default 2000 rows; N = 1 4 8 16 32)
 
 #include <fcntl.h>
 #include <sys/resource.h>
@@ -36,11 +43,14 @@
 #include "BenchRun.h"
 #include "ChildRun.h"
 #include "cli/Fleet.h"
+#include "history/RunHistory.h"
 #include "radio/posix/PtyRadioServer.h"
 
 using namespace kestro;
 
 namespace {
+
+std::string g_mode = "confirm";  // how the kit's runs end (--mode)
 
 struct KitFigures {
     std::vector<double> seconds;  // each radio's run
@@ -61,7 +71,7 @@ std::size_t LinesIn(const std::filesystem::path& path) {
 
 // The kit's side, in the child: upgrades the radios on `ports` and prints its figures.
 int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& log,
-            const std::vector<std::string>& ports, Output output) {
+            const std::vector<std::string>& ports, Output output, const std::string& mode) {
     std::vector<RadioTarget> radios;
     for (const auto& port : ports) radios.push_back({port, ""});
     std::FILE* sink = nullptr;
@@ -87,7 +97,13 @@ int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& 
     cli::FleetResult result;
     {
         cli::FleetConsole console(sink, cli::OutputMode::Lines);
-        result = cli::RunFleet(radios, {firmware, log, false, false}, console);
+        RunSettings settings{firmware, log, false, false};
+        if (mode == "plain") settings.confirmWait = std::chrono::milliseconds(0);
+        if (mode == "history") {
+            settings.historyFrontEnd = kFrontEndCommandLine;
+            settings.history = log.parent_path() / "history.sqlite";
+        }
+        result = cli::RunFleet(radios, settings, console);
     }
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::fclose(sink);
@@ -103,7 +119,7 @@ int KitSide(const std::filesystem::path& firmware, const std::filesystem::path& 
 KitFigures RunKit(const char* self, const std::filesystem::path& firmware,
                   const std::filesystem::path& log, const std::vector<std::string>& ports,
                   const char* output = "null") {
-    std::vector<std::string> args{"--kit", firmware.string(), log.string(), output};
+    std::vector<std::string> args{"--kit", firmware.string(), log.string(), output, g_mode};
     args.insert(args.end(), ports.begin(), ports.end());
     const std::vector<double> numbers = bench::Numbers(bench::RunSelf(self, args));
     KitFigures figures;
@@ -160,18 +176,28 @@ int StdoutPipe(const char* self, const std::filesystem::path& firmware, const st
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 5 && std::string(argv[1]) == "--kit") {
+    if (argc >= 6 && std::string(argv[1]) == "--kit") {
         const std::string output = argv[4];
-        return KitSide(argv[2], argv[3], std::vector<std::string>(argv + 5, argv + argc),
+        return KitSide(argv[2], argv[3], std::vector<std::string>(argv + 6, argv + argc),
                        output == "pipe-read"      ? Output::PipeRead
                        : output == "pipe-stalled" ? Output::PipeStalled
-                                                  : Output::Null);
+                                                  : Output::Null,
+                       argv[5]);
     }
     const char* self = argv[0];
     const bool stdoutPipe = argc > 1 && std::string(argv[1]) == "--stdout-pipe";
     if (stdoutPipe) {
         --argc;
         ++argv;
+    }
+    if (argc > 2 && std::string(argv[1]) == "--mode") {
+        g_mode = argv[2];
+        if (g_mode != "plain" && g_mode != "confirm" && g_mode != "history") {
+            std::fprintf(stderr, "--mode is plain, confirm or history\n");
+            return 2;
+        }
+        argc -= 2;
+        argv += 2;
     }
     const int appRows = argc > 1 ? std::max(1, std::atoi(argv[1])) : 2000;
     std::vector<int> counts;
@@ -184,7 +210,8 @@ int main(int argc, char** argv) {
     std::ofstream(firmware, std::ios::binary) << bench::FullImage(appRows + 256);
     const double pauses = std::chrono::duration<double>(bench::FixedPauses(firmware, dir / "virtual.csv")).count();
 
-    std::printf("%d application rows per radio; fixed pauses %.3f s per run\n", appRows, pauses);
+    std::printf("%d application rows per radio; fixed pauses %.3f s per run; runs: %s\n", appRows, pauses,
+                g_mode.c_str());
     if (stdoutPipe) {
         const int status = StdoutPipe(self, firmware, dir, counts);
         std::filesystem::remove_all(dir);
