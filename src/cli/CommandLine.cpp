@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "cli/ExitCodes.h"
@@ -104,6 +105,10 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
         ->excludes(confirmWait);
     app.add_flag("--json", options.json,
                  "one JSON object per line on standard output, for scripts and test stations");
+    app.add_option("--history-server", options.historyServer,
+                   "also send each run to this PostgreSQL history server (a libpq connection "
+                   "string or URI; default: $KESTRO_HISTORY_SERVER)")
+        ->type_name("CONNINFO");
     simulate->excludes(port);
     simulate->excludes(all);
     all->excludes(port);
@@ -121,6 +126,12 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
             simulateValue.empty() ? std::vector<std::string>{"normal"} : SplitScenarios(simulateValue);
     }
     return options;
+}
+
+std::string HistoryServerOf(const std::string& commandLine) {
+    if (!commandLine.empty()) return commandLine;
+    const char* environment = std::getenv("KESTRO_HISTORY_SERVER");
+    return environment != nullptr ? environment : "";
 }
 
 }  // namespace kestro::cli
