@@ -21,7 +21,9 @@ std::string Footer() {
     }
     text +=
         "\nkestro-upgrade history [--serial S] [--since DATE] [--json | --csv] [--latest]:\n"
-        "  the runs of this PC's history, newest first (kestro-upgrade history --help)\n";
+        "  the runs of this PC's history, newest first (kestro-upgrade history --help)\n"
+        "\nkestro-upgrade report --from SOURCE... [--fleet SERIALS.csv] --html OUT.html [--csv OUT.csv]:\n"
+        "  the campaign report over history servers, history files and CSV logs\n";
     text +=
         "\nExit status:\n"
         "  0    every radio was upgraded\n"

@@ -12,6 +12,7 @@
 #include "cli/ExitCodes.h"
 #include "cli/Fleet.h"
 #include "cli/HistoryCommand.h"
+#include "cli/ReportCommand.h"
 #include "history/HistoryPush.h"
 #include "history/SqliteHistory.h"
 #include "platform/Paths.h"
@@ -46,6 +47,9 @@ void ReportPush(HistoryPusher& pusher, std::ostream& err) {
 int main(int argc, char** argv) {
     if (argc > 1 && std::string_view(argv[1]) == "history") {
         return RunHistoryCommand(argc - 1, argv + 1, std::cout, std::cerr, DefaultHistoryPath());
+    }
+    if (argc > 1 && std::string_view(argv[1]) == "report") {
+        return RunReportCommand(argc - 1, argv + 1, std::cout, std::cerr);
     }
     int exitCode = kExitCompleted;
     const auto options = ParseCommandLine(argc, argv, exitCode);
