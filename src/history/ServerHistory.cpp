@@ -79,6 +79,17 @@ HistoryResult ServerHistory::ConnectLocked() {
     return {};
 }
 
+pq::Result ServerHistory::ExecLocked(const std::string& sql, const std::vector<pq::Param>& params) {
+    pq::Result result = m_connection->Exec(sql, params);
+    // A connection the server dropped (a restart since the last call) is made again once; what
+    // this class sends may be sent twice (a read, or an insert of runs the server keeps once).
+    if (!result.Ok() && !m_connection->IsOpen()) {
+        m_connection.reset();
+        if (ConnectLocked().Ok()) result = m_connection->Exec(sql, params);
+    }
+    return result;
+}
+
 HistoryResult ServerHistory::Add(const HistoryRun& run) {
     ServerSent sent = AddAll({run});
     return {sent.error};
@@ -95,7 +106,7 @@ ServerSent ServerHistory::AddAll(const std::vector<HistoryRun>& runs) {
         std::vector<pq::Param> params;
         params.reserve(count * kColumnCount);
         for (std::size_t i = 0; i < count; ++i) AppendParams(first[i], params);
-        return m_connection->Exec(InsertSql(count), params);
+        return ExecLocked(InsertSql(count), params);
     };
     for (std::size_t at = 0; at < runs.size(); at += kBatch) {
         const std::size_t count = std::min(kBatch, runs.size() - at);
@@ -104,8 +115,8 @@ ServerSent ServerHistory::AddAll(const std::vector<HistoryRun>& runs) {
             for (std::size_t i = 0; i < count; ++i) out.runIds.push_back(runs[at + i].runId);
             continue;
         }
-        if (!m_connection->IsOpen()) {
-            out.error = Failure("was lost", m_connection->Error());
+        if (!m_connection || !m_connection->IsOpen()) {
+            out.error = Failure("was lost", m_connection ? m_connection->Error() : batch.Error());
             m_connection.reset();
             return out;
         }
@@ -118,7 +129,8 @@ ServerSent ServerHistory::AddAll(const std::vector<HistoryRun>& runs) {
             } else if (out.error.empty()) {
                 out.error = Failure("refused the run " + runs[at + i].runId, one.Error());
             }
-            if (!m_connection->IsOpen()) {
+            if (!m_connection || !m_connection->IsOpen()) {
+                if (out.error.empty()) out.error = Failure("was lost", one.Error());
                 m_connection.reset();
                 return out;
             }
@@ -138,10 +150,10 @@ HistoryRuns ServerHistory::Runs(const HistoryFilter& filter) {
     params.push_back({filter.serial, true});
     params.push_back({filter.since ? std::optional(FormatUtc(*filter.since)) : std::nullopt});
     params.push_back({filter.limit == 0 ? std::nullopt : std::optional(std::to_string(filter.limit))});
-    const pq::Result r = m_connection->Exec(kSelect, params);
+    const pq::Result r = ExecLocked(kSelect, params);
     if (!r.Ok()) {
         out.error = Failure("cannot be read", r.Error());
-        if (!m_connection->IsOpen()) m_connection.reset();
+        if (m_connection && !m_connection->IsOpen()) m_connection.reset();
         return out;
     }
     for (int row = 0; row < r.Rows(); ++row) {

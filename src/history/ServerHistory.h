@@ -15,6 +15,8 @@ namespace kestro {
 
 namespace pq {
 class Connection;
+class Result;
+struct Param;
 }
 
 struct ServerSent {
@@ -50,6 +52,7 @@ public:
 
 private:
     HistoryResult ConnectLocked();
+    pq::Result ExecLocked(const std::string& sql, const std::vector<pq::Param>& params);
     std::string Failure(const std::string& what, const std::string& why) const;
 
     std::string m_conninfo;
