@@ -15,6 +15,8 @@ constexpr std::size_t kPushBatch = 500;
 
 PushResult PushUnsent(SqliteHistory& local, ServerHistory& server) {
     PushResult out;
+    // No history yet is nothing to send; the file is made by a run, never by a push.
+    if (std::error_code ec; !std::filesystem::exists(local.File(), ec)) return out;
     for (;;) {
         HistoryRuns unsent = local.Unsent(kPushBatch);
         if (!unsent.Ok()) {
