@@ -76,6 +76,12 @@ int RunReportCommand(int argc, const char* const* argv, std::ostream& out, std::
                 break;
             }
             case SourceKind::Server: {
+                // A connection string has a keyword=value or a scheme; anything else was meant as
+                // a file.
+                if (source.find('=') == std::string::npos && source.find("://") == std::string::npos) {
+                    err << "kestro-upgrade: no such history file: " << source << "\n";
+                    return kExitRadioFailed;
+                }
                 ServerHistory server(source);
                 read = server.Runs({});
                 heading.sources.push_back("server " + server.Shown());

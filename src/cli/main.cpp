@@ -36,10 +36,11 @@ void ReportPush(HistoryPusher& pusher, std::ostream& err) {
         return;
     }
     const PushResult last = pusher.Last();
-    if (last.Ok() && last.unsent == 0) return;
-    err << "kestro-upgrade: " << (last.error.empty() ? "the history server is busy" : last.error)
-        << "\nkestro-upgrade: pending: " << last.unsent << (last.unsent == 1 ? " run" : " runs")
-        << " not yet sent to the history server; they are sent with a later run\n";
+    if (!last.Ok()) err << "kestro-upgrade: " << last.error << "\n";
+    if (last.unsent > 0) {
+        err << "kestro-upgrade: pending: " << last.unsent << (last.unsent == 1 ? " run" : " runs")
+            << " not yet sent to the history server; they are sent with a later run\n";
+    }
 }
 
 }  // namespace

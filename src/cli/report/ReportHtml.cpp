@@ -77,9 +77,13 @@ std::string DayChart(const CampaignReport& report) {
         most = std::max(most, total);
     }
     std::sort(benches.begin(), benches.end());
-    const int barWidth = 48;
+    // Bars narrow as days are added, so that a month fits a page; a day's label where it fits.
+    const int days = std::max(1, static_cast<int>(report.runsPerDay.size()));
+    const int gap = 8;
+    const int barWidth = std::clamp(880 / days - gap, 10, 48);
+    const int labelEvery = (36 + barWidth + gap - 1) / (barWidth + gap);
     const int chartHeight = 200;
-    const int width = std::max(620, 60 + static_cast<int>(report.runsPerDay.size()) * (barWidth + 16));
+    const int width = std::max(620, 60 + days * (barWidth + gap));
     const int legendRows = static_cast<int>((benches.size() + 3) / 4);
     std::string svg = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
                       "\" height=\"" + std::to_string(chartHeight + 50 + legendRows * 20) +
@@ -88,6 +92,7 @@ std::string DayChart(const CampaignReport& report) {
            "\" y2=\"" + std::to_string(chartHeight + 10) + "\" stroke=\"#555\"/>";
     svg += "<text x=\"44\" y=\"20\" text-anchor=\"end\">" + N(most) + "</text>";
     int x = 60;
+    int dayIndex = 0;
     for (const auto& [day, perBench] : report.runsPerDay) {
         double top = chartHeight + 10;
         std::size_t total = 0;
@@ -102,11 +107,14 @@ std::string DayChart(const CampaignReport& report) {
                    kBenchColours[b % std::size(kBenchColours)] + "\"><title>" + Escaped(benches[b]) + " " +
                    Escaped(day) + ": " + N(it->second) + "</title></rect>";
         }
-        svg += "<text x=\"" + std::to_string(x + barWidth / 2) + "\" y=\"" + std::to_string(top - 4) +
-               "\" text-anchor=\"middle\">" + N(total) + "</text>";
-        svg += "<text x=\"" + std::to_string(x + barWidth / 2) + "\" y=\"" + std::to_string(chartHeight + 26) +
-               "\" text-anchor=\"middle\" font-size=\"11\">" + Escaped(day.substr(5)) + "</text>";
-        x += barWidth + 16;
+        if (dayIndex % labelEvery == 0) {
+            svg += "<text x=\"" + std::to_string(x + barWidth / 2) + "\" y=\"" + std::to_string(top - 4) +
+                   "\" text-anchor=\"middle\" font-size=\"11\">" + N(total) + "</text>";
+            svg += "<text x=\"" + std::to_string(x + barWidth / 2) + "\" y=\"" + std::to_string(chartHeight + 26) +
+                   "\" text-anchor=\"middle\" font-size=\"11\">" + Escaped(day.substr(5)) + "</text>";
+        }
+        x += barWidth + gap;
+        ++dayIndex;
     }
     for (std::size_t b = 0; b < benches.size(); ++b) {
         const int lx = 60 + static_cast<int>(b % 4) * 150;
