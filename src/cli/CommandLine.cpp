@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "cli/ExitCodes.h"
@@ -20,7 +21,9 @@ std::string Footer() {
     }
     text +=
         "\nkestro-upgrade history [--serial S] [--since DATE] [--json | --csv] [--latest]:\n"
-        "  the runs of this PC's history, newest first (kestro-upgrade history --help)\n";
+        "  the runs of this PC's history, newest first (kestro-upgrade history --help)\n"
+        "\nkestro-upgrade report --from SOURCE... [--fleet SERIALS.csv] --html OUT.html [--csv OUT.csv]:\n"
+        "  the campaign report over history servers, history files and CSV logs\n";
     text +=
         "\nkestro-upgrade --check [--port P ... | --all | --simulate=...] [--json]: a read-only check; exit\n"
         "  status 0 when every radio could be read (whatever its verdict), 1 when one could not\n";
@@ -111,6 +114,10 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
                                "resets or programs the radio, and writes no log line");
     app.add_flag("--json", options.json,
                  "one JSON object per line on standard output, for scripts and test stations");
+    app.add_option("--history-server", options.historyServer,
+                   "also send each run to this PostgreSQL history server (a libpq connection "
+                   "string or URI; default: $KESTRO_HISTORY_SERVER)")
+        ->type_name("CONNINFO");
     for (const char* name : {"--firmware", "--recovery", "--no-confirm", "--confirm-wait", "--log"}) {
         check->excludes(app.get_option(name));
     }
@@ -131,6 +138,12 @@ std::optional<CommandLine> ParseCommandLine(int argc, const char* const* argv, i
             simulateValue.empty() ? std::vector<std::string>{"normal"} : SplitScenarios(simulateValue);
     }
     return options;
+}
+
+std::string HistoryServerOf(const std::string& commandLine) {
+    if (!commandLine.empty()) return commandLine;
+    const char* environment = std::getenv("KESTRO_HISTORY_SERVER");
+    return environment != nullptr ? environment : "";
 }
 
 }  // namespace kestro::cli

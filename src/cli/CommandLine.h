@@ -25,7 +25,12 @@ struct CommandLine {
     int confirmWait = 15;                // seconds a radio may take to restart and answer after it
     bool noConfirm = false;              // end at the end of programming, as the window does
     bool check = false;                  // read the radios only, and say what an upgrade would do
+    std::string historyServer;           // --history-server: libpq connection string; "" none given
 };
+
+// The history server's connection string: --history-server where given, else the environment's
+// KESTRO_HISTORY_SERVER; "" where neither sets one (no server: nothing is sent).
+std::string HistoryServerOf(const std::string& commandLine);
 
 // Parses argv. Returns the options, or nullopt with `exitCode` set when the program should end
 // at once (0 after --help or --version, kExitUsage after a usage error, already reported).

@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <cctype>
 #include <cstdio>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <utility>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "cli/ExitCodes.h"
+#include "history/ServerHistory.h"
 #include "history/SqliteHistory.h"
 #include "log/UpgradeLog.h"
 
@@ -129,6 +131,16 @@ int RunHistoryCommand(int argc, const char* const* argv, std::ostream& out, std:
     auto* jsonFlag = app.add_flag("--json", json, "one JSON object per line");
     auto* csvFlag = app.add_flag("--csv", csv, "CSV with a header line");
     app.add_flag("--latest", latest, "one line per radio: its latest run");
+    std::string server;
+    std::string initServer;
+    auto* serverOption = app.add_option("--server", server,
+                                        "read the runs of this PostgreSQL history server instead")
+                             ->type_name("CONNINFO");
+    auto* initOption = app.add_option("--init-server", initServer,
+                                      "create (or bring up to date) the history schema and its roles "
+                                      "kestro_bench and kestro_report on this server, then end")
+                           ->type_name("CONNINFO");
+    initOption->excludes(serverOption);
     jsonFlag->excludes(csvFlag);
     app.footer("The history file: " + file.string() +
                "\nExit status: 0 listed (perhaps no run), 1 the history cannot be read, 2 usage error");
@@ -138,16 +150,30 @@ int RunHistoryCommand(int argc, const char* const* argv, std::ostream& out, std:
         return app.exit(e, out, err) == 0 ? kExitCompleted : kExitUsage;
     }
     const Format format = json ? Format::Json : csv ? Format::Csv : Format::Text;
+    if (!initServer.empty()) {
+        ServerHistory history(initServer);
+        if (const HistoryResult done = history.InitSchema(); !done.Ok()) {
+            err << "kestro-upgrade: " << done.error << "\n";
+            return kExitRadioFailed;
+        }
+        out << "The history server " << history.Shown() << " has the kit's schema.\n";
+        return kExitCompleted;
+    }
+    HistoryFilter filter;
+    if (!serial.empty()) filter.serial = SerialBytes(serial);
+    if (!since.empty()) filter.since = ParseUtc(since);
 
     std::vector<HistoryRun> runs;
     std::error_code ec;
     // No file yet is no run yet; the file is made by the first run, not by a reader.
-    if (std::filesystem::exists(file, ec)) {
-        HistoryFilter filter;
-        if (!serial.empty()) filter.serial = SerialBytes(serial);
-        if (!since.empty()) filter.since = ParseUtc(since);
-        SqliteHistory history(file);
-        HistoryRuns read = history.Runs(filter);
+    if (!server.empty() || std::filesystem::exists(file, ec)) {
+        std::unique_ptr<IRunHistory> history;
+        if (server.empty()) {
+            history = std::make_unique<SqliteHistory>(file);
+        } else {
+            history = std::make_unique<ServerHistory>(server);
+        }
+        HistoryRuns read = history->Runs(filter);
         if (!read.Ok()) {
             err << "kestro-upgrade: " << read.error << "\n";
             return kExitRadioFailed;

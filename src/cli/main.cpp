@@ -5,12 +5,15 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <string_view>
 
 #include "cli/CommandLine.h"
 #include "cli/ExitCodes.h"
 #include "cli/Fleet.h"
 #include "cli/HistoryCommand.h"
+#include "cli/ReportCommand.h"
+#include "history/HistoryPush.h"
 #include "history/SqliteHistory.h"
 #include "platform/Paths.h"
 #include "platform/RealClock.h"
@@ -22,9 +25,32 @@
 using namespace kestro;
 using namespace kestro::cli;
 
+namespace {
+
+// Waits a little for the last push, then says what is still to be sent. The runs themselves are
+// safe in this PC's history either way.
+void ReportPush(HistoryPusher& pusher, std::ostream& err) {
+    if (!pusher.WaitIdle(std::chrono::seconds(ServerHistory::kConnectTimeoutSeconds * 3))) {
+        err << "kestro-upgrade: the history server (" << pusher.Shown()
+            << ") is slow to answer: runs not yet sent are sent with a later run\n";
+        return;
+    }
+    const PushResult last = pusher.Last();
+    if (!last.Ok()) err << "kestro-upgrade: " << last.error << "\n";
+    if (last.unsent > 0) {
+        err << "kestro-upgrade: pending: " << last.unsent << (last.unsent == 1 ? " run" : " runs")
+            << " not yet sent to the history server; they are sent with a later run\n";
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
     if (argc > 1 && std::string_view(argv[1]) == "history") {
         return RunHistoryCommand(argc - 1, argv + 1, std::cout, std::cerr, DefaultHistoryPath());
+    }
+    if (argc > 1 && std::string_view(argv[1]) == "report") {
+        return RunReportCommand(argc - 1, argv + 1, std::cout, std::cerr);
     }
     int exitCode = kExitCompleted;
     const auto options = ParseCommandLine(argc, argv, exitCode);
@@ -72,5 +98,14 @@ int main(int argc, char** argv) {
     // A line or helper pipe whose far end has gone must give an error, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
-    return RunFleet(radios, settings, console, &stops).exitStatus;
+    // Each run goes to this PC's history first; the pusher sends it on to the server, if one is
+    // set, without holding up any run.
+    std::unique_ptr<HistoryPusher> pusher;
+    if (const std::string server = HistoryServerOf(options->historyServer); !server.empty()) {
+        pusher = std::make_unique<HistoryPusher>(DefaultHistoryPath(), server);
+        settings.historyAdded = [&pusher] { pusher->Request(); };
+    }
+    const int status = RunFleet(radios, settings, console, &stops).exitStatus;
+    if (pusher) ReportPush(*pusher, std::cerr);
+    return status;
 }

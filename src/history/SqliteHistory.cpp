@@ -14,8 +14,8 @@ namespace kestro {
 
 namespace {
 
-// Schema 1. A later schema raises user_version and upgrades a file of an earlier one in Open.
-constexpr int kSchemaVersion = 1;
+// Schema 2. A later schema raises user_version and upgrades a file of an earlier one in Open.
+constexpr int kSchemaVersion = 2;
 constexpr const char* kSchema =
     "CREATE TABLE runs ("
     " seq INTEGER PRIMARY KEY,"
@@ -42,6 +42,13 @@ constexpr const char* kSchema =
     "CREATE INDEX runs_by_start ON runs(started_utc);"
     "PRAGMA user_version = 1;";
 
+// Schema 2: which runs the history server has not yet confirmed. A file of schema 1 holds runs
+// that no server has seen, so they are all unsent: a PC pointed at a server sends its past too.
+constexpr const char* kUpgradeTo2 =
+    "ALTER TABLE runs ADD COLUMN sent INTEGER NOT NULL DEFAULT 0;"
+    "CREATE INDEX runs_unsent ON runs(seq) WHERE sent = 0;"
+    "PRAGMA user_version = 2;";
+
 constexpr const char* kColumns =
     "run_id, started_utc, ended_utc, front_end, pc_name, kit_version, firmware_file, "
     "firmware_sha256, port, cable, serial, model, version_before, codeplug_restored, kind, "
@@ -55,6 +62,10 @@ const std::string kSelect = std::string("SELECT ") + kColumns +
                             " FROM runs WHERE (?1 IS NULL OR serial = ?1) AND "
                             "(?2 IS NULL OR started_utc >= ?2) "
                             "ORDER BY started_utc DESC, seq DESC LIMIT ?3";
+const std::string kSelectUnsent =
+    std::string("SELECT ") + kColumns + " FROM runs WHERE sent = 0 ORDER BY seq LIMIT ?1";
+constexpr const char* kCountUnsent = "SELECT count(*) FROM runs WHERE sent = 0";
+constexpr const char* kMarkSent = "UPDATE runs SET sent = 1 WHERE run_id = ?1";
 
 // The text columns by their index in kColumns (the other columns are handled one by one).
 constexpr std::pair<int, std::string HistoryRun::*> kTextColumns[] = {
@@ -88,6 +99,9 @@ struct SqliteHistory::Connection {
     sqlite::Database db;
     sqlite::Statement insert;
     sqlite::Statement select;
+    sqlite::Statement selectUnsent;
+    sqlite::Statement countUnsent;
+    sqlite::Statement markSent;
 };
 
 std::filesystem::path DefaultHistoryPath() { return DefaultLogPath().parent_path() / kHistoryFileName; }
@@ -129,7 +143,9 @@ HistoryResult SqliteHistory::OpenLocked() {
         if (step == sqlite::kOk) step = read.Step();
         if (step == sqlite::kRow) {
             version = static_cast<int>(read.Int64(0));
-            step = version == 0 ? c->db.Exec(kSchema) : sqlite::kOk;
+            read.Reset();
+            if (version == 0) step = c->db.Exec(kSchema);
+            if (step == sqlite::kRow || step == sqlite::kOk) step = version < 2 ? c->db.Exec(kUpgradeTo2) : sqlite::kOk;
         }
         if (step == sqlite::kOk) step = c->db.Exec("COMMIT");
         if (step != sqlite::kOk) c->db.Exec("ROLLBACK");
@@ -140,7 +156,10 @@ HistoryResult SqliteHistory::OpenLocked() {
         return failed("it was written by a newer kit (schema " + std::to_string(version) + ")");
     }
     if (c->insert.Prepare(c->db, kInsert.c_str()) != sqlite::kOk ||
-        c->select.Prepare(c->db, kSelect.c_str()) != sqlite::kOk) {
+        c->select.Prepare(c->db, kSelect.c_str()) != sqlite::kOk ||
+        c->selectUnsent.Prepare(c->db, kSelectUnsent.c_str()) != sqlite::kOk ||
+        c->countUnsent.Prepare(c->db, kCountUnsent) != sqlite::kOk ||
+        c->markSent.Prepare(c->db, kMarkSent) != sqlite::kOk) {
         return failed(c->db.Error());
     }
     m_connection = std::move(c);
@@ -175,16 +194,66 @@ HistoryResult SqliteHistory::Add(const HistoryRun& run) {
 
 HistoryRuns SqliteHistory::Runs(const HistoryFilter& filter) {
     const std::lock_guard lock(m_mutex);
-    HistoryRuns out;
-    if (HistoryResult opened = OpenLocked(); !opened.Ok()) {
-        out.error = opened.error;
-        return out;
-    }
+    if (HistoryResult opened = OpenLocked(); !opened.Ok()) return {{}, opened.error};
     sqlite::Statement& s = m_connection->select;
     s.Reset();
     if (filter.serial) s.BindBlob(1, *filter.serial);
     if (filter.since) s.BindText(2, FormatUtc(*filter.since));
     s.BindInt64(3, filter.limit == 0 ? -1 : static_cast<std::int64_t>(filter.limit));
+    return ReadRunsLocked(s);
+}
+
+HistoryRuns SqliteHistory::Unsent(std::size_t limit) {
+    const std::lock_guard lock(m_mutex);
+    if (HistoryResult opened = OpenLocked(); !opened.Ok()) return {{}, opened.error};
+    sqlite::Statement& s = m_connection->selectUnsent;
+    s.Reset();
+    s.BindInt64(1, limit == 0 ? -1 : static_cast<std::int64_t>(limit));
+    return ReadRunsLocked(s);
+}
+
+HistoryCount SqliteHistory::UnsentCount() {
+    const std::lock_guard lock(m_mutex);
+    if (HistoryResult opened = OpenLocked(); !opened.Ok()) return {0, opened.error};
+    sqlite::Statement& s = m_connection->countUnsent;
+    s.Reset();
+    HistoryCount out;
+    if (s.Step() == sqlite::kRow) {
+        out.count = static_cast<std::size_t>(s.Int64(0));
+    } else {
+        out.error = "the history " + m_file.string() + " cannot be read: " + m_connection->db.Error();
+    }
+    s.Reset();
+    return out;
+}
+
+HistoryResult SqliteHistory::MarkSent(const std::vector<std::string>& runIds) {
+    const std::lock_guard lock(m_mutex);
+    if (HistoryResult opened = OpenLocked(); !opened.Ok()) return opened;
+    sqlite::Database& db = m_connection->db;
+    sqlite::Statement& s = m_connection->markSent;
+    // One transaction: one commit on the disk for a whole push.
+    const int rc = WhileBusy([&] {
+        int step = db.Exec("BEGIN IMMEDIATE");
+        for (std::size_t i = 0; step == sqlite::kOk && i < runIds.size(); ++i) {
+            s.Reset();
+            s.BindText(1, runIds[i]);
+            step = s.Step();
+            if (step == sqlite::kDone) step = sqlite::kOk;
+        }
+        s.Reset();
+        if (step == sqlite::kOk) step = db.Exec("COMMIT");
+        if (step != sqlite::kOk) db.Exec("ROLLBACK");
+        return step;
+    });
+    if (rc == sqlite::kOk) return {};
+    std::string error = "the history " + m_file.string() + " cannot be written: " + db.Error();
+    m_connection.reset();
+    return {error};
+}
+
+HistoryRuns SqliteHistory::ReadRunsLocked(sqlite::Statement& s) {
+    HistoryRuns out;
     int rc = sqlite::kRow;
     while ((rc = s.Step()) == sqlite::kRow) {
         HistoryRun run;

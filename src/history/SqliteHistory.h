@@ -8,10 +8,22 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "history/RunHistory.h"
 
 namespace kestro {
+
+namespace sqlite {
+class Statement;
+}
+
+struct HistoryCount {
+    std::size_t count = 0;
+    std::string error;  // "" when it worked
+    bool Ok() const { return error.empty(); }
+};
 
 inline constexpr const char* kHistoryFileName = "history.sqlite";
 
@@ -35,9 +47,16 @@ public:
     HistoryRuns Runs(const HistoryFilter& filter) override;
     const std::filesystem::path& File() const { return m_file; }
 
+    // The runs the history server has not yet taken, oldest first (0: all of them); every run
+    // added is unsent until MarkSent. A run the server holds is marked, in one commit for all.
+    HistoryRuns Unsent(std::size_t limit);
+    HistoryCount UnsentCount();
+    HistoryResult MarkSent(const std::vector<std::string>& runIds);
+
 private:
     struct Connection;
     HistoryResult OpenLocked();
+    HistoryRuns ReadRunsLocked(sqlite::Statement& statement);
 
     std::filesystem::path m_file;
     std::mutex m_mutex;  // one connection, shared by the runs of one process

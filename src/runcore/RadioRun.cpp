@@ -344,6 +344,8 @@ void RadioRun::WriteHistory(const RadioSummary& summary) {
     SqliteHistory history(m_settings.history.empty() ? DefaultHistoryPath() : m_settings.history);
     if (const HistoryResult added = history.Add(HistoryEntry(summary, context)); !added.Ok()) {
         m_observer.HistoryNotWritten(added.error);
+    } else if (m_settings.historyAdded) {
+        m_settings.historyAdded();
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -47,6 +48,9 @@ struct RunSettings {
     // state folder's history.sqlite). No front end: no row.
     std::string historyFrontEnd{};
     std::filesystem::path history{};
+    // Called once the run's row is in the history (on the thread that ended the run): where the
+    // front end sends its runs on to a history server. It must not wait for the server.
+    std::function<void()> historyAdded{};
 };
 
 // Simulated radios are told apart by their serial numbers: KS24001735, KS24001736, ...

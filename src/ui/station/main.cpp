@@ -2,9 +2,14 @@
 // by the user or as its cable is plugged in.
 
 #include <QApplication>
+#include <QSettings>
+#include <QTimer>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <memory>
 
+#include "history/HistoryPush.h"
 #include "ui/Artwork.h"
 #include "ui/UiTexts.h"
 #include "ui/station/StationCommandLine.h"
@@ -31,6 +36,21 @@ int main(int argc, char** argv) {
     if (!options) {
         std::fputs(error.c_str(), stderr);
         return error.find("Usage:") == 0 ? 0 : 2;
+    }
+    // The history server: the stored setting, else the environment's. Each run is sent after
+    // its local commit, the unsent ones at start and every minute, by the pusher's own thread.
+    std::string server = QSettings().value(QStringLiteral("historyServer")).toString().toStdString();
+    if (const char* environment = std::getenv("KESTRO_HISTORY_SERVER"); server.empty() && environment != nullptr) {
+        server = environment;
+    }
+    std::unique_ptr<HistoryPusher> pusher;
+    QTimer everyMinute;
+    if (!server.empty()) {
+        pusher = std::make_unique<HistoryPusher>(DefaultHistoryPath(), server);
+        options->settings.historyAdded = [&pusher] { pusher->Request(); };
+        QObject::connect(&everyMinute, &QTimer::timeout, [&pusher] { pusher->Request(); });
+        everyMinute.start(60 * 1000);
+        pusher->Request();
     }
     station::StationWindow window(std::move(*options));
     window.show();
