@@ -58,11 +58,10 @@ class CellAccessible final : public QAccessibleInterface,
         switch (t) {
             case QAccessible::Name: return named.isEmpty() ? own : named;
             case QAccessible::Description: {
-                // The column's own value where the model's name says something else.
+                // The column's own value where the model's name is another text.
                 const QString description = m_index.data(Qt::AccessibleDescriptionRole).toString();
                 if (!description.isEmpty()) return description;
-                const QString value = m_index.data(Qt::DisplayRole).toString();
-                return !named.isEmpty() && !named.contains(value) ? own : QString();
+                return named.isEmpty() || named == own ? QString() : own;
             }
             case QAccessible::Value: return m_index.data(Qt::DisplayRole).toString();
             default: return {};
