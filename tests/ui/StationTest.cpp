@@ -418,7 +418,7 @@ class StationTest : public QObject {
         Key(QKeySequence(Qt::CTRL | Qt::Key_U));
         QVERIFY(Until([&] { return Ended(IdAt(2)) && Ended(IdAt(3)) && Row(IdAt(0)).percent >= 40; }));
         m_window->Select(IdAt(2));
-        QVERIFY(m_window->grab().save(QString::fromLocal8Bit(path)));
+        QVERIFY(uitest::SaveWindowPicture(m_window.get(), QString::fromLocal8Bit(path)));
     }
 };
 

@@ -15,7 +15,7 @@ namespace kestro::station {
 
 namespace {
 
-constexpr int kBarCharacters = 18;     // "Programming 100%" and its margins
+constexpr int kBarCharacters = 26;      // "Firmware Writing 100%" and its margins
 constexpr int kStretchCharacters = 12;  // the least a stretch column keeps
 constexpr int kContentFloorCharacters = 6;  // the least a content column gives way to
 constexpr int kRefitDelayMs = 200;
