@@ -195,6 +195,15 @@ void CMainFrame::ShowHint(const QString& text) {
     m_readyPane->setText(text.isEmpty() ? Text(uitexts::kReady) : text);
     // The whole sentence in one piece as well, where the pane wraps it in the window's width.
     m_readyPane->setToolTip(text);
+    // While guidance shows, the recovery pane beside it takes two lines and a third of the
+    // width, leaving the sentence two thirds: two lines, not three.
+    m_recoveryPane->setWordWrap(!text.isEmpty());
+    if (text.isEmpty()) {
+        m_recoveryPane->setMinimumWidth(0);
+        m_recoveryPane->setMaximumWidth(QWIDGETSIZE_MAX);
+    } else {
+        m_recoveryPane->setFixedWidth(width() / 3);
+    }
     if (wasHint != m_readyPane->wordWrap() && isVisible()) FitSize();
 }
 

@@ -250,6 +250,14 @@ class UpgradeWindowTest : public QObject {
         QCOMPARE(Hub().RecoveryFlag(), 1);  // the radio still needs its recovery run
         QCOMPARE(Status(), Q(texts::kStartTheUpgrade));
         QVERIFY(RecoveryShown());
+        // The guidance beside the recovery pane reads in two lines at most, and whole in its
+        // tool tip.
+        QLabel* hint = m_frame->MessagePane();
+        QVERIFY(Until([&] { return hint->text() == Q(texts::kGuideRadioMayHaveNoFirmware); }));
+        QCOMPARE(hint->toolTip(), hint->text());
+        QVERIFY(Until([&] { return hint->height() > 0; }));
+        const int lines = hint->heightForWidth(hint->width()) / hint->fontMetrics().lineSpacing();
+        QVERIFY2(lines <= 2, qPrintable(QString::number(lines)));
     }
 
     // A radio that answers and refuses programming was not left waiting: recovery mode ends.
