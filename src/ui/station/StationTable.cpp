@@ -15,8 +15,8 @@ namespace kestro::station {
 
 namespace {
 
-constexpr int kBarCharacters = 26;      // "Firmware Writing 100%" and its margins
-constexpr int kStretchCharacters = 12;  // the least a stretch column keeps
+constexpr int kBarCharacters = 26;          // "Firmware Writing 100%" and its margins
+constexpr int kStretchCharacters = 12;      // the least a stretch column keeps
 constexpr int kContentFloorCharacters = 6;  // the least a content column gives way to
 constexpr int kRefitDelayMs = 200;
 
@@ -40,8 +40,9 @@ void StationTable::SetColumnSizing(std::vector<ColumnSizing> sizing) {
 }
 
 ColumnSizing StationTable::SizingOf(int column) const {
-    return column >= 0 && column < static_cast<int>(m_sizing.size()) ? m_sizing[static_cast<std::size_t>(column)]
-                                                                     : ColumnSizing::Content;
+    return column >= 0 && column < static_cast<int>(m_sizing.size())
+               ? m_sizing[static_cast<std::size_t>(column)]
+               : ColumnSizing::Content;
 }
 
 int StationTable::ContentWidth(int column) const {
@@ -69,7 +70,8 @@ void StationTable::FitColumns() {
                 w = std::max(character * kBarCharacters, horizontalHeader()->sectionSizeHint(c));
                 break;
             case ColumnSizing::Stretch:
-                w = std::max(character * kStretchCharacters, horizontalHeader()->sectionSizeHint(c));
+                w = std::max(character * kStretchCharacters,
+                             horizontalHeader()->sectionSizeHint(c));
                 stretch.push_back(c);
                 break;
         }
@@ -80,7 +82,8 @@ void StationTable::FitColumns() {
         const int extra = available - total;
         const int share = extra / static_cast<int>(stretch.size());
         for (int c : stretch) width[static_cast<std::size_t>(c)] += share;
-        width[static_cast<std::size_t>(stretch.back())] += extra - share * static_cast<int>(stretch.size());
+        width[static_cast<std::size_t>(stretch.back())] +=
+            extra - share * static_cast<int>(stretch.size());
     } else if (total > available && !content.empty()) {
         // The widest content columns give way to one width (not below a few characters), the
         // lowest that makes the columns fit.
@@ -129,9 +132,11 @@ void StationTable::rowsInserted(const QModelIndex& parent, int start, int end) {
     FitSoon();
 }
 
-void StationTable::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
+void StationTable::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                               const QList<int>& roles) {
     QTableView::dataChanged(topLeft, bottomRight, roles);
-    const bool progress = m_progressColumn >= topLeft.column() && m_progressColumn <= bottomRight.column();
+    const bool progress =
+        m_progressColumn >= topLeft.column() && m_progressColumn <= bottomRight.column();
     if (!progress || topLeft.column() != bottomRight.column()) FitSoon();
     if (!progress || !QAccessible::isActive()) return;
     QAccessibleInterface* table = QAccessible::queryAccessibleInterface(this);

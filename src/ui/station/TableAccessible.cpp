@@ -30,7 +30,9 @@ class CellAccessible final : public QAccessibleInterface,
 
     bool isValid() const override { return m_view && m_index.isValid(); }
     QObject* object() const override { return nullptr; }
-    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_view); }
+    QAccessibleInterface* parent() const override {
+        return QAccessible::queryAccessibleInterface(m_view);
+    }
     QAccessibleInterface* child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
@@ -39,9 +41,12 @@ class CellAccessible final : public QAccessibleInterface,
     QAccessibleInterface* focusChild() const override { return nullptr; }
 
     void* interface_cast(QAccessible::InterfaceType type) override {
-        if (type == QAccessible::TableCellInterface) return static_cast<QAccessibleTableCellInterface*>(this);
-        if (type == QAccessible::ValueInterface && IsProgress()) return static_cast<QAccessibleValueInterface*>(this);
-        if (type == QAccessible::ActionInterface) return static_cast<QAccessibleActionInterface*>(this);
+        if (type == QAccessible::TableCellInterface)
+            return static_cast<QAccessibleTableCellInterface*>(this);
+        if (type == QAccessible::ValueInterface && IsProgress())
+            return static_cast<QAccessibleValueInterface*>(this);
+        if (type == QAccessible::ActionInterface)
+            return static_cast<QAccessibleActionInterface*>(this);
         return nullptr;
     }
 
@@ -56,15 +61,18 @@ class CellAccessible final : public QAccessibleInterface,
         const QString own = OwnText();
         const QString named = m_index.data(Qt::AccessibleTextRole).toString();
         switch (t) {
-            case QAccessible::Name: return named.isEmpty() ? own : named;
+            case QAccessible::Name:
+                return named.isEmpty() ? own : named;
             case QAccessible::Description: {
                 // The column's own value where the model's name is another text.
                 const QString description = m_index.data(Qt::AccessibleDescriptionRole).toString();
                 if (!description.isEmpty()) return description;
                 return named.isEmpty() || named == own ? QString() : own;
             }
-            case QAccessible::Value: return m_index.data(Qt::DisplayRole).toString();
-            default: return {};
+            case QAccessible::Value:
+                return m_index.data(Qt::DisplayRole).toString();
+            default:
+                return {};
         }
     }
 
@@ -92,14 +100,19 @@ class CellAccessible final : public QAccessibleInterface,
 
     // QAccessibleTableCellInterface
     bool isSelected() const override {
-        return isValid() && m_view->selectionModel() != nullptr && m_view->selectionModel()->isSelected(m_index);
+        return isValid() && m_view->selectionModel() != nullptr &&
+               m_view->selectionModel()->isSelected(m_index);
     }
     int columnExtent() const override { return 1; }
     int rowExtent() const override { return 1; }
     int columnIndex() const override { return m_index.column(); }
     int rowIndex() const override { return m_index.row(); }
-    QList<QAccessibleInterface*> columnHeaderCells() const override { return Headers(m_index.column(), Qt::Horizontal); }
-    QList<QAccessibleInterface*> rowHeaderCells() const override { return Headers(m_index.row(), Qt::Vertical); }
+    QList<QAccessibleInterface*> columnHeaderCells() const override {
+        return Headers(m_index.column(), Qt::Horizontal);
+    }
+    QList<QAccessibleInterface*> rowHeaderCells() const override {
+        return Headers(m_index.row(), Qt::Vertical);
+    }
     QAccessibleInterface* table() const override { return parent(); }
 
     // QAccessibleValueInterface: the progress cell's percent.
@@ -115,7 +128,8 @@ class CellAccessible final : public QAccessibleInterface,
     // QAccessibleActionInterface: the button presses the row's action; any cell can take the
     // focus.
     QStringList actionNames() const override {
-        if (m_index.column() == StationModel::Action && !m_index.data().toString().isEmpty()) return {pressAction()};
+        if (m_index.column() == StationModel::Action && !m_index.data().toString().isEmpty())
+            return {pressAction()};
         return {setFocusAction()};
     }
     void doAction(const QString& name) override {
@@ -124,7 +138,8 @@ class CellAccessible final : public QAccessibleInterface,
             m_view->setCurrentIndex(m_index);
             m_view->setFocus();
         }
-        if (name == pressAction() && m_index.column() == StationModel::Action) emit m_view->activated(m_index);
+        if (name == pressAction() && m_index.column() == StationModel::Action)
+            emit m_view->activated(m_index);
     }
     QStringList keyBindingsForAction(const QString&) const override { return {}; }
 
@@ -135,15 +150,18 @@ class CellAccessible final : public QAccessibleInterface,
         QString value = m_index.data(Qt::DisplayRole).toString();
         if (IsProgress()) {
             const QString label = m_index.data(StationModel::LabelRole).toString();
-            if (!label.isEmpty() && !value.isEmpty()) value = QStringLiteral("%1 (%2)").arg(value, label);
+            if (!label.isEmpty() && !value.isEmpty())
+                value = QStringLiteral("%1 (%2)").arg(value, label);
         }
         const QString header = HeaderText(m_view, m_index.column(), Qt::Horizontal);
         return value.isEmpty() ? header : QStringLiteral("%1: %2").arg(header, value);
     }
     QList<QAccessibleInterface*> Headers(int section, Qt::Orientation orientation) const {
         auto* table = dynamic_cast<TableAccessible*>(parent());
-        QAccessibleInterface* header = table != nullptr ? table->HeaderCell(section, orientation) : nullptr;
-        return header != nullptr ? QList<QAccessibleInterface*>{header} : QList<QAccessibleInterface*>{};
+        QAccessibleInterface* header =
+            table != nullptr ? table->HeaderCell(section, orientation) : nullptr;
+        return header != nullptr ? QList<QAccessibleInterface*>{header}
+                                 : QList<QAccessibleInterface*>{};
     }
 
     QPointer<QTableView> m_view;
@@ -157,7 +175,9 @@ class HeaderAccessible final : public QAccessibleInterface {
 
     bool isValid() const override { return m_view && m_section >= 0; }
     QObject* object() const override { return nullptr; }
-    QAccessibleInterface* parent() const override { return QAccessible::queryAccessibleInterface(m_view); }
+    QAccessibleInterface* parent() const override {
+        return QAccessible::queryAccessibleInterface(m_view);
+    }
     QAccessibleInterface* child(int) const override { return nullptr; }
     int childCount() const override { return 0; }
     int indexOfChild(const QAccessibleInterface*) const override { return -1; }
@@ -169,7 +189,9 @@ class HeaderAccessible final : public QAccessibleInterface {
     QString text(QAccessible::Text t) const override {
         if (!isValid()) return {};
         if (t == QAccessible::Name) {
-            const QString named = m_view->model()->headerData(m_section, m_orientation, Qt::AccessibleTextRole).toString();
+            const QString named = m_view->model()
+                                      ->headerData(m_section, m_orientation, Qt::AccessibleTextRole)
+                                      .toString();
             return named.isEmpty() ? HeaderText(m_view, m_section, m_orientation) : named;
         }
         return {};
@@ -195,7 +217,8 @@ class HeaderAccessible final : public QAccessibleInterface {
   private:
     QHeaderView* Header() const {
         if (!m_view) return nullptr;
-        return m_orientation == Qt::Horizontal ? m_view->horizontalHeader() : m_view->verticalHeader();
+        return m_orientation == Qt::Horizontal ? m_view->horizontalHeader()
+                                               : m_view->verticalHeader();
     }
 
     QPointer<QTableView> m_view;
@@ -211,7 +234,8 @@ QAccessibleInterface* Factory(const QString& key, QObject* object) {
 
 }  // namespace
 
-TableAccessible::TableAccessible(StationTable* table) : QAccessibleWidget(table, QAccessible::Table) {}
+TableAccessible::TableAccessible(StationTable* table)
+    : QAccessibleWidget(table, QAccessible::Table) {}
 
 TableAccessible::~TableAccessible() { Forget(); }
 
@@ -230,20 +254,34 @@ void* TableAccessible::interface_cast(QAccessible::InterfaceType type) {
     return QAccessibleWidget::interface_cast(type);
 }
 
-int TableAccessible::rowCount() const { return View() != nullptr ? View()->model()->rowCount() : 0; }
-int TableAccessible::columnCount() const { return View() != nullptr ? View()->model()->columnCount() : 0; }
+int TableAccessible::rowCount() const {
+    return View() != nullptr ? View()->model()->rowCount() : 0;
+}
+int TableAccessible::columnCount() const {
+    return View() != nullptr ? View()->model()->columnCount() : 0;
+}
 
 int TableAccessible::childCount() const { return (rowCount() + 1) * (columnCount() + 1); }
 
 QAccessibleInterface* TableAccessible::child(int index) const {
     QTableView* view = View();
     if (view == nullptr || index < 0 || index >= childCount()) return nullptr;
-    if (const auto it = m_children.constFind(index); it != m_children.constEnd()) {
-        return QAccessible::accessibleInterface(*it);
-    }
     const int columns = columnCount() + 1;
     const int row = index / columns - 1;
     const int column = index % columns - 1;
+    if (const auto it = m_children.constFind(index); it != m_children.constEnd()) {
+        // A cell follows its row when rows come or go (and the view says so only to an active
+        // screen reader): one that is no longer at this index is made again.
+        QAccessibleInterface* kept = QAccessible::accessibleInterface(*it);
+        QAccessibleTableCellInterface* cell =
+            kept != nullptr ? kept->tableCellInterface() : nullptr;
+        if (kept != nullptr && kept->isValid() &&
+            (cell == nullptr || (cell->rowIndex() == row && cell->columnIndex() == column))) {
+            return kept;
+        }
+        QAccessible::deleteAccessibleInterface(*it);
+        m_children.remove(index);
+    }
     QAccessibleInterface* made = nullptr;
     if (row < 0 && column < 0) {
         auto* corner = view->findChild<QAbstractButton*>(QString(), Qt::FindDirectChildrenOnly);
@@ -263,7 +301,8 @@ QAccessibleInterface* TableAccessible::child(int index) const {
 int TableAccessible::indexOfChild(const QAccessibleInterface* child) const {
     if (child == nullptr) return -1;
     const int columns = columnCount() + 1;
-    if (QAccessibleTableCellInterface* cell = const_cast<QAccessibleInterface*>(child)->tableCellInterface()) {
+    if (QAccessibleTableCellInterface* cell =
+            const_cast<QAccessibleInterface*>(child)->tableCellInterface()) {
         return (cell->rowIndex() + 1) * columns + cell->columnIndex() + 1;
     }
     for (auto it = m_children.constBegin(); it != m_children.constEnd(); ++it) {
@@ -287,7 +326,8 @@ QAccessibleInterface* TableAccessible::cellAt(int row, int column) const {
 
 QAccessibleInterface* TableAccessible::HeaderCell(int section, Qt::Orientation orientation) const {
     if (section < 0) return nullptr;
-    return orientation == Qt::Horizontal ? child(section + 1) : child((section + 1) * (columnCount() + 1));
+    return orientation == Qt::Horizontal ? child(section + 1)
+                                         : child((section + 1) * (columnCount() + 1));
 }
 
 QString TableAccessible::columnDescription(int column) const {
@@ -295,8 +335,9 @@ QString TableAccessible::columnDescription(int column) const {
 }
 
 QString TableAccessible::rowDescription(int row) const {
-    return View() != nullptr ? View()->model()->headerData(row, Qt::Vertical, Qt::AccessibleTextRole).toString()
-                             : QString();
+    return View() != nullptr
+               ? View()->model()->headerData(row, Qt::Vertical, Qt::AccessibleTextRole).toString()
+               : QString();
 }
 
 QList<int> TableAccessible::selectedRows() const {
