@@ -7,7 +7,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
+#include <QWindow>
+#include <functional>
 
 #include "ui/CProgressEx.h"
 #include "ui/CSerialCommDlg.h"
@@ -23,6 +26,48 @@ namespace {
 QString Latin1(const std::string& text) {
     return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
+
+// Runs `then` once `owner` is on the screen (mapped, so that a window manager has placed and
+// framed it), on the next pass of the event loop; at once if it already is.
+class WhenMapped final : public QObject {
+  public:
+    WhenMapped(QWidget* owner, std::function<void()> then) : QObject(owner), m_owner(owner), m_then(std::move(then)) {
+        Watch();
+    }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == m_owner && event->type() == QEvent::Show) {
+            Watch();
+        } else if (event->type() == QEvent::Expose && Mapped()) {
+            Fire();
+        }
+        return false;
+    }
+
+  private:
+    bool Mapped() const { return m_owner->windowHandle() != nullptr && m_owner->windowHandle()->isExposed(); }
+    void Watch() {
+        if (Mapped()) {
+            Fire();
+            return;
+        }
+        // The window exists from the owner's first show on; its exposure comes to it, not to the
+        // widget.
+        if (QWindow* window = m_owner->windowHandle()) window->installEventFilter(this);
+        m_owner->installEventFilter(this);
+    }
+    void Fire() {
+        if (m_fired) return;
+        m_fired = true;
+        QTimer::singleShot(0, m_owner, std::move(m_then));
+        deleteLater();
+    }
+
+    QWidget* m_owner;
+    std::function<void()> m_then;
+    bool m_fired = false;
+};
 
 CUpgradeHub::Options OwnedBy(CUpgradeHub::Options options, IPortOwner* owner) {
     options.portOwner = owner;
@@ -119,6 +164,8 @@ void CDorvikUpgradeKitView::BuildForm() {
     staticText(uitexts::kCodeplugVersionLabel, 39, 71, 108, 12);
     m_codeplugVersionEdit = versionBox("IDC_CODEPLUG_VERSION", 153, 71, 42, 12);
     m_firmwareVersionEdit = versionBox("IDC_FIRMWARE_VERSION", 153, 54, 42, 12);
+    m_firmwareVersionEdit->setAccessibleName(QString::fromLatin1(uitexts::kFirmwareVersionName));
+    m_codeplugVersionEdit->setAccessibleName(QString::fromLatin1(uitexts::kCodeplugVersionName));
 }
 
 void CDorvikUpgradeKitView::OnInitialUpdate() {
@@ -172,7 +219,10 @@ void CDorvikUpgradeKitView::RestoreRememberedRecovery() {
     notice->setTextFormat(Qt::PlainText);
     notice->setAttribute(Qt::WA_DeleteOnClose);
     m_recoveryNotice = notice;
-    QTimer::singleShot(0, notice, [notice] {
+    // Once the main window is on the screen: before that, a window manager has not placed it,
+    // and the notice would be centred on where it was not.
+    new WhenMapped(window(), [notice = QPointer<QMessageBox>(notice)] {
+        if (notice == nullptr) return;
         notice->open();
         notice->adjustSize();
         if (QWidget* owner = notice->parentWidget()) {

@@ -19,6 +19,10 @@ namespace {
 
 QString Text(const char* text) { return QString::fromLatin1(text); }
 
+// A menu entry's text without the key after its tab: the menu shows the action's own shortcut
+// there, the same words, and screen readers hear the entry's name without a literal tab.
+QString EntryText(const char* text) { return Text(text).section(QLatin1Char('\t'), 0, 0); }
+
 // Keeps a widget from showing a tool tip of its own.
 class NoToolTip final : public QObject {
   public:
@@ -71,7 +75,7 @@ void CMainFrame::PreCreateWindow() {
 }
 
 void CMainFrame::CreateActions() {
-    m_upgradeAction = new QAction(Text(uitexts::kUpgradeItem), this);
+    m_upgradeAction = new QAction(EntryText(uitexts::kUpgradeItem), this);
     m_upgradeAction->setObjectName(QStringLiteral("ID_FILE_UPGRADE"));
     m_upgradeAction->setIcon(QIcon(UpgradeButtonPixmap()));
     // Ctrl+Alt+U is the recovery key: the form has set its flag by the time this runs.
@@ -100,7 +104,7 @@ void CMainFrame::CreateActions() {
     m_statusBarAction->setStatusTip(Text(uitexts::kStatusBarPrompt));
     m_statusBarAction->setToolTip(Text(uitexts::kStatusBarTip));
 
-    m_setupAction = new QAction(Text(uitexts::kSystemSetupItem), this);
+    m_setupAction = new QAction(EntryText(uitexts::kSystemSetupItem), this);
     m_setupAction->setObjectName(QStringLiteral("ID_TOOLS_SYSTEM_SETUP"));
     m_setupAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     m_setupAction->setShortcutContext(Qt::WindowShortcut);
@@ -189,6 +193,17 @@ void CMainFrame::ShowHint(const QString& text) {
     const bool wasHint = m_readyPane->wordWrap();
     m_readyPane->setWordWrap(!text.isEmpty());
     m_readyPane->setText(text.isEmpty() ? Text(uitexts::kReady) : text);
+    // The whole sentence in one piece as well, where the pane wraps it in the window's width.
+    m_readyPane->setToolTip(text);
+    // While guidance shows, the recovery pane beside it takes two lines and a third of the
+    // width, leaving the sentence two thirds: two lines, not three.
+    m_recoveryPane->setWordWrap(!text.isEmpty());
+    if (text.isEmpty()) {
+        m_recoveryPane->setMinimumWidth(0);
+        m_recoveryPane->setMaximumWidth(QWIDGETSIZE_MAX);
+    } else {
+        m_recoveryPane->setFixedWidth(width() / 3);
+    }
     if (wasHint != m_readyPane->wordWrap() && isVisible()) FitSize();
 }
 

@@ -39,6 +39,9 @@ inline constexpr const char* kWelcome = "Welcom to Vantrel Kestro Upgrade Kit";
 inline constexpr const char* kDescription = "Description";
 inline constexpr const char* kFirmwareVersionLabel = " - Firmware Version : ";
 inline constexpr const char* kCodeplugVersionLabel = " - Codeplug Version : ";
+// What screen readers call the two version boxes (not shown).
+inline constexpr const char* kFirmwareVersionName = "Firmware version";
+inline constexpr const char* kCodeplugVersionName = "Codeplug version";
 inline constexpr const char* kFormFontFamily = "Microsoft Sans Serif";
 inline constexpr int kFormFontPoints = 10;
 

@@ -3,6 +3,7 @@
 // firmware file that does not exist, so every command that gets through stops at the load with
 // "Firmware file can not open", which shows that the command ran.
 
+#include <QAccessible>
 #include <QAction>
 #include <QGroupBox>
 #include <QLabel>
@@ -129,7 +130,11 @@ class MainWindowTest : public QObject {
 
         const QList<QAction*> file = m_frame->FileMenu()->actions();
         QCOMPARE(file.size(), 3);
-        QCOMPARE(file[0]->text(), QStringLiteral("Upgrade\tCtrl+U"));
+        // The menu shows the entry's text and, after it, its shortcut: "Upgrade\tCtrl+U".
+        const auto shown = [](QAction* action) {
+            return action->text() + QLatin1Char('\t') + action->shortcut().toString(QKeySequence::NativeText);
+        };
+        QCOMPARE(shown(file[0]), QStringLiteral("Upgrade\tCtrl+U"));
         QVERIFY(file[1]->isSeparator());
         QCOMPARE(file[2]->text(), QStringLiteral("E&xit"));
 
@@ -138,7 +143,7 @@ class MainWindowTest : public QObject {
                  (QList<QKeySequence>{QKeySequence(Qt::CTRL | Qt::Key_U),
                                       QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_U)}));
         QVERIFY(upgrade->statusTip().isEmpty());
-        QCOMPARE(Action("ID_TOOLS_SYSTEM_SETUP")->text(), QStringLiteral("System Setup\tCtrl+T"));
+        QCOMPARE(shown(Action("ID_TOOLS_SYSTEM_SETUP")), QStringLiteral("System Setup\tCtrl+T"));
         QCOMPARE(Action("ID_TOOLS_SYSTEM_SETUP")->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_T));
         QCOMPARE(Action("ID_APP_ABOUT")->text(), QStringLiteral("&About Upgrade Kit..."));
 
@@ -148,6 +153,23 @@ class MainWindowTest : public QObject {
         auto* ready = m_frame->statusBar()->findChild<QLabel*>(QStringLiteral("ReadyPane"));
         QCOMPARE(ready->text(), QStringLiteral("Ready"));
         QVERIFY(ready->isVisible());
+
+        // What a screen reader hears: each entry's words without the tab and key, the toolbar
+        // button's too, and a name for each version box.
+        const auto heard = [](QObject* object, int child = -1) {
+            QAccessibleInterface* iface = QAccessible::queryAccessibleInterface(object);
+            if (child >= 0) iface = iface->child(child);
+            return iface->text(QAccessible::Name);
+        };
+        auto* tools = m_frame->menuBar()->actions()[2]->menu();
+        const std::vector<std::pair<QString, QString>> names = {
+            {heard(m_frame->FileMenu(), 0), QStringLiteral("Upgrade")},
+            {heard(tools, 0), QStringLiteral("System Setup")},
+            {heard(m_frame->ToolBar()->widgetForAction(upgrade)), QStringLiteral("Upgrade")},
+            {heard(View().findChild<QLineEdit*>(QStringLiteral("IDC_FIRMWARE_VERSION"))), QStringLiteral("Firmware version")},
+            {heard(View().findChild<QLineEdit*>(QStringLiteral("IDC_CODEPLUG_VERSION"))), QStringLiteral("Codeplug version")},
+        };
+        for (const auto& [name, expected] : names) QCOMPARE(name, expected);
     }
 
     void hiddenBarsLeaveTheCommandsWorking() {

@@ -9,6 +9,8 @@
 #include <QCheckBox>
 #include <QLabel>
 #include <QPlainTextEdit>
+#include <QScreen>
+#include <QScrollBar>
 #include <QStandardPaths>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -203,6 +205,7 @@ class StationTest : public QObject {
         const int before = IdAt(0);
         Key(QKeySequence(Qt::CTRL | Qt::Key_N));
         QCOMPARE(S().Model().rowCount(), 2);
+        QCOMPARE(m_window->SelectedId(), before);  // a plug-in leaves the user's selection
         const int first = IdAt(1);
         QVERIFY(Until([&] { return Ended(first); }));
         QCOMPARE(Row(first).resultText, QStringLiteral("upgraded"));
@@ -239,27 +242,77 @@ class StationTest : public QObject {
         QCOMPARE(S().Counts().needingRecovery, 1);
     }
 
-    void closingIsRefusedOnlyBetweenEraseAndBootSwap() {
+    // A close asked for in the erase span waits, with a notice in the window naming the radio
+    // (no box), and goes ahead by itself once the radio has ended; meanwhile a screen reader
+    // hears the progress cell as a progress bar with the row's percent, and the counts' text.
+    void closingWaitsForTheEraseSpanAndThenCloses() {
         Open({"normal", "normal"}, m_shortFirmware);
         SlowDown(IdAt(0));  // an erase span long enough to try closing in it
         uitest::ModalCloser closer;
         m_window->Select(IdAt(0));
         QTest::keyClick(m_window->Table(), Qt::Key_Return);
         QVERIFY(S().Running(IdAt(0)));
-        QVERIFY(Until([&] { return S().AnyInEraseSpan(); }));
+        QVERIFY(Until([&] { return S().AnyInEraseSpan() && Row(IdAt(0)).percent > 0; }));
         QVERIFY(!m_window->close());
         QVERIFY(m_window->isVisible());
-        QCOMPARE(closer.Boxes().size(), std::size_t{1});
-        QCOMPARE(closer.Boxes()[0].text, QString::fromLatin1(stationtexts::kCloseDuringErase));
+        QVERIFY(closer.Boxes().empty());
+        QVERIFY(m_window->CloseBanner()->isVisible());
+        QCOMPARE(m_window->CloseNotice()->text(),
+                 QString::fromLatin1(stationtexts::kCloseWaitsForOne).arg(Row(IdAt(0)).PortText()));
         QVERIFY(S().Running(IdAt(0)));
-        // The refused close stopped nothing in the span: the radio is finished.
-        QVERIFY(Until([&] { return Ended(IdAt(0)); }));
+
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(m_window->Table());
+        QAccessibleInterface* progress = table->tableInterface()->cellAt(0, StationModel::Progress);
+        QCOMPARE(progress->role(), QAccessible::ProgressBar);
+        QVERIFY(progress->valueInterface() != nullptr);
+        const int percent = Row(IdAt(0)).percent;
+        QVERIFY(std::abs(progress->valueInterface()->currentValue().toInt() - percent) <= 1);
+        QCOMPARE(progress->valueInterface()->maximumValue().toInt(), 100);
+        // Its index among the table's children is the one the view's own events give it.
+        QCOMPARE(table->child(table->indexOfChild(progress)), progress);
+        QCOMPARE(table->indexOfChild(progress), 1 * (StationModel::ColumnCount + 1) + StationModel::Progress + 1);
+        QCOMPARE(QAccessible::queryAccessibleInterface(m_window->CountsLabel())->text(QAccessible::Name),
+                 m_window->CountsLabel()->text());
+
+        // The refused close stopped nothing in the span: the radio is finished, then the
+        // station closes.
+        QVERIFY(Until([&] { return !m_window->isVisible(); }));
         QCOMPARE(Row(IdAt(0)).resultText, QStringLiteral("upgraded"));
         QVERIFY(HoldsFirmware(IdAt(0)));
+        QCOMPARE(Row(IdAt(1)).state, RowState::Idle);
         m_window.reset();
 
         Open({"normal", "normal"}, m_fullFirmware);
         QVERIFY(m_window->close());
+    }
+
+    // The window opens within the screen's free area whatever the scale factor (the test also
+    // runs with QT_SCALE_FACTOR=2), and at 1024x600 every column shows without a horizontal
+    // scroll bar, Phase and Result sharing what the other columns leave.
+    void opensWithinTheScreenAndFitsItsWidth() {
+        Open({"normal", "battery-low", "cable-pulled", "normal"}, m_fullFirmware);
+        const QRect area = m_window->screen()->availableGeometry();
+        QVERIFY2(area.contains(m_window->frameGeometry()),
+                 qPrintable(QStringLiteral("%1x%2 on %3x%4").arg(m_window->frameGeometry().width())
+                                .arg(m_window->frameGeometry().height()).arg(area.width()).arg(area.height())));
+        m_window->resize(1024, 600);
+        QTableView* table = m_window->Table();
+        QVERIFY(Until([&] { return table->width() > 900; }));
+        QCoreApplication::processEvents();
+        QVERIFY(!table->horizontalScrollBar()->isVisible());
+        int sum = 0;
+        for (int c = 0; c < StationModel::ColumnCount; ++c) sum += table->columnWidth(c);
+        QCOMPARE(sum, table->viewport()->width());
+        const int phase = table->columnWidth(StationModel::Phase);
+        QVERIFY(std::abs(phase - table->columnWidth(StationModel::Result)) <= 1);
+        QVERIFY(phase > table->columnWidth(StationModel::TimeLeft));
+        // The columns sized to their content show it whole.
+        for (int c : {StationModel::Port, StationModel::Serial, StationModel::Recovery}) {
+            for (int r = 0; r < S().Model().rowCount(); ++r) {
+                const QString text = S().Model().index(r, c).data().toString();
+                QVERIFY2(table->columnWidth(c) > table->fontMetrics().horizontalAdvance(text), qPrintable(text));
+            }
+        }
     }
 
     // Rows follow the programming cables in the device tree; a port added by hand stays.
@@ -365,7 +418,7 @@ class StationTest : public QObject {
         Key(QKeySequence(Qt::CTRL | Qt::Key_U));
         QVERIFY(Until([&] { return Ended(IdAt(2)) && Ended(IdAt(3)) && Row(IdAt(0)).percent >= 40; }));
         m_window->Select(IdAt(2));
-        QVERIFY(m_window->grab().save(QString::fromLocal8Bit(path)));
+        QVERIFY(uitest::SaveWindowPicture(m_window.get(), QString::fromLocal8Bit(path)));
     }
 };
 

@@ -2,7 +2,11 @@
 
 #include <QEventLoop>
 #include <QFile>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QScreen>
 #include <QTimer>
+#include <QWidget>
 
 namespace kestro::uitest {
 
@@ -41,6 +45,20 @@ QStringList FileLines(const QString& path) {
         lines << QString::fromLatin1(line);
     }
     return lines;
+}
+
+
+bool SaveWindowPicture(QWidget* window, const QString& path) {
+    QCoreApplication::processEvents();
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return window->grab().save(path);
+    const QRect frame = window->frameGeometry();
+    return window->screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height()).save(path);
+}
+
+bool SaveScreenPicture(QWidget* window, const QString& path) {
+    QCoreApplication::processEvents();
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return window->grab().save(path);
+    return window->screen()->grabWindow(0).save(path);
 }
 
 }  // namespace kestro::uitest

@@ -81,6 +81,12 @@ inline QString Shown(const char* text) {
 
 // The first `lines` lines of the sample firmware (boot rows and the first application rows),
 // closed by an end record: a valid, much shorter file.
+// Saves a picture of `window`: on an X server the screen where it shows, with a window
+// manager's frame; elsewhere the widget alone. SaveScreenPicture: the whole screen (on other
+// platforms, the window).
+bool SaveWindowPicture(QWidget* window, const QString& path);
+bool SaveScreenPicture(QWidget* window, const QString& path);
+
 bool WriteShortFirmware(const QString& samplePath, const QString& path, int lines);
 
 // The lines of a text file without their CR LF.

@@ -128,7 +128,7 @@ class UpgradeWindowTest : public QObject {
         QVERIFY(View().Progress()->isVisible());
         QVERIFY(QString::fromStdString(View().Progress()->Label()).startsWith("Firmware Writing "));
         if (const QByteArray path = qgetenv("KESTRO_UI_SCREENSHOT"); !path.isEmpty()) {
-            QVERIFY(m_frame->grab().save(QString::fromLocal8Bit(path)));
+            QVERIFY(uitest::SaveWindowPicture(m_frame.get(), QString::fromLocal8Bit(path)));
         }
 
         // During the run: input refreshes nothing but the disabled state, the recovery key only
@@ -250,6 +250,13 @@ class UpgradeWindowTest : public QObject {
         QCOMPARE(Hub().RecoveryFlag(), 1);  // the radio still needs its recovery run
         QCOMPARE(Status(), Q(texts::kStartTheUpgrade));
         QVERIFY(RecoveryShown());
+        // The guidance beside the recovery pane reads in two lines at most, and whole in its
+        // tool tip.
+        QLabel* hint = m_frame->MessagePane();
+        QVERIFY(Until([&] { return hint->text() == Q(texts::kGuideRadioMayHaveNoFirmware); }));
+        QCOMPARE(hint->toolTip(), hint->text());
+        const auto lines = [&] { return hint->heightForWidth(hint->width()) / hint->fontMetrics().lineSpacing(); };
+        QVERIFY(uitest::WaitUntil([&] { return lines() <= 2; }, 2000));  // once the status bar is laid out
     }
 
     // A radio that answers and refuses programming was not left waiting: recovery mode ends.
@@ -334,6 +341,13 @@ class UpgradeWindowTest : public QObject {
         QVERIFY(Until([&] { return View().RecoveryNotice() != nullptr && View().RecoveryNotice()->isVisible(); }));
         QVERIFY2(View().RecoveryNotice()->text().contains(QString::fromStdString(m_radio->SlavePath())),
                  qPrintable(View().RecoveryNotice()->text()));
+        // Centred on the window where it shows (under a window manager too, once it has placed
+        // the window).
+        const QPoint off = View().RecoveryNotice()->geometry().center() - m_frame->geometry().center();
+        QVERIFY2(off.manhattanLength() < 40, qPrintable(QStringLiteral("%1,%2").arg(off.x()).arg(off.y())));
+        if (const QByteArray path = qgetenv("KESTRO_UI_NOTICE_SCREENSHOT"); !path.isEmpty()) {
+            QVERIFY(uitest::SaveScreenPicture(m_frame.get(), QString::fromLocal8Bit(path)));
+        }
         View().RecoveryNotice()->accept();
         Activate();
 

@@ -155,6 +155,14 @@ bool Station::AnyInEraseSpan() const {
                        [](const auto& e) { return e.second.run && e.second.run->InEraseSpan(); });
 }
 
+std::vector<int> Station::InEraseSpan() const {
+    std::vector<int> ids;
+    for (const auto& [id, entry] : m_entries) {
+        if (entry.run && entry.run->InEraseSpan()) ids.push_back(id);
+    }
+    return ids;
+}
+
 bool Station::StopBeforeErase() {
     m_startQueue.clear();
     bool allStopped = true;

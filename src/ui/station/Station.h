@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "runcore/RadioRun.h"
 #include "ui/UiThreadBridge.h"
@@ -53,6 +54,8 @@ class Station final : public QObject {
     bool AnyRunning() const;
     // Some radio is between erase and boot swap: stopping now would leave it without firmware.
     bool AnyInEraseSpan() const;
+    // The rows whose radio is between erase and boot swap now.
+    std::vector<int> InEraseSpan() const;
     // Stops every run before its erase (and those about to start do not); false when one is
     // between erase and boot swap and was left to finish.
     bool StopBeforeErase();

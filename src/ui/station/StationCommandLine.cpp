@@ -1,5 +1,8 @@
 #include "ui/station/StationCommandLine.h"
 
+#include <algorithm>
+#include <string_view>
+
 #include "history/RunHistory.h"
 #include "radio/Scenarios.h"
 
@@ -7,7 +10,7 @@ namespace kestro::station {
 
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* kOptions =
     "Usage: kestro-upgrade-station [--simulate[=SCENARIO,...]] [--plug=SCENARIO,...] [--settle-ms=N]\n"
     "                              [--firmware=FILE] [--log=FILE]\n"
     "  --simulate    simulated radios instead of the programming cables present, one per scenario\n"
@@ -16,6 +19,18 @@ constexpr const char* kUsage =
     "  --settle-ms   the wait from a cable's arrival to its run's start (default: 2000)\n"
     "  --firmware    the firmware file (default: the kit's own)\n"
     "  --log         the CSV log of runs (default: the kit's log)\n";
+
+// The options, then every scenario with what it sets up.
+std::string Usage() {
+    std::string usage = kOptions;
+    usage += "Scenarios:\n";
+    for (const auto& s : Scenarios()) {
+        std::string line = "  " + std::string(s.name);
+        line.resize(std::max<std::size_t>(line.size() + 1, 22), ' ');
+        usage += line + std::string(s.description) + "\n";
+    }
+    return usage;
+}
 
 bool KnownScenario(const std::string& name) {
     for (const auto& s : Scenarios()) {
@@ -42,6 +57,14 @@ bool ScenarioList(const std::string& value, std::vector<std::string>& names, std
 
 }  // namespace
 
+bool AsksForHelp(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--help" || arg == "-h") return true;
+    }
+    return false;
+}
+
 std::optional<StationOptions> ParseStationCommandLine(const std::vector<std::string>& args, std::string& error) {
     StationOptions options;
     options.settings.historyFrontEnd = kFrontEndStation;
@@ -51,7 +74,7 @@ std::optional<StationOptions> ParseStationCommandLine(const std::vector<std::str
         const std::string value = equals == std::string::npos ? std::string() : arg.substr(equals + 1);
         const bool hasValue = equals != std::string::npos;
         if (name == "--help" || name == "-h") {
-            error = kUsage;
+            error = Usage();
             return std::nullopt;
         }
         if (name == "--simulate") {
@@ -68,7 +91,7 @@ std::optional<StationOptions> ParseStationCommandLine(const std::vector<std::str
         } else if (name == "--log" && hasValue) {
             options.settings.log = value;
         } else {
-            error = "kestro-upgrade-station: unknown or incomplete option \"" + arg + "\"\n" + kUsage;
+            error = "kestro-upgrade-station: unknown or incomplete option \"" + arg + "\"\n" + Usage();
             return std::nullopt;
         }
     }

@@ -1,8 +1,11 @@
 #include "ui/station/StationWindow.h"
 
+#include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QFrame>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -11,14 +14,16 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QTableView>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "ui/station/ActionDelegate.h"
 #include "ui/station/ProgressDelegate.h"
+#include "ui/station/StationTable.h"
 #include "ui/station/StationTexts.h"
 
 namespace kestro::station {
@@ -26,6 +31,7 @@ namespace kestro::station {
 namespace {
 
 constexpr const char* kAutoStartKey = "Station/StartWhenPluggedIn";
+constexpr int kFrameRoom = 32;  // a window manager's frame and title bar, at most
 
 // The options with the remembered choice to start each radio when it is plugged in.
 StationOptions Remembered(StationOptions options) {
@@ -39,7 +45,7 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     : QMainWindow(parent), m_station(std::make_unique<Station>(Remembered(std::move(options)))) {
     setWindowTitle(QString::fromLatin1(stationtexts::kTitle));
 
-    m_table = new QTableView;
+    m_table = new StationTable;
     m_table->setModel(&m_station->Model());
     m_table->setItemDelegateForColumn(StationModel::Progress, new ProgressDelegate(m_table));
     auto* actions = new ActionDelegate(m_table);
@@ -48,13 +54,7 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     m_table->setSelectionMode(QAbstractItemView::SingleSelection);
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setTabKeyNavigation(false);
-    for (int column : {StationModel::Port, StationModel::Serial, StationModel::FirmwareBefore, StationModel::TimeLeft,
-                       StationModel::Recovery, StationModel::Action}) {
-        m_table->horizontalHeader()->setSectionResizeMode(column, QHeaderView::ResizeToContents);
-    }
-    m_table->horizontalHeader()->setSectionResizeMode(StationModel::Result, QHeaderView::Stretch);
-    m_table->setColumnWidth(StationModel::Phase, 230);
-    m_table->setColumnWidth(StationModel::Progress, 200);
+    SizeColumns();
     m_table->setAccessibleName(QStringLiteral("Radios"));
     m_table->setAccessibleDescription(
         QStringLiteral("One row per radio port: port, serial number, firmware before, phase, progress, time left, "
@@ -82,12 +82,14 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     splitter->setStretchFactor(1, 1);
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
+    layout->addWidget(BuildCloseBanner());
     layout->addLayout(buttons);
     layout->addWidget(splitter);
     setCentralWidget(central);
 
     m_counts = new QLabel;
-    m_counts->setAccessibleName(QStringLiteral("Counts since the station started"));
+    // Its name is its text, so a screen reader hears the counts (and their change).
+    m_counts->setAccessibleDescription(QStringLiteral("Counts since the station started"));
     statusBar()->addPermanentWidget(m_counts);
     BuildMenus();
 
@@ -101,16 +103,22 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
         QSettings().setValue(QString::fromLatin1(kAutoStartKey), on);
     });
     connect(m_table->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { Refresh(); });
-    connect(&m_station->Model(), &QAbstractItemModel::dataChanged, this, [this] { Refresh(); });
+    connect(&m_station->Model(), &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& first, const QModelIndex& last) {
+                AnnounceEnds(first.row(), last.row());
+                Refresh();
+            });
     connect(&m_station->Model(), &QAbstractItemModel::rowsRemoved, this, [this] { Refresh(); });
     connect(&m_station->Model(), &QAbstractItemModel::rowsInserted, this, [this] {
         if (SelectedId() == 0) m_table->selectRow(0);
         Refresh();
     });
     connect(m_station.get(), &Station::CountsChanged, this, [this] { Refresh(); });
+    connect(m_station.get(), &Station::CountsChanged, this, [this] { RetryClose(); });
+    connect(&m_station->Model(), &QAbstractItemModel::dataChanged, this, [this] { RetryClose(); });
     if (m_station->Model().rowCount() > 0) m_table->selectRow(0);
     m_table->setFocus();
-    resize(1340, 440);
+    FitToScreen();
     Refresh();
 }
 
@@ -136,7 +144,7 @@ void StationWindow::BuildMenus() {
 
     QMenu* simulate = menuBar()->addMenu(QStringLiteral("&Simulate"));
     m_plug = simulate->addAction(QStringLiteral("&Plug in a simulated radio"), this,
-                                 [this] { Select(m_station->PlugSimulated()); });
+                                 [this] { m_station->PlugSimulated(); });  // the user's selection stays
     m_plug->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
     m_unplug = simulate->addAction(QStringLiteral("&Unplug the selected radio's cable"), this,
                                    [this] { m_station->UnplugSimulated(SelectedId()); });
@@ -188,14 +196,127 @@ void StationWindow::Refresh() {
 
 void StationWindow::closeEvent(QCloseEvent* event) {
     // The hub never lets a stop and the entry into the erase span both pass: a radio that got
-    // there first is left to finish, and the window stays.
+    // there first is left to finish, and the window stays until it has.
     if (m_station->AnyInEraseSpan() || !m_station->StopBeforeErase()) {
         event->ignore();
-        QMessageBox::warning(this, QString::fromLatin1(stationtexts::kTitle),
-                             QString::fromLatin1(stationtexts::kCloseDuringErase));
+        m_closeWanted = true;
+        ShowCloseBanner();
         return;
     }
+    m_closeWanted = false;
+    m_closeBanner->hide();
     QMainWindow::closeEvent(event);
+}
+
+QWidget* StationWindow::BuildCloseBanner() {
+    m_closeBanner = new QFrame;
+    m_closeBanner->setFrameShape(QFrame::StyledPanel);
+    m_closeBanner->setAutoFillBackground(true);
+    QPalette palette = m_closeBanner->palette();
+    palette.setColor(QPalette::Window, QColor(0xff, 0xf1, 0xc4));
+    palette.setColor(QPalette::WindowText, QColor(0x3d, 0x2c, 0x00));
+    m_closeBanner->setPalette(palette);
+    m_closeNotice = new QLabel;
+    m_closeNotice->setWordWrap(true);
+    m_closeNotice->setTextInteractionFlags(Qt::TextSelectableByKeyboard | Qt::TextSelectableByMouse);
+    auto* keepOpen = new QPushButton(QStringLiteral("&Keep the station open"));
+    keepOpen->setAccessibleDescription(QStringLiteral("The station does not close when these radios have ended"));
+    connect(keepOpen, &QPushButton::clicked, this, [this] {
+        m_closeWanted = false;
+        m_closeBanner->hide();
+    });
+    auto* layout = new QHBoxLayout(m_closeBanner);
+    layout->addWidget(m_closeNotice, 1);
+    layout->addWidget(keepOpen);
+    m_closeBanner->hide();
+    return m_closeBanner;
+}
+
+void StationWindow::ShowCloseBanner() {
+    QStringList ports;
+    for (int id : m_station->InEraseSpan()) {
+        if (const StationRow* row = m_station->Model().Find(id)) ports << row->PortText();
+    }
+    const QString notice = QString::fromLatin1(ports.size() == 1 ? stationtexts::kCloseWaitsForOne
+                                                                 : stationtexts::kCloseWaitsForMany)
+                               .arg(ports.join(QStringLiteral(", ")));
+    if (m_closeNotice->text() != notice) {
+        m_closeNotice->setText(notice);
+        m_closeNotice->setAccessibleName(notice);
+    }
+    if (!m_closeBanner->isVisible()) {
+        m_closeBanner->show();
+        if (QAccessible::isActive()) {
+            QAccessibleEvent alert(m_closeNotice, QAccessible::Alert);
+            QAccessible::updateAccessibility(&alert);
+        }
+    }
+}
+
+void StationWindow::RetryClose() {
+    if (!m_closeWanted) return;
+    if (m_station->AnyInEraseSpan()) {
+        ShowCloseBanner();  // the radios it waits for now
+        return;
+    }
+    // Out of the model's signal: closing stops the runs that wait before their erase.
+    QTimer::singleShot(0, this, [this] {
+        if (m_closeWanted) close();
+    });
+}
+
+void StationWindow::AnnounceEnds(int first, int last) {
+    for (int at = first; at <= last; ++at) {
+        const int id = m_station->Model().IdAt(at);
+        const StationRow* row = m_station->Model().Find(id);
+        if (row == nullptr) continue;
+        const bool ended = row->state == RowState::Ended;
+        const bool was = m_ended.contains(id);
+        if (ended == was) continue;
+        if (!ended) {
+            m_ended.erase(id);
+            continue;
+        }
+        m_ended.insert(id);
+        if (!QAccessible::isActive()) continue;
+        // A row that ends says so: its result cell's name changes to the outcome, and the row
+        // as a whole is renamed.
+        QAccessibleInterface* table = QAccessible::queryAccessibleInterface(m_table);
+        QAccessibleTableInterface* cells = table != nullptr ? table->tableInterface() : nullptr;
+        QAccessibleInterface* result = cells != nullptr ? cells->cellAt(at, StationModel::Result) : nullptr;
+        if (result == nullptr) continue;
+        QAccessibleEvent renamed(result, QAccessible::NameChanged);
+        QAccessible::updateAccessibility(&renamed);
+        QAccessibleEvent ended_(result, QAccessible::Alert);
+        QAccessible::updateAccessibility(&ended_);
+    }
+}
+
+void StationWindow::SizeColumns() {
+    // Phase and Result hold long texts: they share the width left and elide. The progress bar
+    // has a fixed width; every other column is as wide as what it holds.
+    std::vector<ColumnSizing> sizing(StationModel::ColumnCount, ColumnSizing::Content);
+    sizing[StationModel::Phase] = ColumnSizing::Stretch;
+    sizing[StationModel::Result] = ColumnSizing::Stretch;
+    sizing[StationModel::Progress] = ColumnSizing::Bar;
+    m_table->SetColumnSizing(std::move(sizing));
+    m_table->SetProgressColumn(StationModel::Progress);
+}
+
+void StationWindow::FitToScreen() {
+    // The size it would like, within the screen's free area (in the scaled pixels the window
+    // is laid out in), leaving room for a window manager's frame.
+    const QScreen* shown = screen() != nullptr ? screen() : QGuiApplication::primaryScreen();
+    QSize wanted(1340, 440);
+    if (shown != nullptr) {
+        const QRect area = shown->availableGeometry();
+        const QSize room = (area.size() - QSize(kFrameRoom, 2 * kFrameRoom)).expandedTo(QSize(1, 1));
+        wanted = wanted.boundedTo(room).expandedTo(minimumSizeHint().boundedTo(room));
+        resize(wanted);
+        move(area.center() - QPoint(wanted.width() / 2, wanted.height() / 2));
+        return;
+    }
+    resize(wanted);
 }
 
 }  // namespace kestro::station

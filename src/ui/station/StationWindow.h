@@ -6,11 +6,14 @@
 
 #include <QMainWindow>
 #include <memory>
+#include <set>
 
 #include "ui/station/Station.h"
+#include "ui/station/StationTable.h"
 
 class QAction;
 class QCheckBox;
+class QFrame;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -30,6 +33,9 @@ class StationWindow final : public QMainWindow {
     QPlainTextEdit* Detail() const { return m_detail; }
     QCheckBox* AutoStartBox() const { return m_autoStart; }
     QLabel* CountsLabel() const { return m_counts; }
+    // The notice shown while a close waits for radios in their erase span.
+    QFrame* CloseBanner() const { return m_closeBanner; }
+    QLabel* CloseNotice() const { return m_closeNotice; }
     QAction* UpgradeAllAction() const { return m_upgradeAll; }
     QAction* FinishAction() const { return m_finish; }
     QAction* PlugAction() const { return m_plug; }
@@ -39,17 +45,27 @@ class StationWindow final : public QMainWindow {
     void Select(int id);
 
   protected:
-    // Refused while a radio is between erase and boot swap; radios before their erase are
-    // stopped.
+    // Waits while a radio is between erase and boot swap, with a notice that names those
+    // radios (not a box: nothing waits for OK), and closes by itself when they have ended unless
+    // the user keeps the station open; radios before their erase are stopped.
     void closeEvent(QCloseEvent* event) override;
 
   private:
     void BuildMenus();
     void AddPortByHand();
     void Refresh();  // the selected row's details, the buttons and the counts
+    QWidget* BuildCloseBanner();
+    void ShowCloseBanner();
+    // A close the user still wants goes ahead once no radio is in its erase span.
+    void RetryClose();
+    // Rows from `first` to `last` that have just ended tell screen readers their outcome.
+    void AnnounceEnds(int first, int last);
+    void SizeColumns();
+    // Opens at its usual size, or the screen's free area when that is smaller, centred there.
+    void FitToScreen();
 
     std::unique_ptr<Station> m_station;
-    QTableView* m_table = nullptr;
+    StationTable* m_table = nullptr;
     QPlainTextEdit* m_detail = nullptr;
     QCheckBox* m_autoStart = nullptr;
     QPushButton* m_upgradeAllButton = nullptr;
@@ -59,6 +75,10 @@ class StationWindow final : public QMainWindow {
     QAction* m_finish = nullptr;
     QAction* m_plug = nullptr;
     QAction* m_unplug = nullptr;
+    QFrame* m_closeBanner = nullptr;
+    QLabel* m_closeNotice = nullptr;
+    bool m_closeWanted = false;
+    std::set<int> m_ended;  // rows whose end was announced
 };
 
 }  // namespace kestro::station

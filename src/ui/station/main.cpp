@@ -23,6 +23,13 @@ int main(int argc, char** argv) {
     // A serial line whose far end has gone must give an error, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+    if (station::AsksForHelp(argc, argv)) {
+        // Before the application: the usage needs no display.
+        std::string usage;
+        station::ParseStationCommandLine({"--help"}, usage);
+        std::fputs(usage.c_str(), stdout);
+        return 0;
+    }
     QApplication app(argc, argv);
     app.setApplicationName(QString::fromLatin1(station::stationtexts::kApplicationName));
     app.setOrganizationName(QString::fromLatin1(uitexts::kOrganisation));

@@ -1,0 +1,192 @@
+#include "ui/station/StationTable.h"
+
+#include <QAccessible>
+#include <QHeaderView>
+#include <QHelpEvent>
+#include <QPainter>
+#include <QToolTip>
+#include <algorithm>
+#include <numeric>
+
+#include "ui/station/StationModel.h"
+#include "ui/station/TableAccessible.h"
+
+namespace kestro::station {
+
+namespace {
+
+constexpr int kBarCharacters = 26;          // "Firmware Writing 100%" and its margins
+constexpr int kStretchCharacters = 12;      // the least a stretch column keeps
+constexpr int kContentFloorCharacters = 6;  // the least a content column gives way to
+constexpr int kRefitDelayMs = 200;
+
+}  // namespace
+
+StationTable::StationTable(QWidget* parent) : QTableView(parent) {
+    TableAccessible::InstallFactory();
+    setWordWrap(false);  // a long text elides on one line; the tool tip has it whole
+    setTextElideMode(Qt::ElideRight);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    horizontalHeader()->setStretchLastSection(false);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    m_fit.setSingleShot(true);
+    m_fit.setInterval(kRefitDelayMs);
+    connect(&m_fit, &QTimer::timeout, this, &StationTable::FitColumns);
+}
+
+void StationTable::SetColumnSizing(std::vector<ColumnSizing> sizing) {
+    m_sizing = std::move(sizing);
+    FitColumns();
+}
+
+ColumnSizing StationTable::SizingOf(int column) const {
+    return column >= 0 && column < static_cast<int>(m_sizing.size())
+               ? m_sizing[static_cast<std::size_t>(column)]
+               : ColumnSizing::Content;
+}
+
+int StationTable::ContentWidth(int column) const {
+    return std::max(sizeHintForColumn(column), horizontalHeader()->sectionSizeHint(column));
+}
+
+void StationTable::FitColumns() {
+    if (model() == nullptr) return;
+    const int columns = model()->columnCount();
+    const int available = viewport()->width();
+    if (columns == 0 || available <= 0) return;
+    const int character = fontMetrics().averageCharWidth();
+    std::vector<int> width(static_cast<std::size_t>(columns), 0);
+    std::vector<int> stretch;
+    std::vector<int> content;
+    for (int c = 0; c < columns; ++c) {
+        if (isColumnHidden(c)) continue;
+        int& w = width[static_cast<std::size_t>(c)];
+        switch (SizingOf(c)) {
+            case ColumnSizing::Content:
+                w = ContentWidth(c);
+                content.push_back(c);
+                break;
+            case ColumnSizing::Bar:
+                w = std::max(character * kBarCharacters, horizontalHeader()->sectionSizeHint(c));
+                break;
+            case ColumnSizing::Stretch:
+                w = std::max(character * kStretchCharacters,
+                             horizontalHeader()->sectionSizeHint(c));
+                stretch.push_back(c);
+                break;
+        }
+    }
+    const int total = std::accumulate(width.begin(), width.end(), 0);
+    if (total < available && !stretch.empty()) {
+        // The stretch columns share what is left, the last one the remainder.
+        const int extra = available - total;
+        const int share = extra / static_cast<int>(stretch.size());
+        for (int c : stretch) width[static_cast<std::size_t>(c)] += share;
+        width[static_cast<std::size_t>(stretch.back())] +=
+            extra - share * static_cast<int>(stretch.size());
+    } else if (total > available && !content.empty()) {
+        // The widest content columns give way to one width (not below a few characters), the
+        // lowest that makes the columns fit.
+        const int floor = character * kContentFloorCharacters;
+        const auto fitted = [&](int level) {
+            int sum = total;
+            for (int c : content) {
+                const int w = width[static_cast<std::size_t>(c)];
+                sum -= w - std::min(w, std::max(level, floor));
+            }
+            return sum;
+        };
+        int low = floor;
+        int high = std::max(low, *std::max_element(width.begin(), width.end()));
+        while (low < high) {
+            const int mid = (low + high + 1) / 2;
+            if (fitted(mid) <= available) {
+                low = mid;
+            } else {
+                high = mid - 1;
+            }
+        }
+        for (int c : content) {
+            int& w = width[static_cast<std::size_t>(c)];
+            w = std::min(w, std::max(low, floor));
+        }
+    }
+    for (int c = 0; c < columns; ++c) {
+        if (!isColumnHidden(c) && columnWidth(c) != width[static_cast<std::size_t>(c)]) {
+            setColumnWidth(c, width[static_cast<std::size_t>(c)]);
+        }
+    }
+}
+
+void StationTable::FitSoon() {
+    if (!m_fit.isActive()) m_fit.start();
+}
+
+void StationTable::resizeEvent(QResizeEvent* event) {
+    QTableView::resizeEvent(event);
+    FitColumns();
+}
+
+void StationTable::rowsInserted(const QModelIndex& parent, int start, int end) {
+    QTableView::rowsInserted(parent, start, end);
+    FitSoon();
+}
+
+void StationTable::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                               const QList<int>& roles) {
+    QTableView::dataChanged(topLeft, bottomRight, roles);
+    const bool progress =
+        m_progressColumn >= topLeft.column() && m_progressColumn <= bottomRight.column();
+    if (!progress || topLeft.column() != bottomRight.column()) FitSoon();
+    if (!progress || !QAccessible::isActive()) return;
+    QAccessibleInterface* table = QAccessible::queryAccessibleInterface(this);
+    QAccessibleTableInterface* cells = table != nullptr ? table->tableInterface() : nullptr;
+    if (cells == nullptr) return;
+    for (int row = topLeft.row(); row <= bottomRight.row(); ++row) {
+        QAccessibleInterface* cell = cells->cellAt(row, m_progressColumn);
+        if (cell == nullptr || cell->valueInterface() == nullptr) continue;
+        QAccessibleValueChangeEvent changed(cell, cell->valueInterface()->currentValue());
+        QAccessible::updateAccessibility(&changed);
+    }
+}
+
+bool StationTable::viewportEvent(QEvent* event) {
+    if (event->type() == QEvent::ToolTip) {
+        // A text cut short by its column shows whole in its tool tip, where the model has none.
+        auto* help = static_cast<QHelpEvent*>(event);
+        const QModelIndex index = indexAt(help->pos());
+        if (index.isValid() && index.data(Qt::ToolTipRole).toString().isEmpty()) {
+            const QString text = index.data(Qt::DisplayRole).toString();
+            QStyleOptionViewItem option;
+            initViewItemOption(&option);
+            const QRect cell = visualRect(index);
+            option.rect = cell;
+            const int needed = itemDelegateForIndex(index)->sizeHint(option, index).width();
+            if (!text.isEmpty() && needed > cell.width()) {
+                QToolTip::showText(help->globalPos(), text, viewport(), cell);
+            } else {
+                QToolTip::hideText();
+            }
+            return true;
+        }
+    }
+    return QTableView::viewportEvent(event);
+}
+
+void StationTable::paintEvent(QPaintEvent* event) {
+    QTableView::paintEvent(event);
+    const QModelIndex current = currentIndex();
+    if (!hasFocus() || !current.isValid()) return;
+    // Where the keyboard is: a dark ring with a light one inside, seen on a selected row as on
+    // any other.
+    const QRect cell = visualRect(current);
+    if (!cell.isValid()) return;
+    QPainter painter(viewport());
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(palette().color(QPalette::Text), 2));
+    painter.drawRect(cell.adjusted(1, 1, -1, -1));
+    painter.setPen(QPen(palette().color(QPalette::Base), 1));
+    painter.drawRect(cell.adjusted(2, 2, -3, -3));
+}
+
+}  // namespace kestro::station
