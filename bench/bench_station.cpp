@@ -86,6 +86,9 @@ int StationSide(const std::string& firmware, const std::string& log,
     options.simulation = true;  // no cable scan: the rows are this benchmark's ports
     options.settings.firmware = firmware;
     options.settings.log = log;
+    // Each run ends at the end of programming, as the line's floor (a bare replay) does: the
+    // restart and the confirmation are measured by bench_fleet --mode.
+    options.settings.confirmWait = std::chrono::milliseconds(0);
     station::StationWindow window(std::move(options));
     window.show();
     station::Station& station = window.GetStation();
@@ -160,7 +163,9 @@ int FleetSide(const std::string& firmware, const std::string& log,
     cli::FleetResult result;
     {
         cli::FleetConsole console(sink, cli::OutputMode::Lines);
-        result = cli::RunFleet(radios, {firmware, log, false, false}, console);
+        RunSettings settings{firmware, log, false, false};
+        settings.confirmWait = std::chrono::milliseconds(0);
+        result = cli::RunFleet(radios, settings, console);
     }
     const double cpu = bench::ProcessCpuSeconds() - cpuBefore;
     std::fclose(sink);
