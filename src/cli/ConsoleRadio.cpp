@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "log/UpgradeLog.h"
+#include "runcore/EarlierRun.h"
 
 #include "cli/CommandLine.h"
 #include "cli/ExitCodes.h"
@@ -122,7 +123,14 @@ void ConsoleRadio::Message(const RunMessage& message) { m_console.Message(m_inde
 void ConsoleRadio::Ended(const RadioSummary& summary) {
     if (summary.end.kind == RunEndKind::NoAnswer) m_console.Note(m_index, kSilentRadioHint);
     if (const std::string line = ConfirmationLine(summary); !line.empty()) m_console.Note(m_index, line);
-    if (summary.check && summary.end.kind != RunEndKind::NoAnswer) m_console.Note(m_index, CheckLine(summary));
+    if (summary.check && summary.end.kind != RunEndKind::NoAnswer) {
+        m_console.Note(m_index, CheckLine(summary));
+        // What was done to this radio before, here and at the other benches.
+        const EarlierRuns earlier = LatestEarlierRuns(m_settings, summary.check->serial);
+        if (!earlier.here.empty()) m_console.Note(m_index, "Latest run on this PC: " + earlier.here + ".");
+        if (!earlier.server.empty()) m_console.Note(m_index, "Latest run in the shared history: " + earlier.server + ".");
+        if (!earlier.error.empty()) m_console.Note(m_index, "kestro-upgrade: the history could not be read: " + earlier.error);
+    }
     m_console.Ended(m_index, summary);
 }
 

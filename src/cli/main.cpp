@@ -102,6 +102,7 @@ int main(int argc, char** argv) {
     // set, without holding up any run.
     std::unique_ptr<HistoryPusher> pusher;
     if (const std::string server = HistoryServerOf(options->historyServer); !server.empty()) {
+        settings.historyServer = server;
         pusher = std::make_unique<HistoryPusher>(DefaultHistoryPath(), server);
         settings.historyAdded = [&pusher] { pusher->Request(); };
     }

@@ -51,6 +51,9 @@ struct RunSettings {
     // Called once the run's row is in the history (on the thread that ended the run): where the
     // front end sends its runs on to a history server. It must not wait for the server.
     std::function<void()> historyAdded{};
+    // The shared history server the front end sends runs to ("" none): where a radio's latest
+    // run at another bench is looked up.
+    std::string historyServer{};
 };
 
 // Simulated radios are told apart by their serial numbers: KS24001735, KS24001736, ...

@@ -127,6 +127,14 @@ TEST_F(SharedHistory, TwoPcsSendEachRunOnceThroughAnOutageAndTheReportCountsEach
         {"KS24001736", {"confirmed", "2"}},
         {"KS24009999", {"not yet seen", "0"}}};
     EXPECT_EQ(states, expected) << Read(csv);
+
+    // At bench a, a check of KS24001735 tells its last run there and, from the server, the one
+    // bench b made since.
+    ASSERT_EQ(Kit("a", "--check --simulate=normal --history-server " + Quoted(server), out), 0) << out;
+    EXPECT_NE(out.find("Latest run on this PC: upgraded "), std::string::npos) << out;
+    EXPECT_NE(out.find(", confirmed R01.04."), std::string::npos) << out;
+    EXPECT_NE(out.find("Latest run in the shared history: upgraded at "), std::string::npos) << out;
+    EXPECT_NE(out.find("but still reported R01.03 after it."), std::string::npos) << out;
 }
 
 }  // namespace
