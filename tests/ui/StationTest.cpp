@@ -336,7 +336,13 @@ class StationTest : public QObject {
         Open({}, m_shortFirmware, /*autoStart=*/true);
         m_window.reset();
         // The choice is remembered; a cable there before the station opened waits for the user.
-        Open({"normal"}, m_shortFirmware, std::nullopt);
+        // With a history that cannot be written: the runs go on, a banner says so.
+        QFile blocker(m_dir.filePath(QStringLiteral("not-a-folder")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        Open({"normal"}, m_shortFirmware, std::nullopt, [&](StationOptions& options) {
+            options.settings.historyFrontEnd = "station";
+            options.settings.history = (blocker.fileName() + QStringLiteral("/history.sqlite")).toStdString();
+        });
         QVERIFY(m_window->AutoStartBox()->isChecked());
         uitest::ModalCloser closer;
         const int before = IdAt(0);
@@ -346,6 +352,8 @@ class StationTest : public QObject {
         QVERIFY(Until([&] { return Ended(first); }));
         QCOMPARE(Row(first).resultText, QStringLiteral("upgraded"));
         QVERIFY(HoldsFirmware(first));
+        QVERIFY(Until([&] { return m_window->HistoryBanner()->isVisibleTo(m_window.get()); }));
+        QVERIFY(m_window->HistoryBanner()->text().contains(QStringLiteral("history of runs was not written")));
         QCOMPARE(Row(before).state, RowState::Idle);
         m_window->Select(before);
         Key(QKeySequence(Qt::CTRL | Qt::Key_D));
