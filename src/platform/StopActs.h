@@ -19,8 +19,8 @@ inline constexpr Millis kStopActWindow{1000};
 
 class StopActs {
 public:
-    StopActs(const StopSignalCounts& signals, IClock& clock, Millis window = kStopActWindow)
-        : m_signals(signals), m_clock(clock), m_window(window) {}
+    StopActs(const StopSignalCounts& counts, IClock& clock, Millis window = kStopActWindow)
+        : m_signals(counts), m_clock(clock), m_window(window) {}
 
     // The acts so far: 0, 1 or 2; it counts no further. The caller tells the user of a new act
     // at once: the first act counts as acknowledged from the call that returned it.
