@@ -22,6 +22,9 @@ QStyle* StyleOf(const QStyleOptionViewItem& option) {
 }  // namespace
 
 QSize ActionDelegate::ButtonSize(const QStyleOptionViewItem& option) const {
+    // Asked several times for each cell painted: the style is asked once per font and style.
+    const QStyle* style = StyleOf(option);
+    if (m_sizeFor.first == style && m_sizeFor.second == option.font && m_size.isValid()) return m_size;
     QStyleOptionButton button;
     button.fontMetrics = option.fontMetrics;
     QSize widest;
@@ -31,6 +34,8 @@ QSize ActionDelegate::ButtonSize(const QStyleOptionViewItem& option) const {
         widest = widest.expandedTo(
             StyleOf(option)->sizeFromContents(QStyle::CT_PushButton, &button, text, option.widget));
     }
+    m_sizeFor = {style, option.font};
+    m_size = widest;
     return widest;
 }
 

@@ -4,8 +4,10 @@
 // one is pressed: by a click on it, or (the first) by Space while its cell is current. What a
 // button does is the station's; the delegate only says which row's button it was.
 
+#include <QFont>
 #include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
+#include <utility>
 
 namespace kestro::station {
 
@@ -39,6 +41,9 @@ class ActionDelegate final : public QStyledItemDelegate {
     // The button the mouse went down on: a click is a press and a release on the same button.
     QPersistentModelIndex m_down;
     int m_downButton = 0;
+    // The widest button's size, for the style and font it was measured with.
+    mutable std::pair<const QStyle*, QFont> m_sizeFor{nullptr, QFont()};
+    mutable QSize m_size;
 };
 
 }  // namespace kestro::station
