@@ -20,10 +20,14 @@
 namespace kestro::bench {
 
 // A radio on a paced line that answers at once.
+// The radio restarts at once after the end of programming: its restart's silence is the radio's
+// time, not a front end's, and the floor's bare-line replay of one radio's exchanges, which has
+// no restart to wait through, could not cross it.
 inline SimRadioConfig PacedRadio() {
     SimRadioConfig config;
     config.pace = true;
     config.latency = std::chrono::milliseconds{0};
+    config.restart = SimMillis{0};
     return config;
 }
 

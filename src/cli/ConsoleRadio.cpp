@@ -14,8 +14,8 @@ namespace kestro::cli {
 namespace {
 
 constexpr const char* kSilentRadioHint =
-    "A radio that an interrupted upgrade left without firmware answers nothing; "
-    "kestro-upgrade --recovery on that port finishes it.";
+    "A radio that answers nothing may be one that an interrupted upgrade left without firmware: "
+    "kestro-upgrade --recovery on that port programs it directly.";
 
 constexpr const char* kNoFirmwareHint =
     "The radio may now have no working firmware: kestro-upgrade --recovery on this port finishes it.";

@@ -30,7 +30,7 @@ RULES = {
     "ui/": BELOW_RUN + ["upgrade/"],
     # Front ends of several radios build on the run core alone, with the cable lists, the
     # simulator's scenario table and its line, and the history they read.
-    "ui/station/": ["ui/", "runcore/", "platform/", "serial/PortDiscovery.h", "serial/PortNames.h",
+    "ui/station/": ["ui/", "runcore/", "platform/", "serial/PortDiscovery.h", "serial/PortNames.h", "serial/PortProbe.h",
                     "serial/TtyEventMonitor.h", "radio/Scenarios.h", "radio/posix/SimulatedLine.h",
                     "history/"],
     "cli/": ["runcore/", "platform/", "serial/PortDiscovery.h", "radio/Scenarios.h", "history/", "log/"],

@@ -1,7 +1,8 @@
 // The station with simulated radios on pseudo-terminals, in real time, through the run core's
 // real serial engines and threads: four radios at once, cables that come and go with their runs
-// started by themselves, a cable pulled mid-run, recovery by Finish, each row's own button, and
-// closing. Set KESTRO_STATION_SCREENSHOT to a file path to save the station with six radios in
+// started by themselves, a cable pulled mid-run, recovery by Finish (also of a radio that answers
+// nothing), counts of radios rather than attempts, each row's own buttons, ports added and rows
+// removed by hand, and closing. Set KESTRO_STATION_SCREENSHOT to a file path to save the station with six radios in
 // several phases.
 
 #include <QAccessible>
@@ -24,6 +25,8 @@
 #include "radio/posix/PtyRadioServer.h"
 #include "radio/posix/SimulatedLine.h"
 #include "upgrade/RecoveryRecords.h"
+#include "history/SqliteHistory.h"
+#include "ui/station/RadioTally.h"
 #include "ui/station/StationTexts.h"
 #include "ui/station/StationWindow.h"
 #include "upgrade/Texts.h"
@@ -57,13 +60,15 @@ class StationTest : public QObject {
     void Key(QKeySequence keys) { QTest::keySequence(m_window->Table(), keys); }
 
     // `autoStart`: the check box is set so; none: as the station remembered it.
-    void Open(std::vector<std::string> simulated, const QString& firmware, std::optional<bool> autoStart = false) {
+    void Open(std::vector<std::string> simulated, const QString& firmware, std::optional<bool> autoStart = false,
+              const std::function<void(StationOptions&)>& more = {}) {
         StationOptions options;
         options.simulation = true;
         options.simulated = std::move(simulated);
         options.settings.firmware = firmware.toStdString();
         options.settings.log = m_logPath.toStdString();
         options.settle = std::chrono::milliseconds(100);
+        if (more) more(options);
         m_window = std::make_unique<StationWindow>(std::move(options));
         if (autoStart) m_window->AutoStartBox()->setChecked(*autoStart);
         m_window->show();
@@ -125,18 +130,20 @@ class StationTest : public QObject {
         QCOMPARE(pulled.result, RowResult::Failed);
         QVERIFY(pulled.needsRecovery);
         QCOMPARE(S().Counts().upgraded, 2);
-        QCOMPARE(S().Counts().failed, 2);
+        QCOMPARE(S().Counts().failed, 1);
         QCOMPARE(S().Counts().needingRecovery, 1);
 
-        // The message's title is the row's result; its whole text is the tool tip and, for the
-        // selected row, the detail pane; screen readers hear port, phase and result.
+        // The result cell words the message's cause, with its number; its whole text is the tool
+        // tip and, for the selected row, the detail pane; a screen reader hears the cell's own
+        // column and value.
         const QModelIndex result = S().Model().index(2, StationModel::Result);
-        QCOMPARE(result.data(Qt::DisplayRole).toString(), QStringLiteral("Read Error #8"));
+        QCOMPARE(result.data(Qt::DisplayRole).toString(), QStringLiteral("FAIL: Battery low: charge it (Read Error #8)"));
         QCOMPARE(result.data(Qt::ToolTipRole).toString(), uitest::Shown(texts::kReadError8));
         m_window->Select(IdAt(2));
         QVERIFY(m_window->Detail()->toPlainText().contains(uitest::Shown(texts::kReadError8)));
         QCOMPARE(result.data(Qt::AccessibleTextRole).toString(),
-                 QStringLiteral("%1, %2, Read Error #8").arg(low.PortText(), low.phase));
+                 QStringLiteral("Result: FAIL: Battery low: charge it (Read Error #8)"));
+        QCOMPARE(low.PhaseText(), QStringLiteral("Stopped at: Checking the battery"));
         QVERIFY(S().Model().index(3, StationModel::Recovery).data().toString().contains("needs recovery"));
         // Each row has its own button: Finish on the radio left needing recovery, else Upgrade;
         // a screen reader names it with what it does and for which port.
@@ -160,6 +167,7 @@ class StationTest : public QObject {
         QVERIFY(!Row(IdAt(3)).needsRecovery);
         QVERIFY(HoldsFirmware(IdAt(3)));
         QCOMPARE(S().Counts().upgraded, 3);
+        QCOMPARE(S().Counts().needingRecovery, 0);
         QVERIFY(m_window->CountsLabel()->text().contains(QStringLiteral("Upgraded: 3")));
 
         // Under one header, a line for each upgraded radio and one for the recovery run, which
@@ -195,11 +203,148 @@ class StationTest : public QObject {
         QCOMPARE(Row(IdAt(2)).resultText, QStringLiteral("Read Error #8"));
     }
 
+    // Six radios: one retried twice, one finished after its cable was pulled mid-run, and one
+    // that answers nothing (the radio an interrupted upgrade left without firmware elsewhere, no
+    // record of it here) finished from its row. Each radio counts once, in its latest column.
+    void sixRadiosCountOnceEachInTheColumnOfTheirLatestOutcome() {
+        // The first radio was upgraded at this bench before.
+        const QString history = m_dir.filePath(QStringLiteral("six.sqlite"));
+        HistoryRun earlier;
+        earlier.runId = NewRunId();
+        earlier.started = earlier.ended = *ParseUtc("2026-12-01T09:00:00Z");
+        earlier.frontEnd = kFrontEndStation;
+        earlier.serial = SimulatedSerial(0);
+        earlier.kind = RunKind::Confirmed;
+        earlier.versionAfter = "R0104";
+        QVERIFY(SqliteHistory(history.toStdString()).Add(earlier).Ok());
+        Open({"normal", "battery-low", "cable-pulled", "needs-recovery", "normal", "normal"}, m_shortFirmware, false,
+             [&](StationOptions& options) {
+                 options.settings.historyFrontEnd = "station";
+                 options.settings.history = history.toStdString();
+             });
+        uitest::ModalCloser closer;
+        const auto counts = [&] {
+            const StationCounts& c = S().Counts();
+            return QStringLiteral("%1 %2 %3").arg(c.upgraded).arg(c.failed).arg(c.needingRecovery);
+        };
+        const auto cell = [&](int row, StationModel::Column column, int role = Qt::DisplayRole) {
+            return S().Model().index(row, column).data(role).toString();
+        };
+        Key(QKeySequence(Qt::CTRL | Qt::Key_U));
+        m_window->Select(IdAt(0));
+        Key(QKeySequence::Delete);  // a running row stays
+        QCOMPARE(S().Model().rowCount(), 6);
+        QVERIFY(Until([&] { return !S().AnyRunning(); }));
+        QCOMPARE(counts(), QStringLiteral("3 2 1"));
+
+        const int silent = IdAt(3);
+        QCOMPARE(cell(3, StationModel::Phase), QStringLiteral("Stopped at: Detecting the radio"));
+        QCOMPARE(cell(3, StationModel::Result), QStringLiteral("FAIL: No radio answered (Communication Error #1)"));
+        QVERIFY(cell(3, StationModel::Result, Qt::ToolTipRole).contains(QLatin1String(stationtexts::kSilentRadio)));
+        QCOMPARE(cell(3, StationModel::Action), QStringLiteral("Upgrade"));
+        QCOMPARE(cell(3, StationModel::Action, StationModel::SecondActionRole), QStringLiteral("Finish"));
+        QCOMPARE(cell(0, StationModel::Action, StationModel::SecondActionRole), QString());
+        m_window->Select(silent);
+        QVERIFY(m_window->FinishAction()->isEnabled());
+        QVERIFY(m_window->Detail()->toPlainText().contains(QLatin1String(stationtexts::kSilentRadio)));
+        // What a pass shows, cell by cell, as seen and as heard.
+        QCOMPARE(cell(0, StationModel::FirmwareAfter), QStringLiteral("R0104"));
+        QCOMPARE(cell(1, StationModel::FirmwareAfter), QString());
+        QCOMPARE(cell(0, StationModel::Result), QStringLiteral("PASS: upgraded"));
+        QCOMPARE(cell(0, StationModel::Serial, Qt::AccessibleTextRole),
+                 QStringLiteral("Serial number: %1").arg(Row(IdAt(0)).serial));
+        QCOMPARE(cell(0, StationModel::Progress, Qt::AccessibleTextRole), QStringLiteral("Progress: none"));
+        QVERIFY(!cell(0, StationModel::Elapsed).isEmpty());
+        QCOMPARE(Row(IdAt(0)).lastRun, QStringLiteral("upgraded 2026-12-01, confirmed R01.04"));
+
+        // The battery-low radio twice more: still one failed radio.
+        const int low = IdAt(1);
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            QVERIFY(S().Act(low));
+            QVERIFY(Until([&] { return Ended(low); }));
+        }
+        QCOMPARE(counts(), QStringLiteral("3 2 1"));
+
+        // The pulled radio finished by its button, the silent one by its Finish beside Upgrade.
+        QTableView* table = m_window->Table();
+        const int pulled = IdAt(2);
+        QCOMPARE(Row(pulled).Action(), RowAction::Finish);
+        QVERIFY(S().Act(pulled));
+        QVERIFY(Until([&] { return Ended(pulled); }));
+        QCOMPARE(counts(), QStringLiteral("4 2 0"));
+        QRect buttons = table->visualRect(S().Model().index(3, StationModel::Action));
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, QPoint(buttons.right() - 6, buttons.center().y()));
+        QVERIFY(S().Running(silent));
+        QVERIFY(Until([&] { return Ended(silent); }));
+        QCOMPARE(Row(silent).result, RowResult::Upgraded);
+        QVERIFY(HoldsFirmware(silent));
+        QCOMPARE(counts(), QStringLiteral("5 1 0"));
+        QCOMPARE(cell(3, StationModel::Action, StationModel::SecondActionRole), QString());
+        QVERIFY(closer.Boxes().empty());
+    }
+
+    // Counting by serial number where read, else by the row and the radio on its cable.
+    void theTallyTellsRadiosApart_data() {
+        QTest::addColumn<QString>("outcomes");  // row:radio:serial:outcome, in turn
+        QTest::addColumn<QString>("counts");    // upgraded failed needing-recovery
+        QTest::newRow("one radio on two rows") << "1:0:KS1:F 2:0:KS1:U" << "1 0 0";
+        QTest::newRow("two radios without serials") << "1:0::F 2:0::F" << "0 2 0";
+        QTest::newRow("a serial read later") << "1:0::R 1:0:KS1:U" << "1 0 0";
+        QTest::newRow("the next radio on a cable") << "1:0::F 1:1::U" << "1 1 0";
+    }
+    void theTallyTellsRadiosApart() {
+        QFETCH(QString, outcomes);
+        QFETCH(QString, counts);
+        RadioTally tally;
+        for (const QString& each : outcomes.split(' ')) {
+            const QStringList f = each.split(':');
+            const RadioOutcome outcome = f[3] == "U"   ? RadioOutcome::Upgraded
+                                         : f[3] == "F" ? RadioOutcome::Failed
+                                                       : RadioOutcome::NeedsRecovery;
+            tally.Record(f[0].toInt(), f[1].toInt(), f[2].toStdString(), outcome);
+        }
+        const StationCounts& c = tally.Counts();
+        QCOMPARE(QStringLiteral("%1 %2 %3").arg(c.upgraded).arg(c.failed).arg(c.needingRecovery), counts);
+    }
+
+    // A port added by hand must be a character device that opens; any row not running goes.
+    void aPortAddedByHandIsCheckedAndARowCanBeRemoved() {
+        Open({}, m_shortFirmware);
+        uitest::ModalCloser closer;
+        QFile plain(m_dir.filePath(QStringLiteral("plain")));
+        QVERIFY(plain.open(QIODevice::WriteOnly));
+        const std::vector<std::pair<QString, const char*>> refused = {
+            {QStringLiteral("/dev/ttyNOPE9"), "does not exist"},
+            {plain.fileName(), "not a serial port"},
+            {m_dir.path(), "not a serial port"},
+        };
+        for (const auto& [path, why] : refused) {
+            closer.Clear();
+            QVERIFY(!m_window->AddPortNamed(path));
+            QVERIFY(Until([&] { return !closer.Boxes().empty(); }));
+            QVERIFY2(closer.Boxes()[0].text.contains(QLatin1String(why)), qPrintable(closer.Boxes()[0].text));
+        }
+        QCOMPARE(S().Model().rowCount(), 0);
+        QVERIFY(m_window->AddPortNamed(QStringLiteral("/dev/null")));  // a character device that opens
+        QCOMPARE(S().Model().rowCount(), 1);
+        m_window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+        m_window->Select(IdAt(0));
+        Key(QKeySequence::Delete);
+        QCOMPARE(S().Model().rowCount(), 0);
+    }
+
     void cablesThatArriveStartThemselvesAndAPulledOneTouchesNoOther() {
         Open({}, m_shortFirmware, /*autoStart=*/true);
         m_window.reset();
         // The choice is remembered; a cable there before the station opened waits for the user.
-        Open({"normal"}, m_shortFirmware, std::nullopt);
+        // With a history that cannot be written: the runs go on, a banner says so.
+        QFile blocker(m_dir.filePath(QStringLiteral("not-a-folder")));
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        Open({"normal"}, m_shortFirmware, std::nullopt, [&](StationOptions& options) {
+            options.settings.historyFrontEnd = "station";
+            options.settings.history = (blocker.fileName() + QStringLiteral("/history.sqlite")).toStdString();
+        });
         QVERIFY(m_window->AutoStartBox()->isChecked());
         uitest::ModalCloser closer;
         const int before = IdAt(0);
@@ -210,6 +355,8 @@ class StationTest : public QObject {
         QVERIFY(Until([&] { return Ended(first); }));
         QCOMPARE(Row(first).resultText, QStringLiteral("upgraded"));
         QVERIFY(HoldsFirmware(first));
+        QVERIFY(Until([&] { return m_window->HistoryBanner()->isVisibleTo(m_window.get()); }));
+        QVERIFY(m_window->HistoryBanner()->text().contains(QStringLiteral("history of runs was not written")));
         QCOMPARE(Row(before).state, RowState::Idle);
         m_window->Select(before);
         Key(QKeySequence(Qt::CTRL | Qt::Key_D));
@@ -253,6 +400,13 @@ class StationTest : public QObject {
         QTest::keyClick(m_window->Table(), Qt::Key_Return);
         QVERIFY(S().Running(IdAt(0)));
         QVERIFY(Until([&] { return S().AnyInEraseSpan() && Row(IdAt(0)).percent > 0; }));
+        QCOMPARE(S().Stop(IdAt(0)), QString::fromLatin1(stationtexts::kStopRefused));  // the row's Stop too
+        // Before the erase a row's Stop ends its run, the radio untouched.
+        QVERIFY(S().Act(IdAt(1)));
+        QCOMPARE(S().Stop(IdAt(1)), QString());
+        QVERIFY(Until([&] { return Ended(IdAt(1)); }));
+        QCOMPARE(Row(IdAt(1)).ResultCell(), QStringLiteral("FAIL: Stopped: radio untouched"));
+        QVERIFY(S().AnyInEraseSpan());
         QVERIFY(!m_window->close());
         QVERIFY(m_window->isVisible());
         QVERIFY(closer.Boxes().empty());
@@ -279,7 +433,7 @@ class StationTest : public QObject {
         QVERIFY(Until([&] { return !m_window->isVisible(); }));
         QCOMPARE(Row(IdAt(0)).resultText, QStringLiteral("upgraded"));
         QVERIFY(HoldsFirmware(IdAt(0)));
-        QCOMPARE(Row(IdAt(1)).state, RowState::Idle);
+        QCOMPARE(Row(IdAt(1)).ResultCell(), QStringLiteral("FAIL: Stopped: radio untouched"));  // not started again
         m_window.reset();
 
         Open({"normal", "normal"}, m_fullFirmware);
@@ -306,8 +460,13 @@ class StationTest : public QObject {
         const int phase = table->columnWidth(StationModel::Phase);
         QVERIFY(std::abs(phase - table->columnWidth(StationModel::Result)) <= 1);
         QVERIFY(phase > table->columnWidth(StationModel::TimeLeft));
-        // The columns sized to their content show it whole.
-        for (int c : {StationModel::Port, StationModel::Serial, StationModel::Recovery}) {
+        // The columns sized to their content show it whole; a port's long name may give way, and
+        // its tool tip holds it whole.
+        for (int r = 0; r < S().Model().rowCount(); ++r) {
+            const QModelIndex port = S().Model().index(r, StationModel::Port);
+            QVERIFY(port.data(Qt::ToolTipRole).toString().startsWith(port.data().toString()));
+        }
+        for (int c : {StationModel::Serial, StationModel::FirmwareAfter, StationModel::Recovery}) {
             for (int r = 0; r < S().Model().rowCount(); ++r) {
                 const QString text = S().Model().index(r, c).data().toString();
                 QVERIFY2(table->columnWidth(c) > table->fontMetrics().horizontalAdvance(text), qPrintable(text));
@@ -339,6 +498,24 @@ class StationTest : public QObject {
         QVERIFY(seen("/dev/ttyUSB0 /dev/ttyS4 /dev/ttyUSB2"));
         std::filesystem::remove(sysfs.Root() / "class" / "tty" / "ttyUSB0");
         QVERIFY(seen("/dev/ttyS4 /dev/ttyUSB2"));
+        // A cable keeps its slot when it comes back; a row the user removed stays away while its
+        // cable is in, and comes back with the cable's next plug.
+        const auto slotNumbers = [&] {
+            QStringList list;
+            for (const StationRow& row : station.Model().Rows()) list << QString::number(row.slot);
+            return list.join(' ');
+        };
+        sysfs.AddUsbTty("ttyUSB0", {});
+        QVERIFY(seen("/dev/ttyS4 /dev/ttyUSB2 /dev/ttyUSB0"));
+        QCOMPARE(slotNumbers(), QStringLiteral("2 3 1"));
+        QVERIFY(station.Remove(station.Model().Rows()[1].id));
+        QTest::qWait(100);  // several scans
+        QCOMPARE(devices(), QStringLiteral("/dev/ttyS4 /dev/ttyUSB0"));
+        std::filesystem::remove(sysfs.Root() / "class" / "tty" / "ttyUSB2");
+        QTest::qWait(100);
+        sysfs.AddUsbTty("ttyUSB2", {.serial = "0001"});
+        QVERIFY(seen("/dev/ttyS4 /dev/ttyUSB0 /dev/ttyUSB2"));
+        QCOMPARE(slotNumbers(), QStringLiteral("2 1 3"));
     }
 
     // A radio that an earlier session left without firmware (its record is in the state folder)

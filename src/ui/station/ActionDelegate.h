@@ -1,10 +1,13 @@
 #pragma once
-// Paints the row's own button (Upgrade, or Finish on a radio that needs recovery) in the action
-// column and tells when it is pressed: by a click on it, or by Space while its cell is current.
-// What the button does is the station's; the delegate only says which row's button it was.
+// Paints the row's own buttons in the action column (Upgrade, Finish on a radio that needs
+// recovery, Stop while it runs, and Finish beside Upgrade where no radio answered) and tells when
+// one is pressed: by a click on it, or (the first) by Space while its cell is current. What a
+// button does is the station's; the delegate only says which row's button it was.
 
+#include <QFont>
 #include <QPersistentModelIndex>
 #include <QStyledItemDelegate>
+#include <utility>
 
 namespace kestro::station {
 
@@ -16,12 +19,13 @@ class ActionDelegate final : public QStyledItemDelegate {
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
-    // As wide as the widest of the buttons, whichever a row shows now, so the column keeps its
+    // As wide as two of the widest button, whichever a row shows now, so the column keeps its
     // width as rows change.
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
   signals:
-    void Pressed(const QModelIndex& index);
+    // `second`: the button beside the first.
+    void Pressed(const QModelIndex& index, bool second);
 
   protected:
     bool editorEvent(QEvent* event, QAbstractItemModel* model, const QStyleOptionViewItem& option,
@@ -29,11 +33,17 @@ class ActionDelegate final : public QStyledItemDelegate {
 
   private:
     QSize ButtonSize(const QStyleOptionViewItem& option) const;
-    // Where the button is drawn in the cell at option.rect.
-    QRect ButtonRect(const QStyleOptionViewItem& option) const;
+    // Where the first (or the second) button is drawn in the cell at option.rect.
+    QRect ButtonRect(const QStyleOptionViewItem& option, const QModelIndex& index, bool second = false) const;
+    // The shown button at `point`: 0 none, 1 the first, 2 the second.
+    int ButtonAt(const QStyleOptionViewItem& option, const QModelIndex& index, QPoint point) const;
 
     // The button the mouse went down on: a click is a press and a release on the same button.
     QPersistentModelIndex m_down;
+    int m_downButton = 0;
+    // The widest button's size, for the style and font it was measured with.
+    mutable std::pair<const QStyle*, QFont> m_sizeFor{nullptr, QFont()};
+    mutable QSize m_size;
 };
 
 }  // namespace kestro::station

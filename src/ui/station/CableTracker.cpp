@@ -99,7 +99,11 @@ void CableTracker::CableGone(int id) {
 void CableTracker::Scan() {
     if (m_options.simulation) return;
     const std::vector<std::string> cables = FindCablePortsIn(m_options.sysfsRoot);
+    std::erase_if(m_dismissed, [&](const std::string& device) {
+        return std::find(cables.begin(), cables.end(), device) == cables.end();
+    });
     for (const std::string& device : cables) {
+        if (m_dismissed.contains(device)) continue;
         const QString path = Q(device);
         const auto& rows = m_model.Rows();
         const auto it = std::find_if(rows.begin(), rows.end(), [&](const StationRow& r) { return r.device == path; });
@@ -167,6 +171,17 @@ bool CableTracker::UnplugSimulated(int id) {
     (void)id;
     return false;
 #endif
+}
+
+void CableTracker::Dismiss(int id) {
+    const StationRow* row = m_model.Find(id);
+    if (row == nullptr) return;
+    if (!row->Simulated() && !row->manual && row->present) m_dismissed.insert(row->device.toStdString());
+#if KESTRO_HAVE_SIMULATION
+    if (const std::shared_ptr<SimulatedLine> line = LineOf(id); line && line->PluggedIn()) line->Unplug();
+#endif
+    m_lines.erase(id);
+    m_rows.remove(id);
 }
 
 std::shared_ptr<SimulatedLine> CableTracker::LineOf(int id) const {

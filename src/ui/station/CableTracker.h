@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
 
 #include "serial/TtyEventMonitor.h"
@@ -46,6 +47,9 @@ class CableTracker final {
     // `scenario`); the row's pulled out.
     int PlugSimulated(const std::string& scenario = {});
     bool UnplugSimulated(int id);
+    // The user removes the row: a simulated cable goes with it, and a real one still plugged in
+    // gets no row until it is plugged in again.
+    void Dismiss(int id);
     // The simulated cable of row `id`; empty when it has none.
     std::shared_ptr<SimulatedLine> LineOf(int id) const;
     // The row has a simulated cable and it is pulled out.
@@ -66,6 +70,7 @@ class CableTracker final {
     StationModel& m_model;
     CableRows m_rows;
     std::map<int, std::shared_ptr<SimulatedLine>> m_lines;  // the simulated cables, by row
+    std::set<std::string> m_dismissed;  // plugged-in cables whose rows the user removed
     bool m_autoStart = false;
     bool m_opening = true;  // the cables found now were there before the station: they wait for the user
     std::size_t m_nextPlug = 0;

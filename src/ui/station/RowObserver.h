@@ -18,7 +18,7 @@ namespace kestro::station {
 
 // One report, applied on the UI thread to the row it belongs to.
 struct RowReport {
-    enum class Kind { PortNamed, Started, Status, Serial, FirmwareBefore, ShowProgress, Message, Note, Guide, Records, Ended };
+    enum class Kind { PortNamed, Started, Status, Serial, FirmwareBefore, ShowProgress, Message, Note, Guide, Records, HistoryNotWritten, Ended };
     explicit RowReport(Kind k, std::string t = {}) : kind(k), text(std::move(t)) {}
     Kind kind;
     std::string text;
@@ -60,7 +60,7 @@ class RowObserver final : public IRunObserver {
     void Guide(RunGuidance kind, const std::string& text) override;
     void RememberedRecovery(const RememberedRadios& remembered) override;
     void HistoryNotWritten(const std::string& reason) override {
-        Post(RowReport(RowReport::Kind::Note, "The history of runs was not written: " + reason));
+        Post(RowReport(RowReport::Kind::HistoryNotWritten, reason));
     }
     void Ended(const RadioSummary& summary) override;
 

@@ -4,7 +4,10 @@
 
 #include "runcore/PortChoice.h"
 #include "runcore/PortRecords.h"
+#include "runcore/RunWords.h"
 #include "runcore/TimeLeft.h"
+#include "ui/station/EarlierRun.h"
+#include "ui/station/StationTexts.h"
 
 namespace kestro::station {
 
@@ -24,6 +27,17 @@ void AddNote(StationRow& row, const QString& note) {
 // A note that says what the row's records say: once, however often they are read.
 void AddNoteOnce(StationRow& row, const QString& note) {
     if (!row.notes.contains(note)) AddNote(row, note);
+}
+
+// "1:05": minutes and seconds.
+QString Elapsed(Clock::duration taken) {
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(taken).count();
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+RadioOutcome OutcomeOf(const RunEnd& end) {
+    if (end.Upgraded()) return RadioOutcome::Upgraded;
+    return end.NeedsRecovery() ? RadioOutcome::NeedsRecovery : RadioOutcome::Failed;
 }
 
 }  // namespace
@@ -49,6 +63,15 @@ Station::~Station() {
 }
 
 int Station::AddRow(StationRow row) {
+    // A real cable keeps its slot when it comes back; each simulated plug is a cable of its own.
+    if (row.Simulated()) {
+        row.slot = m_nextSlot++;
+    } else {
+        const QString cable = row.byId.isEmpty() ? row.device : row.byId;
+        const auto [it, added] = m_slots.try_emplace(cable, m_nextSlot);
+        if (added) ++m_nextSlot;
+        row.slot = it->second;
+    }
     const int id = m_model.Add(std::move(row));
     m_entries[id].observer = std::make_unique<RowObserver>(
         id, m_bridge, [this](int rowId, const RowReport& report) { Apply(rowId, report); });
@@ -92,6 +115,8 @@ bool Station::Upgrade(int id, bool recovery) {
     settings.trace = false;
     row->ClearRun();
     row->state = RowState::Running;
+    row->startedAt = Clock::now();
+    row->elapsed = Elapsed({});
     row->phase = recovery ? QStringLiteral("recovery: starting") : QStringLiteral("starting");
     m_model.Changed(id);
     entry.run = std::make_unique<RadioRun>(std::move(target), settings, *entry.observer);
@@ -134,9 +159,33 @@ bool Station::Act(int id) {
     switch (row->Action()) {
         case RowAction::Upgrade: return Upgrade(id);
         case RowAction::Finish: return Upgrade(id, true);
+        case RowAction::Stop:  // Enter on a running row stops nothing: Stop is its own button
         case RowAction::None: break;
     }
     return false;
+}
+
+bool Station::Finish(int id) {
+    const StationRow* row = m_model.Find(id);
+    return row != nullptr && row->Offers(RowAction::Finish) && Upgrade(id, true);
+}
+
+QString Station::Stop(int id) {
+    const auto queued = std::find(m_startQueue.begin(), m_startQueue.end(), id);
+    if (queued != m_startQueue.end()) {
+        m_startQueue.erase(queued);
+        return {};
+    }
+    const auto it = m_entries.find(id);
+    if (it == m_entries.end() || !it->second.run) return {};
+    if (it->second.run->RequestStopBeforeErase()) return QString::fromLatin1(stationtexts::kStopRefused);
+    return {};
+}
+
+bool Station::Remove(int id) {
+    if (m_model.Find(id) == nullptr || Running(id)) return false;
+    m_cables.Dismiss(id);
+    return true;
 }
 
 bool Station::Running(int id) const {
@@ -192,6 +241,10 @@ void Station::Tick() {
             row->timeLeft = Q(TimeLeft(row->firstPercent, now - row->firstAt, row->percent));
             m_model.Changed(id, StationModel::Progress, StationModel::TimeLeft);
         }
+        if (QString elapsed = Elapsed(now - row->startedAt); elapsed != row->elapsed) {
+            row->elapsed = std::move(elapsed);
+            m_model.Changed(id, StationModel::Elapsed, StationModel::Elapsed);
+        }
         entry.run->Poll();  // once ended, its summary is posted to the row
     }
 }
@@ -204,7 +257,10 @@ void Station::Apply(int id, const RowReport& report) {
         case RowReport::Kind::PortNamed: row->device = Q(report.text); break;
         case RowReport::Kind::Started: row->present = true; break;
         case RowReport::Kind::Status: row->phase = Q(report.text).trimmed(); break;
-        case RowReport::Kind::Serial: row->serial = Q(report.text); break;
+        case RowReport::Kind::Serial:
+            row->serial = Q(report.text);
+            ReadEarlierRun(*row);
+            break;
         case RowReport::Kind::FirmwareBefore: row->firmwareBefore = Q(report.text); break;
         case RowReport::Kind::ShowProgress:
             row->progressShown = report.flag;
@@ -231,6 +287,12 @@ void Station::Apply(int id, const RowReport& report) {
             if (report.flag) row->needsRecovery = true;
             if (!report.text.empty()) AddNoteOnce(*row, Q(report.text));
             break;
+        case RowReport::Kind::HistoryNotWritten: {
+            const QString text = QStringLiteral("The history of runs was not written: ") + Q(report.text);
+            AddNote(*row, text);
+            TellHistoryProblem(text);
+            break;
+        }
         case RowReport::Kind::Ended: Ended(*row, it->second, report.summary); break;
     }
     m_model.Changed(id);
@@ -242,23 +304,50 @@ void Station::Ended(StationRow& row, Entry& entry, const RadioSummary& summary) 
     row.state = RowState::Ended;
     row.progressShown = false;
     row.timeLeft.clear();
-    if (!summary.serial.empty()) row.serial = Q(summary.serial);
+    row.elapsed = Elapsed(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(summary.seconds)));
+    if (!summary.serial.empty() && row.serial != Q(summary.serial)) {
+        row.serial = Q(summary.serial);
+        ReadEarlierRun(row);
+    }
     if (!summary.firmwareBefore.empty()) row.firmwareBefore = Q(summary.firmwareBefore);
+    row.firmwareAfter = Q(FirmwareAfter(summary));
     row.needsRecovery = summary.NeedsRecovery();
     if (!row.needsRecovery) ReadRecords(row);
     row.resultText = Q(summary.result);
+    row.cause = Q(CauseInWords(summary));
     const bool upgraded = summary.end.Upgraded();
     row.result = upgraded ? RowResult::Upgraded : RowResult::Failed;
     if (upgraded) {
         row.message.clear();
-        ++m_counts.upgraded;
     } else {
-        ++m_counts.failed;
         if (row.message.isEmpty()) row.message = row.resultText;
+        // Where it stopped, in place of the last step's own status line.
+        std::string stage = StageInWords(row.phase.toStdString());
+        if (stage.empty()) stage = summary.end.kind == RunEndKind::NoAnswer ? "Detecting the radio" : "Starting";
+        row.phase = QStringLiteral("Stopped at: ") + Q(stage);
     }
-    if (summary.NeedsRecovery()) ++m_counts.needingRecovery;
+    // A radio that answers nothing may be one that waits for its firmware: Finish is offered.
+    row.silent = summary.end.kind == RunEndKind::NoAnswer;
+    if (row.silent) AddNoteOnce(row, QString::fromLatin1(stationtexts::kSilentRadio));
+    // A run that reached no radio counts none.
+    if (summary.end.kind != RunEndKind::NotStarted) {
+        m_tally.Record(row.id, row.radio, summary.serial.empty() ? row.serial.toStdString() : summary.serial,
+                       OutcomeOf(summary.end));
+    }
     emit CountsChanged();
     if (m_cables.LineUnplugged(row.id)) row.present = false;
+}
+
+void Station::ReadEarlierRun(StationRow& row) {
+    const EarlierRun earlier = LatestEarlierRun(m_settings, row.serial.toStdString());
+    row.lastRun = earlier.text;
+    if (!earlier.error.isEmpty()) TellHistoryProblem(QStringLiteral("The history of runs could not be read: ") + earlier.error);
+}
+
+void Station::TellHistoryProblem(const QString& text) {
+    if (text == m_historyProblem) return;
+    m_historyProblem = text;
+    emit HistoryProblem(text);
 }
 
 }  // namespace kestro::station

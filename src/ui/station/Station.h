@@ -15,17 +15,12 @@
 #include "runcore/RadioRun.h"
 #include "ui/UiThreadBridge.h"
 #include "ui/station/CableTracker.h"
+#include "ui/station/RadioTally.h"
 #include "ui/station/RowObserver.h"
 #include "ui/station/StationModel.h"
 #include "ui/station/StationOptions.h"
 
 namespace kestro::station {
-
-struct StationCounts {
-    int upgraded = 0;
-    int failed = 0;
-    int needingRecovery = 0;
-};
 
 class Station final : public QObject {
     Q_OBJECT
@@ -35,7 +30,8 @@ class Station final : public QObject {
     ~Station() override;
 
     StationModel& Model() { return m_model; }
-    const StationCounts& Counts() const { return m_counts; }
+    const StationCounts& Counts() const { return m_tally.Counts(); }
+    const RunSettings& Settings() const { return m_settings; }
 
     void SetAutoStart(bool on) { m_cables.SetAutoStart(on); }
     bool AutoStart() const { return m_cables.AutoStart(); }
@@ -49,6 +45,15 @@ class Station final : public QObject {
     // What the row's own button offers now (StationRow::Action): its upgrade, or the recovery
     // run that finishes its radio. False when it offers nothing.
     bool Act(int id);
+    // The recovery run that finishes the row's radio, where the row offers Finish (as its button
+    // or beside Upgrade). False otherwise.
+    bool Finish(int id);
+    // Stops the row's run before its erase (or keeps it from starting). "" when it stops; why
+    // not otherwise: between erase and boot swap it is left to finish.
+    QString Stop(int id);
+    // The row goes, unless its run goes on; a cable still plugged in keeps its row away until it
+    // is plugged in again. False when it stays.
+    bool Remove(int id);
     // Its run goes on, or is about to start.
     bool Running(int id) const;
     bool AnyRunning() const;
@@ -74,6 +79,8 @@ class Station final : public QObject {
 
   signals:
     void CountsChanged();
+    // The history of runs could not be read or written (once per reason).
+    void HistoryProblem(const QString& text);
 
   private:
     struct Entry {
@@ -90,6 +97,9 @@ class Station final : public QObject {
     void ReadRecords(StationRow& row);
     void Apply(int id, const RowReport& report);
     void Ended(StationRow& row, Entry& entry, const RadioSummary& summary);
+    // The radio's serial number was read: its latest earlier run from the history.
+    void ReadEarlierRun(StationRow& row);
+    void TellHistoryProblem(const QString& text);
     // Plugged in, and neither started nor ended: what Upgrade all starts.
     static bool Waits(const StationRow& row);
     // Starts the first row of m_startQueue and leaves the next for the next pass of the loop.
@@ -102,7 +112,10 @@ class Station final : public QObject {
     UiThreadBridge m_bridge;
     std::map<int, Entry> m_entries;
     std::deque<int> m_startQueue;  // the rows Upgrade all starts, in turn
-    StationCounts m_counts;
+    RadioTally m_tally;
+    std::map<QString, int> m_slots;  // each cable's slot for the session, by its stable name
+    int m_nextSlot = 1;
+    QString m_historyProblem;        // the last told
     QTimer m_tick;
     CableTracker m_cables;  // declared last: made after, and gone before, the rows it adds and removes
 };

@@ -1,6 +1,7 @@
 #pragma once
-// The station's table: one row per radio port, with its port, serial number, firmware before,
-// phase, progress, time left, result, recovery mark and the row's own button. It only shows
+// The station's table: one row per radio port, numbered by its cable's slot, with its port,
+// serial number, firmware before and after, phase, progress, time left, time taken, result,
+// recovery mark and the row's own buttons. It only shows
 // rows; the station changes them on the UI thread and says which columns changed.
 
 #include <QAbstractTableModel>
@@ -14,10 +15,26 @@ class StationModel final : public QAbstractTableModel {
     Q_OBJECT
 
   public:
-    enum Column { Port, Serial, FirmwareBefore, Phase, Progress, TimeLeft, Result, Recovery, Action, ColumnCount };
+    // The columns, in order; HeaderText names each.
+    enum Column {
+        Port,
+        Serial,
+        FirmwareBefore,
+        FirmwareAfter,
+        Phase,
+        Progress,
+        TimeLeft,
+        Elapsed,
+        Result,
+        Recovery,
+        Action,
+        ColumnCount
+    };
     // The progress column's percent (int, -1 when no bar shows) and label.
     static constexpr int PercentRole = Qt::UserRole + 1;
     static constexpr int LabelRole = Qt::UserRole + 2;
+    // The action column's second button ("Finish" beside "Upgrade"), "" when none.
+    static constexpr int SecondActionRole = Qt::UserRole + 3;
 
     using QAbstractTableModel::QAbstractTableModel;
 
@@ -39,6 +56,9 @@ class StationModel final : public QAbstractTableModel {
     void Changed(int id, Column first = Port, Column last = Action);
     // The label of the button that does `action`; "" for none.
     static QString ButtonText(RowAction action);
+    static QString HeaderText(Column column);
+    // What the cell shows, as a screen reader hears it: "Serial number: KS24001735".
+    static QString CellName(const StationRow& row, Column column);
 
   private:
     std::vector<StationRow> m_rows;

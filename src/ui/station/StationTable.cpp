@@ -76,15 +76,8 @@ void StationTable::FitColumns() {
                 break;
         }
     }
-    const int total = std::accumulate(width.begin(), width.end(), 0);
-    if (total < available && !stretch.empty()) {
-        // The stretch columns share what is left, the last one the remainder.
-        const int extra = available - total;
-        const int share = extra / static_cast<int>(stretch.size());
-        for (int c : stretch) width[static_cast<std::size_t>(c)] += share;
-        width[static_cast<std::size_t>(stretch.back())] +=
-            extra - share * static_cast<int>(stretch.size());
-    } else if (total > available && !content.empty()) {
+    int total = std::accumulate(width.begin(), width.end(), 0);
+    if (total > available && !content.empty()) {
         // The widest content columns give way to one width (not below a few characters), the
         // lowest that makes the columns fit.
         const int floor = character * kContentFloorCharacters;
@@ -110,6 +103,16 @@ void StationTable::FitColumns() {
             int& w = width[static_cast<std::size_t>(c)];
             w = std::min(w, std::max(low, floor));
         }
+    }
+    // The stretch columns share what is left (after any give-way, the pixels it left over), the
+    // last one the remainder.
+    total = std::accumulate(width.begin(), width.end(), 0);
+    if (total < available && !stretch.empty()) {
+        const int extra = available - total;
+        const int share = extra / static_cast<int>(stretch.size());
+        for (int c : stretch) width[static_cast<std::size_t>(c)] += share;
+        width[static_cast<std::size_t>(stretch.back())] +=
+            extra - share * static_cast<int>(stretch.size());
     }
     for (int c = 0; c < columns; ++c) {
         if (!isColumnHidden(c) && columnWidth(c) != width[static_cast<std::size_t>(c)]) {

@@ -6,6 +6,8 @@
 #include <QCloseEvent>
 #include <QFrame>
 #include <QGuiApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -19,8 +21,14 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTimer>
+#include <QTableView>
+#include <QUrl>
 #include <QVBoxLayout>
+#include <filesystem>
 
+#include "platform/Paths.h"
+#include "runcore/RunWords.h"
+#include "serial/PortProbe.h"
 #include "ui/station/ActionDelegate.h"
 #include "ui/station/ProgressDelegate.h"
 #include "ui/station/StationTable.h"
@@ -43,6 +51,7 @@ StationOptions Remembered(StationOptions options) {
 
 StationWindow::StationWindow(StationOptions options, QWidget* parent)
     : QMainWindow(parent), m_station(std::make_unique<Station>(Remembered(std::move(options)))) {
+    QWidget* banners = BuildBanners(m_station->Settings());
     setWindowTitle(QString::fromLatin1(stationtexts::kTitle));
 
     m_table = new StationTable;
@@ -83,6 +92,7 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
     layout->addWidget(BuildCloseBanner());
+    layout->addWidget(banners);
     layout->addLayout(buttons);
     layout->addWidget(splitter);
     setCentralWidget(central);
@@ -90,6 +100,7 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     m_counts = new QLabel;
     // Its name is its text, so a screen reader hears the counts (and their change).
     m_counts->setAccessibleDescription(QStringLiteral("Counts since the station started"));
+    m_counts->setToolTip(QString::fromLatin1(stationtexts::kCountsToolTip));
     statusBar()->addPermanentWidget(m_counts);
     BuildMenus();
 
@@ -97,7 +108,7 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     // Enter or a double click anywhere on a row, Space on its button, or a click on it.
     const auto act = [this](const QModelIndex& index) { m_station->Act(m_station->Model().IdAt(index.row())); };
     connect(m_table, &QTableView::activated, this, act);
-    connect(actions, &ActionDelegate::Pressed, this, act);
+    connect(actions, &ActionDelegate::Pressed, this, &StationWindow::ButtonPressed);
     connect(m_autoStart, &QCheckBox::toggled, this, [this](bool on) {
         m_station->SetAutoStart(on);
         QSettings().setValue(QString::fromLatin1(kAutoStartKey), on);
@@ -133,8 +144,9 @@ void StationWindow::BuildMenus() {
     // Upgrade selected also starts a plain upgrade on a row whose button offers Finish (another
     // radio may have been plugged into that cable); Finish only where the row offers it.
     m_upgradeSelected = file->addAction(QStringLiteral("&Upgrade selected"), this, [this] { m_station->Upgrade(SelectedId()); });
-    m_finish = file->addAction(QStringLiteral("&Finish selected (recovery)"), this, [this] { m_station->Act(SelectedId()); });
+    m_finish = file->addAction(QStringLiteral("&Finish selected (recovery)"), this, [this] { m_station->Finish(SelectedId()); });
     m_finish->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    BuildRowCommands(file);
     file->addSeparator();
     QAction* addPort = file->addAction(QStringLiteral("Add &port..."), this, [this] { AddPortByHand(); });
     addPort->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_P));
@@ -169,7 +181,94 @@ void StationWindow::AddPortByHand() {
     const QString device = QInputDialog::getText(this, QStringLiteral("Add port"),
                                                  QStringLiteral("Device of the port (for example /dev/ttyUSB3):"),
                                                  QLineEdit::Normal, {}, &ok);
-    if (ok && !device.trimmed().isEmpty()) Select(m_station->AddPort(device.trimmed().toStdString()));
+    if (ok && !device.trimmed().isEmpty()) AddPortNamed(device.trimmed());
+}
+
+bool StationWindow::AddPortNamed(const QString& device) {
+    const std::string problem = PortOpenProblem(device.toStdString());
+    if (!problem.empty()) {
+        QMessageBox::warning(this, QStringLiteral("Add port"),
+                             QString::fromStdString(problem) + QStringLiteral("\n\nNo row was added."));
+        return false;
+    }
+    Select(m_station->AddPort(device.toStdString()));
+    return true;
+}
+
+QWidget* StationWindow::BuildBanners(const RunSettings& settings) {
+    const std::filesystem::path file = settings.firmware.empty() ? DefaultFirmwarePath() : settings.firmware;
+    m_firmware = new QLabel(QStringLiteral("Firmware: %1, installs %2")
+                                .arg(QString::fromStdString(file.filename().string()),
+                                     QString::fromStdString(KitFirmwareVersion())));
+    m_firmware->setToolTip(QString::fromStdString(file.string()));
+    m_firmware->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_historyBanner = new QLabel;
+    m_historyBanner->setWordWrap(true);
+    m_historyBanner->setStyleSheet(QStringLiteral("QLabel { background: #fff0c0; color: #503000; padding: 4px; }"));
+    m_historyBanner->setAccessibleName(QStringLiteral("History of runs"));
+    m_historyBanner->hide();
+    connect(m_station.get(), &Station::HistoryProblem, this, [this](const QString& text) {
+        m_historyBanner->setText(text + QStringLiteral(" The upgrades themselves go on."));
+        m_historyBanner->show();
+    });
+    auto* box = new QWidget;
+    auto* layout = new QVBoxLayout(box);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(m_firmware);
+    layout->addWidget(m_historyBanner);
+    return box;
+}
+
+void StationWindow::BuildRowCommands(QMenu* file) {
+    m_stop = file->addAction(QStringLiteral("&Stop selected"), this, [this] { StopRow(SelectedId()); });
+    m_remove = file->addAction(QStringLiteral("&Remove selected row"), this, [this] { RemoveSelected(); });
+    m_remove->setShortcut(QKeySequence::Delete);
+    m_remove->setShortcutContext(Qt::WindowShortcut);
+    file->addAction(QStringLiteral("Open &log of runs"), this, [this] { OpenLogOfRuns(); });
+    m_table->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(m_table, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+        const QModelIndex index = m_table->indexAt(at);
+        if (!index.isValid()) return;
+        m_table->selectRow(index.row());
+        QMenu menu(this);
+        menu.addAction(m_upgradeSelected);
+        menu.addAction(m_finish);
+        menu.addAction(m_stop);
+        menu.addAction(m_remove);
+        menu.exec(m_table->viewport()->mapToGlobal(at));
+    });
+}
+
+void StationWindow::RemoveSelected() {
+    if (m_station->Remove(SelectedId())) return;
+    if (SelectedId() != 0) statusBar()->showMessage(QStringLiteral("A row whose run goes on cannot be removed: stop it first."), 10000);
+}
+
+void StationWindow::StopRow(int id) {
+    const QString refused = m_station->Stop(id);
+    if (!refused.isEmpty()) statusBar()->showMessage(refused, 15000);
+}
+
+void StationWindow::ButtonPressed(const QModelIndex& index, bool second) {
+    const int id = m_station->Model().IdAt(index.row());
+    const StationRow* row = m_station->Model().Find(id);
+    if (row == nullptr) return;
+    if (second) {
+        m_station->Finish(id);
+    } else if (row->Action() == RowAction::Stop) {
+        StopRow(id);
+    } else {
+        m_station->Act(id);
+    }
+}
+
+// The log's file where it is there, else its folder: the desktop's own handler opens it.
+void StationWindow::OpenLogOfRuns() {
+    const std::filesystem::path log =
+        m_station->Settings().log.empty() ? DefaultLogPath() : m_station->Settings().log;
+    const QString path = QString::fromStdString(log.string());
+    const QFileInfo info(path);
+    QDesktopServices::openUrl(QUrl::fromLocalFile(info.exists() ? path : info.absolutePath()));
 }
 
 void StationWindow::Refresh() {
@@ -177,12 +276,15 @@ void StationWindow::Refresh() {
     const StationRow* row = m_station->Model().Find(id);
     const bool running = row != nullptr && m_station->Running(id);
     m_upgradeSelected->setEnabled(row != nullptr && !running && row->present);
-    m_finish->setEnabled(row != nullptr && row->Action() == RowAction::Finish);
+    m_finish->setEnabled(row != nullptr && row->Offers(RowAction::Finish));
+    m_remove->setEnabled(row != nullptr && !running);
+    m_stop->setEnabled(running);
     m_unplug->setEnabled(row != nullptr && row->Simulated() && row->present);
     QString detail;
     if (row != nullptr) {
         detail = row->PortText();
         if (!row->serial.isEmpty()) detail += QStringLiteral("\nSerial number: ") + row->serial;
+        if (!row->lastRun.isEmpty()) detail += QStringLiteral("\nLatest earlier run: ") + row->lastRun;
         if (!row->message.isEmpty()) detail += QStringLiteral("\n\n") + row->message;
         if (!row->notes.isEmpty()) detail += QStringLiteral("\n\n") + row->notes;
     }

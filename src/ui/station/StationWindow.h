@@ -1,8 +1,9 @@
 #pragma once
-// The station's window: the table of radio ports, each row with its own Upgrade or Finish
-// button, the selected row's details beneath it, Upgrade all, the choice to start each radio
-// when it is plugged in, the counts since the start, and (with simulated radios) plug and
-// unplug. It only shows the rows and passes commands on; the station does the work.
+// The station's window: the firmware it installs at the top, the table of radio ports, each row
+// with its own Upgrade, Finish or Stop button, the selected row's details beneath it, Upgrade
+// all, the choice to start each radio when it is plugged in, the counts since the start, a
+// banner when the history of runs fails, and (with simulated radios) plug and unplug. It only
+// shows the rows and passes commands on; the station does the work.
 
 #include <QMainWindow>
 #include <memory>
@@ -15,6 +16,7 @@ class QAction;
 class QCheckBox;
 class QFrame;
 class QLabel;
+class QMenu;
 class QPlainTextEdit;
 class QPushButton;
 class QTableView;
@@ -39,6 +41,12 @@ class StationWindow final : public QMainWindow {
     QAction* UpgradeAllAction() const { return m_upgradeAll; }
     QAction* FinishAction() const { return m_finish; }
     QAction* PlugAction() const { return m_plug; }
+    QAction* RemoveAction() const { return m_remove; }
+    QLabel* FirmwareLabel() const { return m_firmware; }
+    QLabel* HistoryBanner() const { return m_historyBanner; }
+    // Adds the port at `device` when it is a serial port that can be opened; otherwise says why
+    // (a message box) and adds nothing. False then.
+    bool AddPortNamed(const QString& device);
     QAction* UnplugAction() const { return m_unplug; }
     // The id of the selected row; 0 when none.
     int SelectedId() const;
@@ -53,6 +61,15 @@ class StationWindow final : public QMainWindow {
   private:
     void BuildMenus();
     void AddPortByHand();
+    // The firmware line at the top and the history's banner, above the table.
+    QWidget* BuildBanners(const RunSettings& settings);
+    // The selected row's removal (Delete, the context menu) and the log of runs.
+    void BuildRowCommands(QMenu* file);
+    void RemoveSelected();
+    void StopRow(int id);
+    // A row's own button: the first does what the row offers, the second is Finish.
+    void ButtonPressed(const QModelIndex& index, bool second);
+    void OpenLogOfRuns();
     void Refresh();  // the selected row's details, the buttons and the counts
     QWidget* BuildCloseBanner();
     void ShowCloseBanner();
@@ -79,6 +96,10 @@ class StationWindow final : public QMainWindow {
     QLabel* m_closeNotice = nullptr;
     bool m_closeWanted = false;
     std::set<int> m_ended;  // rows whose end was announced
+    QAction* m_remove = nullptr;
+    QAction* m_stop = nullptr;
+    QLabel* m_firmware = nullptr;
+    QLabel* m_historyBanner = nullptr;
 };
 
 }  // namespace kestro::station
