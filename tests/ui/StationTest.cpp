@@ -14,9 +14,14 @@
 #include <QScrollBar>
 #include <QStandardPaths>
 #include <QTableView>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <filesystem>
 #include <optional>
+#include <set>
 
 #include "UiTestSupport.h"
 #include "serial/FakeSysfs.h"
@@ -201,6 +206,60 @@ class StationTest : public QObject {
         QCOMPARE(Row(IdAt(0)).resultText,
                  QStringLiteral("WARNING: The firmware version of device must be less than the R01.04."));
         QCOMPARE(Row(IdAt(2)).resultText, QStringLiteral("Read Error #8"));
+    }
+
+    // Check all reads each radio and changes nothing: the rows wait with their verdicts and count
+    // nothing. The station's upgrade then goes into the history the command line's fleet adds
+    // to, and the history reads all five back with their serial numbers and kinds.
+    void aCheckChangesNothingAndEveryRunLandsInOneHistory() {
+        const QString state = m_dir.filePath(QStringLiteral("state"));
+        const std::string history = (state + QStringLiteral("/kestro-upgrade-kit/history.sqlite")).toStdString();
+        Open({"normal", "battery-low", "new-firmware"}, m_shortFirmware, false, [&](StationOptions& options) {
+            options.settings.historyFrontEnd = "station";
+            options.settings.history = history;
+        });
+        Key(QKeySequence(Qt::CTRL | Qt::Key_K));
+        QVERIFY(Until([&] { return !S().AnyRunning() && Row(IdAt(2)).phase == QStringLiteral("checked"); }));
+        const char* verdicts[] = {"Check: an upgrade would run", "Check: an upgrade would stop: the battery is low",
+                                  "Check: an upgrade would stop: the radio already runs R01.04"};
+        for (int r = 0; r < 3; ++r) {
+            QCOMPARE(Row(IdAt(r)).state, RowState::Idle);
+            QVERIFY2(Row(IdAt(r)).ResultCell().startsWith(QLatin1String(verdicts[r])), qPrintable(Row(IdAt(r)).ResultCell()));
+            // Nothing that writes, restores, resets or programs reached the radio.
+            const std::set<RequestId> changing = {REQ_CP_PREPARE, REQ_CP_RESTORE, REQ_CP_WRITE, REQ_RESET_MODE};
+            S().SimulatedLineOf(IdAt(r))->WithRadio([&](SimRadio& radio) {
+                for (const auto& request : radio.Requests()) {
+                    QVERIFY(request.frame.bytes[1] != GROUP_PROGRAM && !changing.count(request.id));
+                }
+            });
+        }
+        QCOMPARE(S().Counts().upgraded + S().Counts().failed + S().Counts().needingRecovery, 0);
+        QVERIFY(!std::filesystem::exists(history));
+
+        QVERIFY(S().Upgrade(IdAt(0)));
+        QVERIFY(Until([&] { return Ended(IdAt(0)); }));
+        QCOMPARE(S().Counts().upgraded, 1);
+
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("XDG_STATE_HOME"), state);
+        const auto kit = [&](const QStringList& args) {
+            QProcess process;
+            process.setProcessEnvironment(environment);
+            process.start(QStringLiteral(KESTRO_UPGRADE_EXE), args);
+            process.waitForFinished(kRunTimeoutMs);
+            return QString::fromUtf8(process.readAllStandardOutput());
+        };
+        kit({QStringLiteral("--simulate=normal,battery-low,cable-pulled,keeps-old-firmware"), QStringLiteral("--firmware"),
+             m_shortFirmware, QStringLiteral("--log"), m_logPath});
+        std::multiset<std::string> runs;  // front end, serial, kind
+        for (const QString& line : kit({QStringLiteral("history"), QStringLiteral("--json")}).split('\n', Qt::SkipEmptyParts)) {
+            const QJsonObject run = QJsonDocument::fromJson(line.toUtf8()).object();
+            runs.insert((run["front_end"].toString() + " " + run["serial"].toString() + " " + run["kind"].toString()).toStdString());
+        }
+        const std::multiset<std::string> expected = {
+            "station KS24001735 confirmed", "command line KS24001735 confirmed", "command line  failed_before_erase",
+            "command line KS24001737 needs_recovery", "command line KS24001738 not_confirmed_old_version"};
+        QCOMPARE(runs, expected);
     }
 
     // Six radios: one retried twice, one finished after its cable was pulled mid-run, and one

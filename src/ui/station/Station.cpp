@@ -98,7 +98,24 @@ void Station::RemoveRow(int id) {
     m_model.Remove(id);
 }
 
-bool Station::Upgrade(int id, bool recovery) {
+bool Station::Upgrade(int id, bool recovery) { return StartRun(id, recovery ? RunMode::Recovery : RunMode::Upgrade); }
+
+bool Station::Check(int id) { return StartRun(id, RunMode::Check); }
+
+int Station::CheckAll() {
+    int queued = 0;
+    for (const StationRow& row : m_model.Rows()) {
+        if (!Waits(row) || Running(row.id)) continue;
+        m_startQueue.push_back(row.id);
+        m_checkQueued.insert(row.id);
+        ++queued;
+    }
+    StartNextQueued();
+    return queued;
+}
+
+bool Station::StartRun(int id, RunMode mode) {
+    const bool recovery = mode == RunMode::Recovery;
     StationRow* row = m_model.Find(id);
     const auto it = m_entries.find(id);
     if (row == nullptr || it == m_entries.end() || it->second.run) return false;
@@ -113,11 +130,16 @@ bool Station::Upgrade(int id, bool recovery) {
     RunSettings settings = m_settings;
     settings.recovery = recovery;
     settings.trace = false;
+    settings.checkOnly = mode == RunMode::Check;
+    if (settings.checkOnly) settings.confirmWait = std::chrono::milliseconds(0);
+    entry.checking = settings.checkOnly;
     row->ClearRun();
     row->state = RowState::Running;
     row->startedAt = Clock::now();
     row->elapsed = Elapsed({});
-    row->phase = recovery ? QStringLiteral("recovery: starting") : QStringLiteral("starting");
+    row->phase = recovery ? QStringLiteral("recovery: starting")
+                 : mode == RunMode::Check ? QStringLiteral("check: starting")
+                                          : QStringLiteral("starting");
     m_model.Changed(id);
     entry.run = std::make_unique<RadioRun>(std::move(target), settings, *entry.observer);
     if (entry.run->Prepare()) entry.run->Start();
@@ -149,7 +171,8 @@ void Station::StartNextQueued() {
     m_startQueue.pop_front();
     // A row that started (or even ended) meanwhile, or whose cable went, is left as it is.
     const StationRow* row = m_model.Find(id);
-    if (row != nullptr && Waits(*row)) Upgrade(id);
+    const bool check = m_checkQueued.erase(id) > 0;
+    if (row != nullptr && Waits(*row)) StartRun(id, check ? RunMode::Check : RunMode::Upgrade);
     if (!m_startQueue.empty()) QTimer::singleShot(0, this, [this] { StartNextQueued(); });
 }
 
@@ -174,6 +197,7 @@ QString Station::Stop(int id) {
     const auto queued = std::find(m_startQueue.begin(), m_startQueue.end(), id);
     if (queued != m_startQueue.end()) {
         m_startQueue.erase(queued);
+        m_checkQueued.erase(id);
         return {};
     }
     const auto it = m_entries.find(id);
@@ -301,6 +325,11 @@ void Station::Apply(int id, const RowReport& report) {
 void Station::Ended(StationRow& row, Entry& entry, const RadioSummary& summary) {
     entry.run.reset();
     entry.observer->TakeProgress();  // a percent left over from the run
+    if (entry.checking) {
+        entry.checking = false;
+        CheckEnded(row, summary);
+        return;
+    }
     row.state = RowState::Ended;
     row.progressShown = false;
     row.timeLeft.clear();
@@ -335,6 +364,26 @@ void Station::Ended(StationRow& row, Entry& entry, const RadioSummary& summary) 
                        OutcomeOf(summary.end));
     }
     emit CountsChanged();
+    if (m_cables.LineUnplugged(row.id)) row.present = false;
+}
+
+void Station::CheckEnded(StationRow& row, const RadioSummary& summary) {
+    row.state = RowState::Idle;  // checked, not upgraded: it waits for its upgrade
+    row.progressShown = false;
+    row.timeLeft.clear();
+    row.elapsed = Elapsed(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(summary.seconds)));
+    if (!summary.serial.empty() && row.serial != Q(summary.serial)) {
+        row.serial = Q(summary.serial);
+        ReadEarlierRun(row);
+    }
+    if (!summary.firmwareBefore.empty()) row.firmwareBefore = Q(summary.firmwareBefore);
+    row.result = RowResult::None;  // a check counts nothing: no PASS, no FAIL
+    row.resultText = Q(summary.result);
+    row.cause = QStringLiteral("Check: ") + Q(summary.result);
+    row.message = row.cause;
+    row.phase = QStringLiteral("checked");
+    row.silent = summary.end.kind == RunEndKind::NoAnswer;
+    if (row.silent) AddNoteOnce(row, QString::fromLatin1(stationtexts::kSilentRadio));
     if (m_cables.LineUnplugged(row.id)) row.present = false;
 }
 

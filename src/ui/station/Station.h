@@ -8,6 +8,7 @@
 #include <QTimer>
 #include <deque>
 #include <map>
+#include <set>
 #include <memory>
 #include <string>
 #include <vector>
@@ -42,6 +43,11 @@ class Station final : public QObject {
     // Every idle row (a row that has ended keeps its result until its cable is unplugged); the
     // first starts now, the others one by one as the event loop goes on. Returns how many.
     int UpgradeAll();
+    // A read-only check of the row's radio: what an upgrade would do, changing nothing. The row
+    // stays idle with the verdict as its result (no count changes); its Upgrade is still there.
+    bool Check(int id);
+    // Checks every idle row, one start per pass of the event loop. Returns how many.
+    int CheckAll();
     // What the row's own button offers now (StationRow::Action): its upgrade, or the recovery
     // run that finishes its radio. False when it offers nothing.
     bool Act(int id);
@@ -86,7 +92,12 @@ class Station final : public QObject {
     struct Entry {
         std::unique_ptr<RowObserver> observer;
         std::unique_ptr<RadioRun> run;
+        bool checking = false;  // the run is a read-only check
     };
+    enum class RunMode { Upgrade, Recovery, Check };
+    bool StartRun(int id, RunMode mode);
+    // A check's end: the verdict in the row, which waits again for its upgrade.
+    void CheckEnded(StationRow& row, const RadioSummary& summary);
 
     // A row the cable tracker found, with its run's observer and what its records say.
     int AddRow(StationRow row);
@@ -111,7 +122,8 @@ class Station final : public QObject {
     StationModel m_model;
     UiThreadBridge m_bridge;
     std::map<int, Entry> m_entries;
-    std::deque<int> m_startQueue;  // the rows Upgrade all starts, in turn
+    std::deque<int> m_startQueue;  // the rows Upgrade all (or Check all) starts, in turn
+    std::set<int> m_checkQueued;   // the queued rows that are to be checked
     RadioTally m_tally;
     std::map<QString, int> m_slots;  // each cable's slot for the session, by its stable name
     int m_nextSlot = 1;

@@ -50,7 +50,7 @@ QString StationRow::ResultCell() const {
         case RowResult::Failed: return QStringLiteral("FAIL: ") + (cause.isEmpty() ? resultText : cause);
         case RowResult::None: break;
     }
-    return {};
+    return cause;  // a check's verdict, or nothing yet
 }
 
 QString StationRow::AccessibleText() const {

@@ -77,11 +77,15 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
 
     m_upgradeAllButton = new QPushButton(QStringLiteral("Upgrade &all"));
     m_upgradeAllButton->setToolTip(QStringLiteral("Upgrade every radio that waits (Ctrl+U)"));
+    m_checkAllButton = new QPushButton(QStringLiteral("&Check all"));
+    m_checkAllButton->setToolTip(QStringLiteral("Read every radio that waits and say what an upgrade would do; "
+                                                "nothing is written to the radios (Ctrl+K)"));
     m_autoStart = new QCheckBox(QStringLiteral("Start each radio when &plugged in"));
     m_autoStart->setChecked(m_station->AutoStart());
 
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(m_upgradeAllButton);
+    buttons->addWidget(m_checkAllButton);
     buttons->addStretch();
     buttons->addWidget(m_autoStart);
     auto* splitter = new QSplitter(Qt::Vertical);
@@ -105,6 +109,7 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     BuildMenus();
 
     connect(m_upgradeAllButton, &QPushButton::clicked, this, [this] { m_station->UpgradeAll(); });
+    connect(m_checkAllButton, &QPushButton::clicked, this, [this] { m_station->CheckAll(); });
     // Enter or a double click anywhere on a row, Space on its button, or a click on it.
     const auto act = [this](const QModelIndex& index) { m_station->Act(m_station->Model().IdAt(index.row())); };
     connect(m_table, &QTableView::activated, this, act);
@@ -146,6 +151,9 @@ void StationWindow::BuildMenus() {
     m_upgradeSelected = file->addAction(QStringLiteral("&Upgrade selected"), this, [this] { m_station->Upgrade(SelectedId()); });
     m_finish = file->addAction(QStringLiteral("&Finish selected (recovery)"), this, [this] { m_station->Finish(SelectedId()); });
     m_finish->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_R));
+    m_checkAll = file->addAction(QStringLiteral("&Check all"), this, [this] { m_station->CheckAll(); });
+    m_checkAll->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_K));
+    m_checkSelected = file->addAction(QStringLiteral("Check selecte&d"), this, [this] { m_station->Check(SelectedId()); });
     BuildRowCommands(file);
     file->addSeparator();
     QAction* addPort = file->addAction(QStringLiteral("Add &port..."), this, [this] { AddPortByHand(); });
@@ -233,6 +241,7 @@ void StationWindow::BuildRowCommands(QMenu* file) {
         QMenu menu(this);
         menu.addAction(m_upgradeSelected);
         menu.addAction(m_finish);
+        menu.addAction(m_checkSelected);
         menu.addAction(m_stop);
         menu.addAction(m_remove);
         menu.exec(m_table->viewport()->mapToGlobal(at));
@@ -276,6 +285,7 @@ void StationWindow::Refresh() {
     const StationRow* row = m_station->Model().Find(id);
     const bool running = row != nullptr && m_station->Running(id);
     m_upgradeSelected->setEnabled(row != nullptr && !running && row->present);
+    m_checkSelected->setEnabled(row != nullptr && !running && row->present);
     m_finish->setEnabled(row != nullptr && row->Offers(RowAction::Finish));
     m_remove->setEnabled(row != nullptr && !running);
     m_stop->setEnabled(running);

@@ -97,6 +97,9 @@ class StationWindow final : public QMainWindow {
     bool m_closeWanted = false;
     std::set<int> m_ended;  // rows whose end was announced
     QAction* m_remove = nullptr;
+    QAction* m_checkAll = nullptr;
+    QAction* m_checkSelected = nullptr;
+    QPushButton* m_checkAllButton = nullptr;
     QAction* m_stop = nullptr;
     QLabel* m_firmware = nullptr;
     QLabel* m_historyBanner = nullptr;
