@@ -30,6 +30,8 @@
 #include "radio/posix/PtyRadioServer.h"
 #include "radio/posix/SimulatedLine.h"
 #include "upgrade/RecoveryRecords.h"
+#include "PgCluster.h"
+#include "history/ServerHistory.h"
 #include "history/SqliteHistory.h"
 #include "ui/station/RadioTally.h"
 #include "ui/station/StationTexts.h"
@@ -260,6 +262,45 @@ class StationTest : public QObject {
             "station KS24001735 confirmed", "command line KS24001735 confirmed", "command line  failed_before_erase",
             "command line KS24001737 needs_recovery", "command line KS24001738 not_confirmed_old_version"};
         QCOMPARE(runs, expected);
+    }
+
+    // With a history server set, the station sends each run to it after its local commit, shows
+    // a radio's latest run at another bench once its serial number is read, and says how many
+    // runs wait while the server is away, sending them once it is back.
+    void theSharedHistoryGetsEachRunAndTellsTheRadiosLastRunElsewhere() {
+        if (test::PgCluster::BinDir().empty()) QSKIP("PostgreSQL server not installed");
+        test::PgCluster cluster;
+        QCOMPARE(QString::fromStdString(cluster.Error()), QString());
+        const std::string server = cluster.Conninfo();
+        ServerHistory shared(server);
+        QVERIFY(shared.InitSchema().Ok());
+        HistoryRun elsewhere;
+        elsewhere.runId = NewRunId();
+        elsewhere.started = elsewhere.ended = *ParseUtc("2026-12-01T10:14:00Z");
+        elsewhere.frontEnd = kFrontEndStation;
+        elsewhere.pcName = "BENCH-2";
+        elsewhere.serial = SimulatedSerial(0);
+        elsewhere.kind = RunKind::Confirmed;
+        elsewhere.versionAfter = "R0104";
+        QVERIFY(shared.Add(elsewhere).Ok());
+        const std::string history = m_dir.filePath(QStringLiteral("shared.sqlite")).toStdString();
+        Open({"normal", "normal"}, m_shortFirmware, false, [&](StationOptions& options) {
+            options.settings.historyFrontEnd = "station";
+            options.settings.history = history;
+            options.settings.historyServer = server;
+        });
+        QVERIFY(S().Upgrade(IdAt(0)));
+        QVERIFY(Until([&] { return Ended(IdAt(0)) && !Row(IdAt(0)).lastRunServer.isEmpty(); }));
+        QCOMPARE(Row(IdAt(0)).lastRunServer, QStringLiteral("upgraded at BENCH-2 2026-12-01 10:14 UTC, confirmed R01.04"));
+        const auto onServer = [&] { return shared.Runs({}).runs.size(); };
+        QVERIFY(Until([&] { return onServer() == 2; }));
+
+        QVERIFY(cluster.Stop());
+        QVERIFY(S().Upgrade(IdAt(1)));
+        QVERIFY(Until([&] { return Ended(IdAt(1)) && S().PendingRuns() == 1; }));
+        QVERIFY(cluster.Start());
+        S().SetHistoryServer(server);  // as the minute's push would
+        QVERIFY(Until([&] { return S().PendingRuns() == 0 && onServer() == 3; }));
     }
 
     // Six radios: one retried twice, one finished after its cable was pulled mid-run, and one

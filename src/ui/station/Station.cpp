@@ -6,7 +6,8 @@
 #include "runcore/PortRecords.h"
 #include "runcore/RunWords.h"
 #include "runcore/TimeLeft.h"
-#include "ui/station/EarlierRun.h"
+#include "history/HistoryPush.h"
+#include "runcore/EarlierRun.h"
 #include "ui/station/StationTexts.h"
 
 namespace kestro::station {
@@ -53,6 +54,11 @@ Station::Station(StationOptions options, QObject* parent)
     m_tick.setInterval(kTick);
     connect(&m_tick, &QTimer::timeout, this, [this] { Tick(); });
     m_tick.start();
+    m_pushTimer.setInterval(std::chrono::minutes(1));
+    connect(&m_pushTimer, &QTimer::timeout, this, [this] {
+        if (m_pusher) m_pusher->Request();
+    });
+    if (!m_settings.historyServer.empty()) SetHistoryServer(m_settings.historyServer);
     m_cables.Open();
 }
 
@@ -247,6 +253,8 @@ bool Station::StopBeforeErase() {
 
 void Station::Tick() {
     const auto now = Clock::now();
+    TakeServerLookups();
+    if (++m_ticks % 25 == 0) NotePending();
     for (auto& [id, entry] : m_entries) {
         StationRow* row = m_model.Find(id);
         if (row == nullptr) continue;
@@ -388,9 +396,62 @@ void Station::CheckEnded(StationRow& row, const RadioSummary& summary) {
 }
 
 void Station::ReadEarlierRun(StationRow& row) {
-    const EarlierRun earlier = LatestEarlierRun(m_settings, row.serial.toStdString());
-    row.lastRun = earlier.text;
-    if (!earlier.error.isEmpty()) TellHistoryProblem(QStringLiteral("The history of runs could not be read: ") + earlier.error);
+    // This PC's history at once (a local file); the shared server's answer comes later, from a
+    // thread of its own, so that a slow or absent server never holds up the window.
+    RunSettings here = m_settings;
+    here.historyServer.clear();
+    const std::string serial = row.serial.toStdString();
+    const EarlierRuns earlier = LatestEarlierRuns(here, serial);
+    row.lastRun = Q(earlier.here);
+    if (!earlier.error.empty()) TellHistoryProblem(QStringLiteral("The history of runs could not be read: ") + Q(earlier.error));
+    if (m_settings.historyServer.empty() || serial.empty()) return;
+    RunSettings server = m_settings;
+    server.historyFrontEnd.clear();  // the server alone
+    m_serverLookups[row.id] = std::async(std::launch::async, [server, serial] { return LatestEarlierRuns(server, serial); });
+}
+
+void Station::TakeServerLookups() {
+    for (auto it = m_serverLookups.begin(); it != m_serverLookups.end();) {
+        if (it->second.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+            ++it;
+            continue;
+        }
+        const EarlierRuns found = it->second.get();
+        if (StationRow* row = m_model.Find(it->first)) {
+            row->lastRunServer = Q(found.server);
+            m_model.Changed(it->first);
+            emit RowDetailChanged(it->first);
+        }
+        if (!found.error.empty()) TellHistoryProblem(QStringLiteral("The history server could not be read: ") + Q(found.error));
+        it = m_serverLookups.erase(it);
+    }
+}
+
+void Station::SetHistoryServer(const std::string& conninfo) {
+    m_pusher.reset();  // finishes a push under way
+    m_settings.historyServer = conninfo;
+    m_pending = 0;
+    if (conninfo.empty()) {
+        m_settings.historyAdded = {};
+        m_pushTimer.stop();
+        emit PendingChanged(0);
+        return;
+    }
+    m_pusher = std::make_unique<HistoryPusher>(m_settings.history.empty() ? DefaultHistoryPath() : m_settings.history, conninfo);
+    // Each run is sent after its local commit, and what is unsent every minute.
+    m_settings.historyAdded = [this] {
+        if (m_pusher) m_pusher->Request();
+    };
+    m_pushTimer.start();
+    m_pusher->Request();
+}
+
+void Station::NotePending() {
+    if (!m_pusher) return;
+    const std::size_t unsent = m_pusher->Last().unsent;
+    if (unsent == m_pending) return;
+    m_pending = unsent;
+    emit PendingChanged(static_cast<int>(unsent));
 }
 
 void Station::TellHistoryProblem(const QString& text) {

@@ -7,12 +7,14 @@
 #include <QObject>
 #include <QTimer>
 #include <deque>
+#include <future>
 #include <map>
 #include <set>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "runcore/EarlierRun.h"
 #include "runcore/RadioRun.h"
 #include "ui/UiThreadBridge.h"
 #include "ui/station/CableTracker.h"
@@ -20,6 +22,10 @@
 #include "ui/station/RowObserver.h"
 #include "ui/station/StationModel.h"
 #include "ui/station/StationOptions.h"
+
+namespace kestro {
+class HistoryPusher;
+}
 
 namespace kestro::station {
 
@@ -83,8 +89,17 @@ class Station final : public QObject {
     // Looks for cables now (done on each device event, or every scan interval without them).
     void Scan() { m_cables.Scan(); }
 
+    // The shared history server runs are sent to ("" none): each run after its local commit, and
+    // what is unsent every minute, from the pusher's own thread.
+    void SetHistoryServer(const std::string& conninfo);
+    // Runs of this PC's history the server has not taken yet (after the last push).
+    int PendingRuns() const { return static_cast<int>(m_pending); }
+
   signals:
     void CountsChanged();
+    void PendingChanged(int runs);
+    // The server told a row's radio's latest run.
+    void RowDetailChanged(int id);
     // The history of runs could not be read or written (once per reason).
     void HistoryProblem(const QString& text);
 
@@ -111,6 +126,8 @@ class Station final : public QObject {
     // The radio's serial number was read: its latest earlier run from the history.
     void ReadEarlierRun(StationRow& row);
     void TellHistoryProblem(const QString& text);
+    void TakeServerLookups();  // the server's answers that have come
+    void NotePending();
     // Plugged in, and neither started nor ended: what Upgrade all starts.
     static bool Waits(const StationRow& row);
     // Starts the first row of m_startQueue and leaves the next for the next pass of the loop.
@@ -129,6 +146,11 @@ class Station final : public QObject {
     int m_nextSlot = 1;
     QString m_historyProblem;        // the last told
     QTimer m_tick;
+    int m_ticks = 0;
+    std::unique_ptr<HistoryPusher> m_pusher;
+    QTimer m_pushTimer;
+    std::size_t m_pending = 0;
+    std::map<int, std::future<EarlierRuns>> m_serverLookups;  // by row
     CableTracker m_cables;  // declared last: made after, and gone before, the rows it adds and removes
 };
 

@@ -30,6 +30,7 @@ void StationRow::NextRadio() {
     serial.clear();
     firmwareBefore.clear();
     lastRun.clear();
+    lastRunServer.clear();
 }
 
 QString StationRow::PortText() const {
@@ -130,6 +131,9 @@ QVariant StationModel::data(const QModelIndex& index, int role) const {
         if (column == Port) tip = row.PortText();
         if ((column == Port || column == Serial) && !row.lastRun.isEmpty()) {
             tip += QStringLiteral("\nLatest earlier run: ") + row.lastRun;
+        }
+        if ((column == Port || column == Serial) && !row.lastRunServer.isEmpty()) {
+            tip += QStringLiteral("\nLatest run in the shared history: ") + row.lastRunServer;
         }
         return tip.trimmed().isEmpty() ? QVariant() : QVariant(tip.trimmed());
     }

@@ -37,6 +37,7 @@ struct StationRow {
     QString firmwareBefore;
     QString firmwareAfter;  // what the radio runs after its upgrade
     QString lastRun;        // the radio's latest earlier run in the history, in words
+    QString lastRunServer;  // its latest run in the shared history, where a server is set
     QString phase;
     bool progressShown = false;
     int percent = 0;

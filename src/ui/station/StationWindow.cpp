@@ -31,6 +31,7 @@
 #include "serial/PortProbe.h"
 #include "ui/station/ActionDelegate.h"
 #include "ui/station/ProgressDelegate.h"
+#include "ui/station/StationSettingsDialog.h"
 #include "ui/station/StationTable.h"
 #include "ui/station/StationTexts.h"
 
@@ -105,7 +106,16 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     // Its name is its text, so a screen reader hears the counts (and their change).
     m_counts->setAccessibleDescription(QStringLiteral("Counts since the station started"));
     m_counts->setToolTip(QString::fromLatin1(stationtexts::kCountsToolTip));
+    m_pending = new QLabel;
+    m_pending->setToolTip(QStringLiteral("Runs of this PC not yet on the history server: they are sent when it "
+                                         "can be reached (after each run, and every minute)"));
+    m_pending->hide();
+    statusBar()->addPermanentWidget(m_pending);
     statusBar()->addPermanentWidget(m_counts);
+    connect(m_station.get(), &Station::PendingChanged, this, [this](int runs) { ShowPending(runs); });
+    connect(m_station.get(), &Station::RowDetailChanged, this, [this](int id) {
+        if (id == SelectedId()) Refresh();
+    });
     BuildMenus();
 
     connect(m_upgradeAllButton, &QPushButton::clicked, this, [this] { m_station->UpgradeAll(); });
@@ -233,6 +243,7 @@ void StationWindow::BuildRowCommands(QMenu* file) {
     m_remove->setShortcut(QKeySequence::Delete);
     m_remove->setShortcutContext(Qt::WindowShortcut);
     file->addAction(QStringLiteral("Open &log of runs"), this, [this] { OpenLogOfRuns(); });
+    file->addAction(QStringLiteral("Se&ttings..."), this, [this] { EditSettings(); });
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(m_table, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
         const QModelIndex index = m_table->indexAt(at);
@@ -295,6 +306,7 @@ void StationWindow::Refresh() {
         detail = row->PortText();
         if (!row->serial.isEmpty()) detail += QStringLiteral("\nSerial number: ") + row->serial;
         if (!row->lastRun.isEmpty()) detail += QStringLiteral("\nLatest earlier run: ") + row->lastRun;
+        if (!row->lastRunServer.isEmpty()) detail += QStringLiteral("\nLatest run in the shared history: ") + row->lastRunServer;
         if (!row->message.isEmpty()) detail += QStringLiteral("\n\n") + row->message;
         if (!row->notes.isEmpty()) detail += QStringLiteral("\n\n") + row->notes;
     }
@@ -429,6 +441,19 @@ void StationWindow::FitToScreen() {
         return;
     }
     resize(wanted);
+}
+
+void StationWindow::ShowPending(int runs) {
+    m_pending->setText(QStringLiteral("pending: %1 runs not yet sent").arg(runs));
+    m_pending->setAccessibleName(m_pending->text());
+    m_pending->setVisible(runs > 0);
+}
+
+void StationWindow::EditSettings() {
+    StationSettingsDialog dialog(QString::fromStdString(m_station->Settings().historyServer), this);
+    if (dialog.exec() != QDialog::Accepted) return;
+    StoreHistoryServer(dialog.Server());
+    m_station->SetHistoryServer(dialog.Server().toStdString());
 }
 
 }  // namespace kestro::station

@@ -70,6 +70,9 @@ class StationWindow final : public QMainWindow {
     // A row's own button: the first does what the row offers, the second is Finish.
     void ButtonPressed(const QModelIndex& index, bool second);
     void OpenLogOfRuns();
+    // The history server in a small dialog; stored, and used from the next run on.
+    void EditSettings();
+    void ShowPending(int runs);
     void Refresh();  // the selected row's details, the buttons and the counts
     QWidget* BuildCloseBanner();
     void ShowCloseBanner();
@@ -98,6 +101,7 @@ class StationWindow final : public QMainWindow {
     std::set<int> m_ended;  // rows whose end was announced
     QAction* m_remove = nullptr;
     QAction* m_checkAll = nullptr;
+    QLabel* m_pending = nullptr;
     QAction* m_checkSelected = nullptr;
     QPushButton* m_checkAllButton = nullptr;
     QAction* m_stop = nullptr;

@@ -9,10 +9,10 @@
 #include <cstdlib>
 #include <memory>
 
-#include "history/HistoryPush.h"
 #include "ui/Artwork.h"
 #include "ui/UiTexts.h"
 #include "ui/station/StationCommandLine.h"
+#include "ui/station/StationSettingsDialog.h"
 #include "ui/station/StationTexts.h"
 #include "ui/station/StationWindow.h"
 
@@ -44,21 +44,13 @@ int main(int argc, char** argv) {
         std::fputs(error.c_str(), stderr);
         return error.find("Usage:") == 0 ? 0 : 2;
     }
-    // The history server: the stored setting, else the environment's. Each run is sent after
-    // its local commit, the unsent ones at start and every minute, by the pusher's own thread.
-    std::string server = QSettings().value(QStringLiteral("historyServer")).toString().toStdString();
+    // The history server: the stored setting (File > Settings), else the environment's. The
+    // station sends each run after its local commit, the unsent ones at start and every minute.
+    std::string server = station::StoredHistoryServer().toStdString();
     if (const char* environment = std::getenv("KESTRO_HISTORY_SERVER"); server.empty() && environment != nullptr) {
         server = environment;
     }
-    std::unique_ptr<HistoryPusher> pusher;
-    QTimer everyMinute;
-    if (!server.empty()) {
-        pusher = std::make_unique<HistoryPusher>(DefaultHistoryPath(), server);
-        options->settings.historyAdded = [&pusher] { pusher->Request(); };
-        QObject::connect(&everyMinute, &QTimer::timeout, [&pusher] { pusher->Request(); });
-        everyMinute.start(60 * 1000);
-        pusher->Request();
-    }
+    options->settings.historyServer = server;
     station::StationWindow window(std::move(*options));
     window.show();
     return app.exec();
