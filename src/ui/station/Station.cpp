@@ -339,14 +339,7 @@ void Station::Ended(StationRow& row, Entry& entry, const RadioSummary& summary) 
         return;
     }
     row.state = RowState::Ended;
-    row.progressShown = false;
-    row.timeLeft.clear();
-    row.elapsed = Elapsed(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(summary.seconds)));
-    if (!summary.serial.empty() && row.serial != Q(summary.serial)) {
-        row.serial = Q(summary.serial);
-        ReadEarlierRun(row);
-    }
-    if (!summary.firmwareBefore.empty()) row.firmwareBefore = Q(summary.firmwareBefore);
+    TakeRunFacts(row, summary);
     row.firmwareAfter = Q(FirmwareAfter(summary));
     row.needsRecovery = summary.NeedsRecovery();
     if (!row.needsRecovery) ReadRecords(row);
@@ -375,8 +368,7 @@ void Station::Ended(StationRow& row, Entry& entry, const RadioSummary& summary) 
     if (m_cables.LineUnplugged(row.id)) row.present = false;
 }
 
-void Station::CheckEnded(StationRow& row, const RadioSummary& summary) {
-    row.state = RowState::Idle;  // checked, not upgraded: it waits for its upgrade
+void Station::TakeRunFacts(StationRow& row, const RadioSummary& summary) {
     row.progressShown = false;
     row.timeLeft.clear();
     row.elapsed = Elapsed(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(summary.seconds)));
@@ -385,6 +377,11 @@ void Station::CheckEnded(StationRow& row, const RadioSummary& summary) {
         ReadEarlierRun(row);
     }
     if (!summary.firmwareBefore.empty()) row.firmwareBefore = Q(summary.firmwareBefore);
+}
+
+void Station::CheckEnded(StationRow& row, const RadioSummary& summary) {
+    row.state = RowState::Idle;  // checked, not upgraded: it waits for its upgrade
+    TakeRunFacts(row, summary);
     row.result = RowResult::None;  // a check counts nothing: no PASS, no FAIL
     row.resultText = Q(summary.result);
     row.cause = QStringLiteral("Check: ") + Q(summary.result);

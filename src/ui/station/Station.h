@@ -111,6 +111,8 @@ class Station final : public QObject {
     };
     enum class RunMode { Upgrade, Recovery, Check };
     bool StartRun(int id, RunMode mode);
+    // What any run's end tells of the radio: its time, serial number and firmware before.
+    void TakeRunFacts(StationRow& row, const RadioSummary& summary);
     // A check's end: the verdict in the row, which waits again for its upgrade.
     void CheckEnded(StationRow& row, const RadioSummary& summary);
 
