@@ -88,7 +88,6 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     buttons->addWidget(m_upgradeAllButton);
     buttons->addWidget(m_checkAllButton);
     buttons->addStretch();
-    buttons->addWidget(m_autoStart);
     auto* splitter = new QSplitter(Qt::Vertical);
     splitter->addWidget(m_table);
     splitter->addWidget(m_detail);
@@ -99,6 +98,9 @@ StationWindow::StationWindow(StationOptions options, QWidget* parent)
     layout->addWidget(BuildCloseBanner());
     layout->addWidget(banners);
     layout->addLayout(buttons);
+    // The choice on a line of its own, so that the window stays narrow enough for a small screen
+    // at a large scale factor.
+    layout->addWidget(m_autoStart);
     layout->addWidget(splitter);
     setCentralWidget(central);
 
