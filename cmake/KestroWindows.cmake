@@ -90,3 +90,24 @@ function(kestro_windows_runtime)
     VERBATIM)
   install(FILES ${qt_dlls} ${runtime_dlls} DESTINATION ${CMAKE_INSTALL_BINDIR})
 endfunction()
+
+# libpq.dll, where the history links libpq for Windows (scripts/libpq-windows: the import library
+# in lib/, the DLL in bin/ beside it), copied beside the programs in <build>/bin and installed with
+# them. It needs no DLL beyond Windows' own, so that the command-line kit, which links the
+# compiler's runtime statically, still runs wherever it is copied together with libpq.dll.
+function(kestro_windows_libpq)
+  if(NOT PostgreSQL_LIBRARY OR NOT PostgreSQL_LIBRARY MATCHES "\\.dll\\.a$")
+    return()
+  endif()
+  get_filename_component(lib_dir "${PostgreSQL_LIBRARY}" DIRECTORY)
+  get_filename_component(dll "${lib_dir}/../bin/libpq.dll" ABSOLUTE)
+  if(NOT EXISTS "${dll}")
+    message(FATAL_ERROR "libpq.dll is not beside its import library ${PostgreSQL_LIBRARY} (looked for ${dll})")
+  endif()
+  add_custom_target(kestro_windows_libpq ALL
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${dll} ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}
+    COMMENT "Copying libpq.dll beside the programs"
+    VERBATIM)
+  install(FILES ${dll} DESTINATION ${CMAKE_INSTALL_BINDIR})
+endfunction()

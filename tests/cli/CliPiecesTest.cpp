@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#include <tlhelp32.h>
+#endif
+
 #include <cstdio>
 #include <filesystem>
 #include <iterator>
@@ -41,11 +46,25 @@ private:
     std::FILE* m_file;
 };
 
-// The threads of this process, where the system tells; -1 where it does not.
+// The threads of this process, where the system tells; -1 where it does not. On Windows the
+// system's own thread list: under Wine, /proc/self/task shows a Windows program one thread only.
 long ThreadCount() {
+#ifdef _WIN32
+    const HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    long count = 0;
+    for (BOOL more = ::Thread32First(snapshot, &entry); more; more = ::Thread32Next(snapshot, &entry)) {
+        if (entry.th32OwnerProcessID == ::GetCurrentProcessId()) ++count;
+    }
+    ::CloseHandle(snapshot);
+    return count;
+#else
     std::error_code ec;
     std::filesystem::directory_iterator tasks("/proc/self/task", ec);
     return ec ? -1 : static_cast<long>(std::distance(tasks, std::filesystem::directory_iterator{}));
+#endif
 }
 
 // No thread before a port is open: what is posted until then is written, in order, once the

@@ -88,6 +88,10 @@ TEST(KitUpgrade, UpgradesTheRadioFoundThroughTheRegistryAndLogsBesideTheProgram)
     fs::create_directories(folder);
     const fs::path kit = folder / L"kestro-upgrade.exe";
     fs::copy_file(ExecutablePath().parent_path() / "kestro-upgrade.exe", kit);
+    // The compiler's runtime is inside the program; libpq, where the build has it, is a DLL beside it.
+    if (const fs::path libpq = ExecutablePath().parent_path() / "libpq.dll"; fs::exists(libpq)) {
+        fs::copy_file(libpq, folder / "libpq.dll");
+    }
 
     ProgramRun run;
     ASSERT_TRUE(RunProgram(kit, L"--port auto", run)) << "cannot start " << kit;
