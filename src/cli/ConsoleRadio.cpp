@@ -20,19 +20,14 @@ constexpr const char* kSilentRadioHint =
 constexpr const char* kNoFirmwareHint =
     "The radio may now have no working firmware: kestro-upgrade --recovery on this port finishes it.";
 
-// "R0104" as the kit writes its versions: "R01.04".
-std::string Version(const std::string& reported) {
-    return reported.size() == 5 ? reported.substr(0, 3) + "." + reported.substr(3) : reported;
-}
-
 // One line on what the radio said after its upgrade; "" when it was not asked.
 std::string ConfirmationLine(const RadioSummary& summary) {
     const RunEnd& end = summary.end;
     const std::string serial = summary.serial.empty() ? end.serialAfter : summary.serial;
     switch (end.kind) {
-        case RunEndKind::Confirmed: return "Confirmed: " + serial + " now runs " + Version(end.versionAfter) + ".";
+        case RunEndKind::Confirmed: return "Confirmed: " + serial + " now runs " + VersionText(end.versionAfter) + ".";
         case RunEndKind::NotConfirmedOldVersion:
-            return "Not confirmed: " + serial + " still reports " + Version(end.versionAfter) + " after the upgrade.";
+            return "Not confirmed: " + serial + " still reports " + VersionText(end.versionAfter) + " after the upgrade.";
         case RunEndKind::NotConfirmedNoAnswer:
             return "Not confirmed: the radio did not answer after the upgrade. Switch it off and on, then run "
                    "kestro-upgrade --check.";
@@ -51,7 +46,7 @@ std::string CheckLine(const RadioSummary& summary) {
     std::string parts;
     auto add = [&parts](const std::string& part) { parts += (parts.empty() ? " " : ", ") + part; };
     if (!check.model.empty()) add("model " + LogField(check.model));
-    if (!check.firmware.empty()) add("firmware " + Version(LogField(check.firmware)));
+    if (!check.firmware.empty()) add("firmware " + VersionText(LogField(check.firmware)));
     if (check.batteryLow) add(*check.batteryLow ? "battery LOW" : "battery OK");
     if (check.codeplugByte) {
         char hex[8];

@@ -10,11 +10,6 @@ namespace kestro {
 
 namespace {
 
-// "R0104" as the kit writes its versions: "R01.04".
-std::string Version(const std::string& reported) {
-    return reported.size() == 5 ? reported.substr(0, 3) + "." + reported.substr(3) : reported;
-}
-
 std::string FirstLine(const std::string& text) {
     std::string line = text.substr(0, text.find_first_of("\r\n"));
     while (!line.empty() && line.back() == ' ') line.pop_back();
@@ -25,9 +20,9 @@ std::string FirstLine(const std::string& text) {
 std::string RunText(const HistoryRun& run, const std::string& when) {
     switch (run.kind) {
         case RunKind::Upgraded: return "upgraded " + when;
-        case RunKind::Confirmed: return "upgraded " + when + ", confirmed " + Version(run.versionAfter);
+        case RunKind::Confirmed: return "upgraded " + when + ", confirmed " + VersionText(run.versionAfter);
         case RunKind::NotConfirmedOldVersion:
-            return "upgraded " + when + ", but still reported " + Version(run.versionAfter) + " after it";
+            return "upgraded " + when + ", but still reported " + VersionText(run.versionAfter) + " after it";
         case RunKind::NotConfirmedNoAnswer:
         case RunKind::NotConfirmedOtherSerial: return "upgraded " + when + ", not confirmed";
         case RunKind::StoppedBeforeErase: return "stopped before the erase " + when;
@@ -40,6 +35,10 @@ std::string RunText(const HistoryRun& run, const std::string& when) {
 }
 
 }  // namespace
+
+std::string VersionText(const std::string& reported) {
+    return reported.size() == 5 ? reported.substr(0, 3) + "." + reported.substr(3) : reported;
+}
 
 EarlierRuns LatestEarlierRuns(const RunSettings& settings, const std::string& serial) {
     EarlierRuns found;

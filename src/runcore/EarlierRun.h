@@ -15,6 +15,9 @@ struct EarlierRuns {
     std::string error;        // why a history could not be read; "" when both could
 };
 
+// "R0104" as the kit writes versions: "R01.04"; another text stays as it is.
+std::string VersionText(const std::string& reported);
+
 // Reads both histories of `settings` (a history that is not kept, or not there yet, holds none;
 // none is created here). The server is asked once, with its own short connect time-out.
 EarlierRuns LatestEarlierRuns(const RunSettings& settings, const std::string& serial);
