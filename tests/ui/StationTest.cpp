@@ -8,6 +8,7 @@
 #include <QAccessible>
 #include <QAction>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QScreen>
@@ -33,6 +34,7 @@
 #include "PgCluster.h"
 #include "history/ServerHistory.h"
 #include "history/SqliteHistory.h"
+#include "ui/station/ActionDelegate.h"
 #include "ui/station/RadioTally.h"
 #include "ui/station/StationTexts.h"
 #include "ui/station/StationWindow.h"
@@ -571,6 +573,30 @@ class StationTest : public QObject {
                 const QString text = S().Model().index(r, c).data().toString();
                 QVERIFY2(table->columnWidth(c) > table->fontMetrics().horizontalAdvance(text), qPrintable(text));
             }
+        }
+        // A header that gives way wraps at its blanks, no word cut; a row's button shows its
+        // text whole.
+        const QFontMetrics header(table->horizontalHeader()->font());
+        for (int c = 0; c < StationModel::ColumnCount; ++c) {
+            for (const QString& word : StationModel::HeaderText(static_cast<StationModel::Column>(c)).split(' ')) {
+                QVERIFY2(table->columnWidth(c) > header.horizontalAdvance(word), qPrintable(word));
+            }
+        }
+        bool wraps = false;
+        for (int c = 0; c < StationModel::ColumnCount; ++c) {
+            wraps = wraps || table->columnWidth(c) < table->horizontalHeader()->sectionSizeHint(c);
+        }
+        QVERIFY(wraps);  // at this width some header does give way
+        QVERIFY(table->horizontalHeader()->height() >= 2 * header.lineSpacing());
+        QCOMPARE(S().Model().headerData(StationModel::FirmwareBefore, Qt::Horizontal, Qt::TextAlignmentRole).toInt() &
+                     Qt::TextWordWrap, int(Qt::TextWordWrap));
+        auto* buttons = static_cast<ActionDelegate*>(table->itemDelegateForColumn(StationModel::Action));
+        for (int r = 0; r < S().Model().rowCount(); ++r) {
+            const QModelIndex cell = S().Model().index(r, StationModel::Action);
+            QStyleOptionViewItem option;
+            option.initFrom(table);
+            option.rect = table->visualRect(cell);
+            QVERIFY(buttons->ButtonRect(option, cell).width() > table->fontMetrics().horizontalAdvance(cell.data().toString()));
         }
     }
 

@@ -41,9 +41,10 @@ QSize ActionDelegate::ButtonSize(const QStyleOptionViewItem& option) const {
 
 QRect ActionDelegate::ButtonRect(const QStyleOptionViewItem& option, const QModelIndex& index, bool second) const {
     QRect cell = option.rect.adjusted(kMargin, kMargin, -kMargin, -kMargin);
-    const int width = std::min(ButtonSize(option).width(), cell.width() / 2);
-    // One button stands in the middle of its cell; two stand side by side there.
+    // One button stands in the middle of its cell, as wide as the cell allows; two stand side by
+    // side there, each in its half.
     const bool pair = !index.data(StationModel::SecondActionRole).toString().isEmpty();
+    const int width = std::min(ButtonSize(option).width(), pair ? (cell.width() - kMargin) / 2 : cell.width());
     const int left = cell.center().x() + 1 - (pair ? width + kMargin / 2 : width / 2);
     return {QPoint(second ? left + width + kMargin : left, cell.top()), QSize(width, cell.height())};
 }

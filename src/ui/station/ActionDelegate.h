@@ -23,6 +23,9 @@ class ActionDelegate final : public QStyledItemDelegate {
     // width as rows change.
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 
+    // Where the first (or the second) button is drawn in the cell at option.rect.
+    QRect ButtonRect(const QStyleOptionViewItem& option, const QModelIndex& index, bool second = false) const;
+
   signals:
     // `second`: the button beside the first.
     void Pressed(const QModelIndex& index, bool second);
@@ -33,8 +36,6 @@ class ActionDelegate final : public QStyledItemDelegate {
 
   private:
     QSize ButtonSize(const QStyleOptionViewItem& option) const;
-    // Where the first (or the second) button is drawn in the cell at option.rect.
-    QRect ButtonRect(const QStyleOptionViewItem& option, const QModelIndex& index, bool second = false) const;
     // The shown button at `point`: 0 none, 1 the first, 2 the second.
     int ButtonAt(const QStyleOptionViewItem& option, const QModelIndex& index, QPoint point) const;
 

@@ -208,7 +208,10 @@ QVariant StationModel::headerData(int section, Qt::Orientation orientation, int 
         if (role == Qt::ToolTipRole) return row.PortText();
         return {};
     }
-    if (role != Qt::DisplayRole || section < 0 || section >= ColumnCount) return {};
+    if (section < 0 || section >= ColumnCount) return {};
+    // A header wraps at its blanks where its column gives way in a narrow window.
+    if (role == Qt::TextAlignmentRole) return static_cast<int>(Qt::AlignCenter | Qt::TextWordWrap);
+    if (role != Qt::DisplayRole) return {};
     return HeaderText(static_cast<Column>(section));
 }
 

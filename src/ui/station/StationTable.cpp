@@ -49,6 +49,41 @@ int StationTable::ContentWidth(int column) const {
     return std::max(sizeHintForColumn(column), horizontalHeader()->sectionSizeHint(column));
 }
 
+int StationTable::GiveWayFloor(int column) const {
+    // The header's longest word whole, with the section's own margins: a header that gives way
+    // wraps at its blanks ("Firmware / before"), and none is cut inside a word.
+    const QHeaderView* header = horizontalHeader();
+    const QString text = model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString();
+    const QFontMetrics metrics(header->font());
+    int word = 0;
+    for (const QString& part : text.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+        word = std::max(word, metrics.horizontalAdvance(part));
+    }
+    const int margins = std::max(0, header->sectionSizeHint(column) - metrics.horizontalAdvance(text));
+    int buttons = 0;
+    if (SizingOf(column) == ColumnSizing::Buttons) {
+        // Room for both where a row shows two, else for one.
+        bool pair = false;
+        for (int row = 0; row < model()->rowCount() && !pair; ++row) {
+            pair = !model()->index(row, column).data(StationModel::SecondActionRole).toString().isEmpty();
+        }
+        buttons = pair ? sizeHintForColumn(column) : (sizeHintForColumn(column) + 1) / 2;
+    }
+    return std::max({fontMetrics().averageCharWidth() * kContentFloorCharacters, word + margins, buttons});
+}
+
+void StationTable::FitHeaderHeight(const std::vector<int>& width) {
+    // One line while every header has its width; two where one gives way and wraps.
+    QHeaderView* header = horizontalHeader();
+    bool wraps = false;
+    for (int c = 0; c < static_cast<int>(width.size()); ++c) {
+        if (!isColumnHidden(c) && width[static_cast<std::size_t>(c)] < header->sectionSizeHint(c)) wraps = true;
+    }
+    const int oneLine = header->sizeHint().height();
+    const int wanted = wraps ? oneLine + QFontMetrics(header->font()).lineSpacing() : oneLine;
+    if (header->height() != wanted) header->setFixedHeight(wanted);
+}
+
 void StationTable::FitColumns() {
     if (model() == nullptr) return;
     const int columns = model()->columnCount();
@@ -66,6 +101,10 @@ void StationTable::FitColumns() {
                 w = ContentWidth(c);
                 content.push_back(c);
                 break;
+            case ColumnSizing::Buttons:
+                w = ContentWidth(c);
+                content.push_back(c);
+                break;
             case ColumnSizing::Bar:
                 w = std::max(character * kBarCharacters, horizontalHeader()->sectionSizeHint(c));
                 break;
@@ -78,19 +117,21 @@ void StationTable::FitColumns() {
     }
     int total = std::accumulate(width.begin(), width.end(), 0);
     if (total > available && !content.empty()) {
-        // The widest content columns give way to one width (not below a few characters), the
-        // lowest that makes the columns fit.
-        const int floor = character * kContentFloorCharacters;
+        // The widest content columns give way to one width (each not below its floor), the
+        // highest that makes the columns fit.
+        std::vector<int> floor(static_cast<std::size_t>(columns), 0);
+        for (int c : content) floor[static_cast<std::size_t>(c)] = GiveWayFloor(c);
+        const auto narrowed = [&](int c, int level) {
+            const int w = width[static_cast<std::size_t>(c)];
+            return std::min(w, std::max(level, floor[static_cast<std::size_t>(c)]));
+        };
         const auto fitted = [&](int level) {
             int sum = total;
-            for (int c : content) {
-                const int w = width[static_cast<std::size_t>(c)];
-                sum -= w - std::min(w, std::max(level, floor));
-            }
+            for (int c : content) sum -= width[static_cast<std::size_t>(c)] - narrowed(c, level);
             return sum;
         };
-        int low = floor;
-        int high = std::max(low, *std::max_element(width.begin(), width.end()));
+        int low = 0;
+        int high = *std::max_element(width.begin(), width.end());
         while (low < high) {
             const int mid = (low + high + 1) / 2;
             if (fitted(mid) <= available) {
@@ -99,10 +140,7 @@ void StationTable::FitColumns() {
                 high = mid - 1;
             }
         }
-        for (int c : content) {
-            int& w = width[static_cast<std::size_t>(c)];
-            w = std::min(w, std::max(low, floor));
-        }
+        for (int c : content) width[static_cast<std::size_t>(c)] = narrowed(c, low);
     }
     // The stretch columns share what is left (after any give-way, the pixels it left over), the
     // last one the remainder.
@@ -119,6 +157,7 @@ void StationTable::FitColumns() {
             setColumnWidth(c, width[static_cast<std::size_t>(c)]);
         }
     }
+    FitHeaderHeight(width);
 }
 
 void StationTable::FitSoon() {

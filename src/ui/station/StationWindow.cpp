@@ -420,11 +420,13 @@ void StationWindow::AnnounceEnds(int first, int last) {
 
 void StationWindow::SizeColumns() {
     // Phase and Result hold long texts: they share the width left and elide. The progress bar
-    // has a fixed width; every other column is as wide as what it holds.
+    // has a fixed width; every other column is as wide as what it holds, and gives way when the
+    // window is narrow (the buttons to one button's width).
     std::vector<ColumnSizing> sizing(StationModel::ColumnCount, ColumnSizing::Content);
     sizing[StationModel::Phase] = ColumnSizing::Stretch;
     sizing[StationModel::Result] = ColumnSizing::Stretch;
     sizing[StationModel::Progress] = ColumnSizing::Bar;
+    sizing[StationModel::Action] = ColumnSizing::Buttons;
     m_table->SetColumnSizing(std::move(sizing));
     m_table->SetProgressColumn(StationModel::Progress);
 }
