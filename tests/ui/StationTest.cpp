@@ -153,6 +153,15 @@ class StationTest : public QObject {
         QCOMPARE(result.data(Qt::AccessibleTextRole).toString(),
                  QStringLiteral("Result: FAIL: Battery low: charge it (Read Error #8)"));
         QCOMPARE(low.PhaseText(), QStringLiteral("Stopped at: Checking the battery"));
+        // In a window of a laptop's width the long port names give way so that where a run
+        // stopped reads whole.
+        m_window->resize(1366, 600);
+        QVERIFY(Until([&] { return m_window->Table()->width() > 1200; }));
+        QCoreApplication::processEvents();
+        QVERIFY(m_window->Table()->columnWidth(StationModel::Phase) >
+                m_window->Table()->fontMetrics().horizontalAdvance(low.PhaseText()));
+        QVERIFY(m_window->Table()->columnWidth(StationModel::Port) <
+                m_window->Table()->fontMetrics().horizontalAdvance(low.PortText()));
         QVERIFY(S().Model().index(3, StationModel::Recovery).data().toString().contains("needs recovery"));
         // Each row has its own button: Finish on the radio left needing recovery, else Upgrade;
         // a screen reader names it with what it does and for which port.

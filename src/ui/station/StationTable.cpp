@@ -17,6 +17,8 @@ namespace {
 
 constexpr int kBarCharacters = 26;          // "Firmware Writing 100%" and its margins
 constexpr int kStretchCharacters = 12;      // the least a stretch column keeps
+constexpr int kStretchWantCharacters = 40;  // a stretch column's long text, before content columns give way for it
+constexpr int kComfortCharacters = 20;      // what a content column keeps for a stretch column's sake
 constexpr int kContentFloorCharacters = 6;  // the least a content column gives way to
 constexpr int kRefitDelayMs = 200;
 
@@ -116,31 +118,55 @@ void StationTable::FitColumns() {
         }
     }
     int total = std::accumulate(width.begin(), width.end(), 0);
-    if (total > available && !content.empty()) {
-        // The widest content columns give way to one width (each not below its floor), the
-        // highest that makes the columns fit.
+    // What the stretch columns would take beyond their least to show their longest text (up to a
+    // limit), which the content columns make room for while they keep a comfortable width.
+    int wantedExtra = 0;
+    for (int c : stretch) {
+        const int least = width[static_cast<std::size_t>(c)];
+        wantedExtra += std::max(least, std::min(sizeHintForColumn(c), character * kStretchWantCharacters)) - least;
+    }
+    if (total + wantedExtra > available && !content.empty()) {
+        // The widest content columns give way to one width, each not below its floor: first
+        // for the long texts, each keeping its values up to a comfortable width (only its header
+        // wraps); then, where that is not enough for the least, down to the header's longest
+        // word, so that no scroll bar shows.
         std::vector<int> floor(static_cast<std::size_t>(columns), 0);
-        for (int c : content) floor[static_cast<std::size_t>(c)] = GiveWayFloor(c);
-        const auto narrowed = [&](int c, int level) {
+        std::vector<int> keep(static_cast<std::size_t>(columns), 0);
+        for (int c : content) {
+            floor[static_cast<std::size_t>(c)] = GiveWayFloor(c);
+            keep[static_cast<std::size_t>(c)] = std::max(
+                floor[static_cast<std::size_t>(c)], std::min(sizeHintForColumn(c), character * kComfortCharacters));
+        }
+        const auto narrowed = [&](int c, int level, const std::vector<int>& least) {
             const int w = width[static_cast<std::size_t>(c)];
-            return std::min(w, std::max(level, floor[static_cast<std::size_t>(c)]));
+            return std::min(w, std::max(level, least[static_cast<std::size_t>(c)]));
         };
-        const auto fitted = [&](int level) {
+        const auto fitted = [&](int level, const std::vector<int>& least) {
             int sum = total;
-            for (int c : content) sum -= width[static_cast<std::size_t>(c)] - narrowed(c, level);
+            for (int c : content) sum -= width[static_cast<std::size_t>(c)] - narrowed(c, level, least);
             return sum;
         };
-        int low = 0;
-        int high = *std::max_element(width.begin(), width.end());
-        while (low < high) {
-            const int mid = (low + high + 1) / 2;
-            if (fitted(mid) <= available) {
-                low = mid;
-            } else {
-                high = mid - 1;
+        // The highest width that brings the columns within `room`; 0 when none does.
+        const auto highest = [&](int room, const std::vector<int>& least) {
+            int low = 0;
+            int high = *std::max_element(width.begin(), width.end());
+            while (low < high) {
+                const int mid = (low + high + 1) / 2;
+                if (fitted(mid, least) <= room) {
+                    low = mid;
+                } else {
+                    high = mid - 1;
+                }
             }
+            return low;
+        };
+        const std::vector<int>* least = &keep;
+        int level = highest(available - wantedExtra, keep);
+        if (fitted(level, keep) > available) {
+            least = &floor;
+            level = highest(available, floor);
         }
-        for (int c : content) width[static_cast<std::size_t>(c)] = narrowed(c, low);
+        for (int c : content) width[static_cast<std::size_t>(c)] = narrowed(c, level, *least);
     }
     // The stretch columns share what is left (after any give-way, the pixels it left over), the
     // last one the remainder.
